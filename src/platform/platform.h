@@ -1,0 +1,165 @@
+//===- platform.h - The operating system, in the system's own terms -------===//
+//
+// Everything outside src/platform/ calls the operating system only through
+// these declarations. win32/ implements them with the real Windows calls;
+// posix/ implements them from what the system expects of each call, so that
+// the native build behaves like the product (see each group's comment).
+//
+// Paths are narrow strings in the platform's code page. On POSIX a backslash
+// in a path is a directory separator too, so that scripts written for
+// Windows work unchanged on a Linux build server.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qd::platform {
+
+// Text buffers of the system hold this many characters, terminator included:
+// the platform's maximum path length. A value is at most MaxText characters.
+inline constexpr std::size_t TextCapacity = 260;
+inline constexpr std::size_t MaxText = TextCapacity - 1;
+
+// The separator that this platform puts between a directory and a name.
+#if defined(_WIN32)
+inline constexpr char PathSeparator = '\\';
+#else
+inline constexpr char PathSeparator = '/';
+#endif
+
+//===----------------------------------------------------------------------===//
+// Private-profile files (the package script)
+//
+// Sections and keys match without regard to case; blanks around keys and
+// values are not part of them; a value is cut to MaxText characters.
+//===----------------------------------------------------------------------===//
+
+// The value of `key` in `section`, or `fallback` when the file, the section or
+// the key is absent.
+std::string ReadProfileString(std::string_view section, std::string_view key,
+                              std::string_view fallback, std::string_view path);
+
+// Replaces the key's value in place, or appends the key to its section (and
+// the section to the file); with no value the key is deleted.
+bool WriteProfileString(std::string_view section, std::string_view key,
+                        std::optional<std::string_view> value, std::string_view path);
+
+//===----------------------------------------------------------------------===//
+// Files
+//===----------------------------------------------------------------------===//
+
+// An open file; closes itself. Move-only.
+class File {
+ public:
+  File() = default;
+  explicit File(std::intptr_t native) : native_(native) {}
+  File(File&& other) noexcept : native_(other.Release()) {}
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { Close(); }
+
+  bool IsOpen() const { return native_ != Invalid; }
+  std::intptr_t Native() const { return native_; }
+  std::intptr_t Release();
+  void Close();
+
+  static constexpr std::intptr_t Invalid = -1;
+
+ private:
+  std::intptr_t native_ = Invalid;
+};
+
+// Opens an existing file for reading, shared with other readers.
+File OpenForReading(std::string_view path);
+// Opens an existing file for reading and writing, not shared.
+File OpenForUpdate(std::string_view path);
+// Creates a file, or empties an existing one, for reading and writing, not shared.
+File CreateAlways(std::string_view path);
+
+std::optional<std::uint64_t> FileSize(File& file);
+bool SeekTo(File& file, std::uint64_t offset);
+// Reads until `buffer` is full or the file ends; the count read, or -1 on failure.
+std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer);
+// Writes all of `data`; false when any of it could not be written.
+bool WriteBytes(File& file, std::span<const std::uint8_t> data);
+
+// File times: 100-nanosecond intervals since 1 January 1601, UTC.
+std::optional<std::uint64_t> LastWriteTime(File& file);
+// Sets creation (where the platform keeps one), last-access and last-write time.
+bool SetFileTimes(File& file, std::uint64_t fileTime);
+
+// True when a directory search for `path` finds an entry; wildcard characters
+// in the last part of the path match as in a directory search.
+bool PathExists(std::string_view path);
+bool SetNormalAttributes(std::string_view path);
+bool RemoveFile(std::string_view path);
+bool MakeDirectory(std::string_view path);
+bool RemoveEmptyDirectory(std::string_view path);
+
+// The current directory, without a trailing separator.
+std::string CurrentDirectory();
+// The temporary directory, ending with a separator; empty when there is none.
+std::string TemporaryDirectory();
+// Creates an empty file with a free name made from `prefix` in `directory` and
+// returns its path; empty on failure.
+std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
+
+//===----------------------------------------------------------------------===//
+// The process
+//===----------------------------------------------------------------------===//
+
+// The process's own command line: on POSIX, argv joined by blanks with argv[0]
+// in double quotes.
+std::string CommandLine();
+// Prepares the common controls before any window is made (no-op on POSIX).
+void InitControls();
+// Ends the process through the standard library's normal exit.
+[[noreturn]] void EndProcess(int exitCode);
+
+//===----------------------------------------------------------------------===//
+// Message boxes
+//
+// POSIX: the caption and the text go to standard error; a question reads one
+// line from standard input, and only an answer starting with y or Y is Yes.
+//===----------------------------------------------------------------------===//
+
+enum class BoxStyle {
+  Information,  // OK button, information icon
+  Warning,      // OK button, warning icon, brought to the foreground
+  Plain,        // OK button, no icon
+  Question,     // Yes and No buttons, question icon, brought to the foreground
+};
+enum class BoxAnswer { Ok, Yes, No };
+
+BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style);
+
+//===----------------------------------------------------------------------===//
+// Executable images
+//===----------------------------------------------------------------------===//
+
+// The CheckSum field stored in a PE image's optional header and the checksum
+// computed over the whole file; nullopt when the file cannot be read as an image.
+struct ImageChecksum {
+  std::uint32_t stored = 0;
+  std::uint32_t computed = 0;
+};
+std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path);
+
+// A file's version resource. `hasFixedInfo` is false when the resource exists
+// but holds no fixed file information.
+struct VersionResource {
+  bool hasFixedInfo = false;
+  std::uint32_t fileVersionMS = 0;
+  std::uint32_t fileVersionLS = 0;
+};
+// nullopt when the file has no version resource or it cannot be read.
+std::optional<VersionResource> ReadVersionResource(std::string_view path);
+
+}  // namespace qd::platform
