@@ -1,1 +1,57 @@
-// placeholder
+//===- system.cpp - Process, message boxes and controls, POSIX half ---------===//
+//
+// Only POSIX code here. A message box is its caption and its text on standard
+// error; a question reads one line from standard input, and only an answer
+// that begins with y or Y is Yes (end of input is No).
+//
+//===----------------------------------------------------------------------===//
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/process.h"
+
+namespace qd::platform {
+namespace {
+
+// The process's command line as the Windows call would give it.
+std::string& StoredCommandLine() {
+  static std::string commandLine;
+  return commandLine;
+}
+
+}  // namespace
+
+void posix::RememberCommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i == 0) {
+      line = '"' + std::string(argv[0]) + '"';
+    } else {
+      line += ' ';
+      line += argv[i];
+    }
+  }
+  StoredCommandLine() = line;
+}
+
+std::string CommandLine() { return StoredCommandLine(); }
+
+void InitControls() {}
+
+void EndProcess(int exitCode) {
+  std::fflush(nullptr);
+  std::exit(exitCode);
+}
+
+BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style) {
+  std::cerr << caption << '\n' << text << '\n' << std::flush;
+  if (style != BoxStyle::Question) return BoxAnswer::Ok;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return BoxAnswer::No;
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? BoxAnswer::Yes : BoxAnswer::No;
+}
+
+}  // namespace qd::platform

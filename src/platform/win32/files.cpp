@@ -1,1 +1,160 @@
-// placeholder
+//===- files.cpp - Files and directories, Win32 half ------------------------===//
+//
+// Only Win32 code here: the real calls, with the access and sharing that the
+// system asks for.
+//
+//===----------------------------------------------------------------------===//
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace qd::platform {
+namespace {
+
+HANDLE Handle(const File& file) { return reinterpret_cast<HANDLE>(file.Native()); }
+
+File Open(std::string_view path, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
+  std::string text(path);
+  HANDLE handle = ::CreateFileA(text.c_str(), access, share, nullptr, disposition, attributes, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File();
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+// ReadFile and WriteFile take 32-bit counts.
+constexpr std::size_t MaxChunk = 1u << 30;
+
+std::uint64_t Join(FILETIME time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = other.Release();
+  }
+  return *this;
+}
+
+std::intptr_t File::Release() {
+  std::intptr_t native = native_;
+  native_ = Invalid;
+  return native;
+}
+
+void File::Close() {
+  if (IsOpen()) ::CloseHandle(Handle(*this));
+  native_ = Invalid;
+}
+
+File OpenForReading(std::string_view path) {
+  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+}
+
+File OpenForUpdate(std::string_view path) {
+  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+}
+
+File CreateAlways(std::string_view path) {
+  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+}
+
+std::optional<std::uint64_t> FileSize(File& file) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(Handle(file), &size)) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool SeekTo(File& file, std::uint64_t offset) {
+  LARGE_INTEGER position{};
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(Handle(file), position, nullptr, FILE_BEGIN) != 0;
+}
+
+std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    auto chunk = static_cast<DWORD>(std::min(buffer.size() - done, MaxChunk));
+    DWORD read = 0;
+    if (!::ReadFile(Handle(file), buffer.data() + done, chunk, &read, nullptr)) return -1;
+    if (read == 0) break;
+    done += read;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool WriteBytes(File& file, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    auto chunk = static_cast<DWORD>(std::min(data.size() - done, MaxChunk));
+    DWORD written = 0;
+    if (!::WriteFile(Handle(file), data.data() + done, chunk, &written, nullptr) || written == 0)
+      return false;
+    done += written;
+  }
+  return true;
+}
+
+std::optional<std::uint64_t> LastWriteTime(File& file) {
+  FILETIME written{};
+  if (!::GetFileTime(Handle(file), nullptr, nullptr, &written)) return std::nullopt;
+  return Join(written);
+}
+
+bool SetFileTimes(File& file, std::uint64_t fileTime) {
+  FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+  return ::SetFileTime(Handle(file), &time, &time, &time) != 0;
+}
+
+bool PathExists(std::string_view path) {
+  std::string text(path);
+  WIN32_FIND_DATAA found{};
+  HANDLE search = ::FindFirstFileA(text.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return true;
+}
+
+bool SetNormalAttributes(std::string_view path) {
+  return ::SetFileAttributesA(std::string(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool RemoveFile(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
+
+bool MakeDirectory(std::string_view path) {
+  return ::CreateDirectoryA(std::string(path).c_str(), nullptr) != 0;
+}
+
+bool RemoveEmptyDirectory(std::string_view path) {
+  return ::RemoveDirectoryA(std::string(path).c_str()) != 0;
+}
+
+std::string CurrentDirectory() {
+  DWORD size = ::GetCurrentDirectoryA(0, nullptr);
+  if (size == 0) return {};
+  std::string directory(size, '\0');
+  DWORD length = ::GetCurrentDirectoryA(size, directory.data());
+  if (length == 0 || length >= size) return {};
+  directory.resize(length);
+  return directory;
+}
+
+std::string TemporaryDirectory() {
+  char buffer[TextCapacity] = {};
+  DWORD length = ::GetTempPathA(TextCapacity, buffer);
+  if (length == 0 || length >= TextCapacity) return {};
+  return std::string(buffer, length);
+}
+
+std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
+  char buffer[TextCapacity] = {};
+  if (::GetTempFileNameA(std::string(directory).c_str(), std::string(prefix).c_str(), 0, buffer) == 0)
+    return {};
+  return buffer;
+}
+
+}  // namespace qd::platform

@@ -1,0 +1,79 @@
+//===- startup.cpp - Entry work: run modes and the work directory ------------===//
+//
+// Chooses the run mode from the switch, keeps the mode flags that error
+// reporting reads, and gives an installer run a fresh work directory in the
+// temporary directory, which it removes afterwards if the run left it empty.
+//
+//===----------------------------------------------------------------------===//
+#include <cctype>
+
+#include "builder/builder.h"
+#include "installer/installer.h"
+#include "platform/platform.h"
+#include "startup/run_mode.h"
+#include "startup/run_state.h"
+#include "ui/messages.h"
+
+namespace qd {
+namespace {
+
+bool SameSwitch(std::string_view switchText, std::string_view known) {
+  if (switchText.size() != known.size()) return false;
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    auto a = static_cast<unsigned char>(switchText[i]);
+    auto b = static_cast<unsigned char>(known[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+
+// Makes the work directory "QD....tmp" in the temporary directory. Every
+// failure is silent: WorkDirectory then stays the temporary directory (or
+// empty when there is none) and nothing is removed at the end. Returns
+// whether a directory was really created.
+bool CreateWorkDirectory() {
+  WorkDirectory = platform::TemporaryDirectory();
+  if (WorkDirectory.empty()) return false;
+  std::string name = platform::CreateTemporaryFile(WorkDirectory, "QD");
+  if (name.empty() || !platform::RemoveFile(name)) return false;
+  // The directory's path and its separator must fit a 260-character buffer.
+  if (name.size() + 1 > platform::MaxText) return false;
+  if (!platform::MakeDirectory(name)) return false;
+  WorkDirectory = name + platform::PathSeparator;
+  return true;
+}
+
+}  // namespace
+
+RunMode ChooseRunMode(std::string_view argumentText) {
+  std::string_view switchText = argumentText.substr(0, 2);
+  if (SameSwitch(switchText, "/?")) return RunMode::Help;
+  if (SameSwitch(switchText, "/m")) return RunMode::Build;
+  if (SameSwitch(switchText, "/h")) return RunMode::SilentInstall;
+  return RunMode::UiInstall;
+}
+
+int ProgramMain(void* instance, std::string_view argumentText) {
+  platform::InitControls();
+  BuildMode = 0;
+  switch (ChooseRunMode(argumentText)) {
+    case RunMode::Help:
+      platform::ShowMessageBox(messages::HelpText, messages::HelpCaption,
+                               platform::BoxStyle::Information);
+      return 0;
+    case RunMode::Build:
+      BuildMode = 1;
+      return BuildPackage(argumentText);
+    case RunMode::SilentInstall:
+      SilentMode = 1;
+      break;
+    case RunMode::UiInstall:
+      break;
+  }
+  bool created = CreateWorkDirectory();
+  int result = RunInstaller(SilentMode, instance);
+  if (created) platform::RemoveEmptyDirectory(WorkDirectory);
+  return result;
+}
+
+}  // namespace qd
