@@ -1,1 +1,67 @@
-// placeholder
+//===- image.cpp - Image checksum and version resource, POSIX --------------===//
+//
+// Only this platform's code here: the rules themselves are in pe_image.cpp.
+// The checksum is computed as the file is read, a piece at a time, so an image
+// of any size costs one buffer.
+//
+//===----------------------------------------------------------------------===//
+#include <array>
+#include <vector>
+
+#include "platform/pe_image.h"
+#include "platform/platform.h"
+
+namespace qd::platform {
+
+namespace {
+
+constexpr std::size_t ChunkSize = 1 << 16;
+
+// Reads up to `buffer.size()` bytes at `offset`; the count read.
+std::size_t ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (!SeekTo(file, offset)) return 0;
+  const std::int64_t got = ReadBytes(file, buffer);
+  return got < 0 ? 0 : static_cast<std::size_t>(got);
+}
+
+}  // namespace
+
+std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
+  File file = OpenForReading(path);
+  if (!file.IsOpen()) return std::nullopt;
+  const auto size = FileSize(file);
+  // The field that holds the length in the checksum is 32 bits wide, and an
+  // empty file cannot be mapped as an image.
+  if (!size || *size == 0 || *size > 0xFFFFFFFFu) return std::nullopt;
+
+  ChecksumState state;
+  ImageChecksum result;
+  std::array<std::uint8_t, DosHeaderSize> dos{};
+  const std::size_t dosRead = ReadAt(file, 0, dos);
+  if (const auto h = PeHeadersOffset(std::span(dos).first(dosRead))) {
+    std::array<std::uint8_t, CheckSumField + 4> pe{};
+    const std::size_t peRead = ReadAt(file, *h, pe);
+    state.fieldOffset = LocateCheckSumField(dos, std::span(pe).first(peRead), *size);
+    if (state.fieldOffset) result.stored = *LoadU32(pe, CheckSumField);
+  }
+
+  std::vector<std::uint8_t> chunk(ChunkSize);
+  if (!SeekTo(file, 0)) return std::nullopt;
+  while (state.length < *size) {
+    const std::int64_t got = ReadBytes(file, chunk);
+    if (got <= 0) return std::nullopt;  // the file shrank or cannot be read
+    AddToChecksum(state, std::span(chunk).first(static_cast<std::size_t>(got)));
+  }
+  if (state.length != *size) return std::nullopt;
+  result.computed = FinishChecksum(state);
+  return result;
+}
+
+std::optional<VersionResource> ReadVersionResource(std::string_view path) {
+  File file = OpenForReading(path);
+  if (!file.IsOpen()) return std::nullopt;
+  return FindVersionResource(
+      [&file](std::uint64_t offset, std::span<std::uint8_t> buffer) { return ReadAt(file, offset, buffer); });
+}
+
+}  // namespace qd::platform

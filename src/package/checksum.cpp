@@ -1,0 +1,54 @@
+//===- checksum.cpp - The image checksum that seals a package --------------===//
+//
+// The platform computes the checksum; stamping writes it back into the
+// headers of a 32-bit image only. The 248 bytes of PE headers are read,
+// the CheckSum field alone is replaced, and the same 248 bytes are written
+// back where they came from.
+//
+//===----------------------------------------------------------------------===//
+#include "package/checksum.h"
+
+#include <array>
+
+#include "platform/pe_image.h"
+#include "platform/platform.h"
+
+namespace qd {
+
+namespace {
+
+// Writes `checksum` into the CheckSum field of the 32-bit image at `path`.
+bool StampChecksum(std::string_view path, std::uint32_t checksum) {
+  platform::File file = platform::OpenForUpdate(path);
+  if (!file.IsOpen()) return false;
+
+  std::array<std::uint8_t, platform::DosHeaderSize> dos{};
+  if (!platform::SeekTo(file, 0) ||
+      platform::ReadBytes(file, dos) != static_cast<std::int64_t>(dos.size()))
+    return false;
+  const auto h = platform::PeHeadersOffset(dos);
+  if (!h) return false;
+
+  std::array<std::uint8_t, platform::Pe32HeadersSize> headers{};
+  if (!platform::SeekTo(file, *h) ||
+      platform::ReadBytes(file, headers) != static_cast<std::int64_t>(headers.size()))
+    return false;
+  if (!platform::HasPeSignature(headers) ||
+      platform::OptionalHeaderMagic(headers) != platform::Pe32Magic)
+    return false;
+
+  platform::StoreU32(std::span(headers).subspan<platform::CheckSumField, 4>(), checksum);
+  return platform::SeekTo(file, *h) && platform::WriteBytes(file, headers);
+}
+
+}  // namespace
+
+bool CheckImageChecksum(std::string_view path, int stamp) {
+  const auto checksum = platform::ComputeImageChecksum(path);
+  if (!checksum) return false;
+  if (checksum->stored == checksum->computed) return true;
+  if (stamp == 0) return false;
+  return StampChecksum(path, checksum->computed);
+}
+
+}  // namespace qd

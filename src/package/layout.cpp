@@ -1,0 +1,63 @@
+//===- layout.cpp - Byte layout of a package -------------------------------===//
+//
+// The marker's bytes are defined here once, with external linkage, so that
+// the stub holds exactly one copy of its text; every other use of the marker
+// goes through PackageMarker().
+//
+//===----------------------------------------------------------------------===//
+#include "package/layout.h"
+
+#include <algorithm>
+
+namespace qd {
+
+// Not constexpr and not static: a constant the compiler could see would be
+// free to copy or fold it into other places of the executable.
+extern const std::array<std::uint8_t, PackageMarkerSize> PackageMarkerBytes;
+const std::array<std::uint8_t, PackageMarkerSize> PackageMarkerBytes = {
+    '<', 'i', 'i', 'i', 'i', 'i', 'i', 'i', 'i', 'i', 'i', 'i', '>'};
+
+std::span<const std::uint8_t, PackageMarkerSize> PackageMarker() { return PackageMarkerBytes; }
+
+std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> data, std::size_t from) {
+  const auto marker = PackageMarker();
+  if (from > data.size()) return std::nullopt;
+  const auto found = std::search(data.begin() + static_cast<std::ptrdiff_t>(from), data.end(),
+                                 marker.begin(), marker.end());
+  if (found == data.end()) return std::nullopt;
+  return static_cast<std::size_t>(found - data.begin());
+}
+
+std::optional<std::size_t> FindStubEnd(std::span<const std::uint8_t> data) {
+  const auto first = FindMarker(data, 0);
+  if (!first) return std::nullopt;
+  return FindMarker(data, *first + PackageMarkerSize);
+}
+
+std::optional<Item> FindItem(std::span<const std::uint8_t> data, std::size_t offset) {
+  const auto marker = FindMarker(data, offset);
+  if (!marker) return std::nullopt;
+  const std::size_t stamp = *marker + PackageMarkerSize;
+  if (data.size() - stamp < TimeStampSize) return std::nullopt;
+  return Item{offset, *marker, DecodeTimeStamp(data.subspan(stamp).first<TimeStampSize>()),
+              stamp + TimeStampSize};
+}
+
+std::array<std::uint8_t, TimeStampSize> EncodeTimeStamp(std::uint64_t fileTime) {
+  std::array<std::uint8_t, TimeStampSize> bytes{};
+  for (std::size_t i = 0; i < TimeStampSize; ++i)
+    bytes[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
+  return bytes;
+}
+
+std::uint64_t DecodeTimeStamp(std::span<const std::uint8_t, TimeStampSize> bytes) {
+  std::uint64_t fileTime = 0;
+  for (std::size_t i = TimeStampSize; i-- > 0;) fileTime = fileTime << 8 | bytes[i];
+  return fileTime;
+}
+
+std::size_t TailLength(std::uint64_t length) {
+  return static_cast<std::size_t>((4 - length % 4) % 4) + TailZeroSize;
+}
+
+}  // namespace qd
