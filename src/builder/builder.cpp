@@ -1,0 +1,355 @@
+//===- builder.cpp - The package builder ("/m") -----------------------------===//
+//
+// One straight pass from a packing list to a package executable: find the
+// script, name the package after the version of its first file, copy the
+// stub, drop the list entries whose sources are missing (rewriting the
+// script), pack the script and every listed file, pad the tail and stamp the
+// image checksum. Warnings and the one failure line go to "logfile.txt" in
+// the current directory; a failure ends the process through ReportError.
+//
+// Limits: the version path and the output name must fit the system's
+// 260-character buffers, and a longer one is refused with the line of the
+// step it belongs to. A log line that would outgrow the buffer has its path
+// cut, so that the line keeps its fixed text and its line end. Files whose
+// size or compressed capacity does not fit 32 bits are refused as memory
+// failures. Every read and write of the output is checked: a package that
+// could not be written whole is never reported as built.
+//
+//===----------------------------------------------------------------------===//
+#include "builder/builder.h"
+
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "builder/version.h"
+#include "codec/codec.h"
+#include "package/checksum.h"
+#include "package/layout.h"
+#include "package/script.h"
+#include "platform/platform.h"
+#include "startup/run_state.h"
+#include "ui/report_error.h"
+
+namespace qd {
+namespace {
+
+// The build log's lines, each exactly as written to the log.
+namespace line {
+constexpr std::string_view ScriptNotFound = "Unable to find setupqd.ini file as given on cmd line.\r\n";
+constexpr std::string_view VersionNoComma =
+    "No comma in input filename directive. Check the .INI syntax at File01.\r\n";
+constexpr std::string_view NoBuildNumber = "Unable to get build number from first file in list.\r\n";
+constexpr std::string_view NoOutputName =
+    "Output filename directive missing. Check the packing list syntax.\r\n";
+constexpr std::string_view NoStubName =
+    "'In' executable filename directive missing. Check the packing list syntax.\r\n";
+constexpr std::string_view CreateOutput = "Error creating the output file.\r\n";
+constexpr std::string_view ReadStub = "Error reading the Installer file.\r\n";
+constexpr std::string_view EntryNoComma =
+    "No comma in input filename directive. Check the .INI syntax.\r\n";
+constexpr std::string_view WriteScriptFailed = "Write to  %s failed, exiting.\r\n";
+constexpr std::string_view SourceMissing = "Warning: %s not found, removing from .ini file\r\n";
+constexpr std::string_view ReadScript = "Error reading the .INI file.\r\n";
+constexpr std::string_view CompressScript = "Error compressing ini.";
+constexpr std::string_view WriteScriptItem = "Error writing ini to the output file.\r\n";
+constexpr std::string_view OpenSource = "\r\nError opening an input file.\r\n";
+constexpr std::string_view Allocate = "Error allocating memory.\r\n";
+constexpr std::string_view ReadSource = "Error reading the input file.\r\n";
+constexpr std::string_view CompressSource = "Error compressing.\r\n";
+constexpr std::string_view WriteItem = "Error writing to the output file.\r\n";
+constexpr std::string_view NoInputFiles = "No input files. Check the .INF syntax.\r\n";
+}  // namespace line
+
+// Error numbers of the builder's failures.
+constexpr int FileError = 3;
+constexpr int SyntaxError = 4;
+constexpr int MemoryError = 5;
+
+constexpr std::string_view LogFileName = "logfile.txt";
+
+// What a build holds between its steps.
+struct Build {
+  platform::File log;
+  std::string scriptPath;
+  platform::File output;
+};
+
+// Writes one line to the build log; a log that could not be created loses it.
+void WriteLog(Build& build, std::string_view text) {
+  if (build.log.IsOpen())
+    platform::WriteBytes(build.log, std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size()));
+}
+
+// `pattern` with its "%s" replaced by `argument`, the argument cut so that the
+// whole line fits the log-line buffer.
+std::string ComposeLine(std::string_view pattern, std::string_view argument) {
+  const std::size_t at = pattern.find("%s");
+  const std::size_t fixed = pattern.size() - 2;
+  const std::size_t room = platform::MaxText > fixed ? platform::MaxText - fixed : 0;
+  std::string text(pattern.substr(0, at));
+  text += argument.substr(0, room);
+  text += pattern.substr(at + 2);
+  return text;
+}
+
+// Logs `text`, closes the log and ends the process with the error number.
+[[noreturn]] void Fail(Build& build, std::string_view text, int errorNumber,
+                       bool withScriptPath = true) {
+  ErrorText = text;
+  WriteLog(build, ErrorText);
+  build.log.Close();
+  ReportError(errorNumber, withScriptPath ? build.scriptPath.c_str() : nullptr);
+}
+
+void Warn(Build& build, std::string_view text) {
+  ErrorText = text;
+  WriteLog(build, ErrorText);
+}
+
+// The current directory joined with `name` by the platform's separator.
+std::string InCurrentDirectory(std::string_view name) {
+  std::string path = platform::CurrentDirectory();
+  path += platform::PathSeparator;
+  path += name;
+  return path;
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
+  std::uint8_t stamp[TimeStampSize];
+  for (std::size_t i = 0; i < TimeStampSize; ++i)
+    stamp[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
+  return platform::WriteBytes(output, PackageMarker()) && platform::WriteBytes(output, stamp);
+}
+
+// A whole file in memory and the room for its compressed stream.
+struct ItemBuffers {
+  std::uint32_t size = 0;
+  std::vector<std::uint8_t> file;
+  std::vector<std::uint8_t> compressed;
+  std::uint32_t capacity = 0;
+};
+
+// Sizes the two buffers of a file of `fileSize` bytes (zero-filled, the
+// compressed one a fifth larger); nullopt when they cannot be had. Both hold
+// at least one byte, so that their data pointers are never null.
+std::optional<ItemBuffers> AllocateItem(std::uint64_t fileSize) {
+  constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
+  if (fileSize > limit || fileSize + fileSize / 5 > limit) return std::nullopt;
+  ItemBuffers buffers;
+  buffers.size = static_cast<std::uint32_t>(fileSize);
+  buffers.capacity = buffers.size + buffers.size / 5;
+  try {
+    buffers.file.assign(buffers.size == 0 ? 1 : buffers.size, 0);
+    buffers.compressed.assign(buffers.capacity == 0 ? 1 : buffers.capacity, 0);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  return buffers;
+}
+
+bool ReadWhole(platform::File& file, ItemBuffers& buffers) {
+  const std::int64_t read =
+      platform::ReadBytes(file, std::span(buffers.file.data(), buffers.size));
+  return read == static_cast<std::int64_t>(buffers.size);
+}
+
+// The compressed length, or -1.
+std::int32_t Compress(ItemBuffers& buffers) {
+  return CompressToMemory(buffers.compressed.data(), buffers.capacity, buffers.file.data(),
+                          buffers.size);
+}
+
+std::span<const std::uint8_t> Stream(const ItemBuffers& buffers, std::int32_t length) {
+  return {buffers.compressed.data(), static_cast<std::size_t>(length)};
+}
+
+std::string ReadListValue(const Build& build, int index) {
+  return ReadScriptValue(script::Files, FileListKey(index), build.scriptPath);
+}
+
+// Steps 5 and 6: the version numbers of the version source.
+struct Version {
+  std::uint32_t major = 0, minor = 0, build = 0, revision = 0;
+};
+
+Version ReadVersion(Build& build) {
+  std::string value = ReadListValue(build, 1);
+  std::string versionFile = ReadScriptValue(script::Out, script::VersionFile, build.scriptPath, "");
+  if (!versionFile.empty()) value = versionFile;
+
+  std::string source;
+  if (!IsAbsent(value)) {
+    const auto entry = SplitFileListEntry(value);
+    if (!entry) Fail(build, line::VersionNoComma, SyntaxError);
+    source = entry->source;
+  }
+  // The source is joined to the current directory even when it is absolute
+  // (it is then not found); a path longer than the system's buffers is refused.
+  const std::string path = InCurrentDirectory(source);
+  Version version;  // a resource without fixed information names the package 0.0.0.0
+  if (source.empty() || path.size() > platform::MaxText ||
+      !QueryFileVersion(path, &version.major, &version.minor, &version.build, &version.revision))
+    Fail(build, line::NoBuildNumber, FileError);
+  return version;
+}
+
+// Step 10: the stub, copied whole, then the package marker.
+void CopyStub(Build& build, const std::string& stubPath) {
+  platform::File stub = platform::OpenForReading(stubPath);
+  if (!stub.IsOpen()) Fail(build, line::ReadStub, FileError);
+  const auto size = platform::FileSize(stub);
+  if (!size || *size > std::numeric_limits<std::uint32_t>::max()) Fail(build, line::ReadStub, FileError);
+  std::vector<std::uint8_t> buffer;
+  try {
+    buffer.assign(static_cast<std::size_t>(*size), 0);
+  } catch (const std::bad_alloc&) {
+    Fail(build, line::Allocate, MemoryError);
+  }
+  if (platform::ReadBytes(stub, buffer) != static_cast<std::int64_t>(buffer.size()))
+    Fail(build, line::ReadStub, FileError);
+  if (!platform::WriteBytes(build.output, buffer)) Fail(build, line::WriteItem, FileError);
+  stub.Close();
+  buffer = {};
+  if (!platform::WriteBytes(build.output, PackageMarker())) Fail(build, line::WriteItem, FileError);
+}
+
+// Step 11: every entry whose source is missing leaves the list, and the
+// entries after it move down one place, in the script file itself.
+void RemoveMissingEntries(Build& build) {
+  int index = 1;
+  while (index <= MaxFileListEntries) {
+    const std::string value = ReadListValue(build, index);
+    if (IsAbsent(value)) return;
+    const auto entry = SplitFileListEntry(value);
+    if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
+    if (platform::PathExists(entry->source)) {
+      ++index;
+      continue;
+    }
+    Warn(build, ComposeLine(line::SourceMissing, entry->source));
+    for (int slot = index;; ++slot) {
+      const std::string next =
+          slot < MaxFileListEntries ? ReadListValue(build, slot + 1) : std::string(AbsentValue);
+      if (IsAbsent(next)) {
+        platform::WriteProfileString(script::Files, FileListKey(slot), std::nullopt,
+                                     build.scriptPath);
+        break;
+      }
+      if (!platform::WriteProfileString(script::Files, FileListKey(slot), next, build.scriptPath))
+        Fail(build, ComposeLine(line::WriteScriptFailed, build.scriptPath), SyntaxError);
+    }
+    // The same index now holds the entry that followed the removed one.
+  }
+}
+
+// Step 12: the script itself, as item 0.
+void PackScript(Build& build) {
+  platform::File script = platform::OpenForReading(build.scriptPath);
+  if (!script.IsOpen()) Fail(build, line::ReadScript, FileError);
+  const auto size = platform::FileSize(script);
+  if (!size) Fail(build, line::ReadScript, FileError);
+  auto buffers = AllocateItem(*size);
+  if (!buffers) Fail(build, line::Allocate, MemoryError);
+  if (!ReadWhole(script, *buffers)) Fail(build, line::ReadScript, FileError);
+  const std::int32_t length = Compress(*buffers);
+  if (length < 0) Fail(build, line::CompressScript, MemoryError);
+  if (!platform::WriteBytes(build.output, Stream(*buffers, length)))
+    Fail(build, line::WriteScriptItem, FileError);
+  const auto fileTime = platform::LastWriteTime(script);
+  if (!fileTime) Fail(build, line::ReadScript, FileError);
+  buffers.reset();
+  script.Close();
+  if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, line::WriteScriptItem, FileError);
+}
+
+// Step 13: one item per list entry, in list order. Returns the packed count.
+int PackFiles(Build& build) {
+  int packed = 0;
+  for (int index = 1; index <= MaxFileListEntries; ++index) {
+    const std::string value = ReadListValue(build, index);
+    if (IsAbsent(value)) break;
+    ++packed;
+    const auto entry = SplitFileListEntry(value);
+    if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
+    platform::File source = platform::OpenForReading(entry->source);
+    if (!source.IsOpen()) Fail(build, line::OpenSource, SyntaxError);
+    const auto size = platform::FileSize(source);
+    if (!size) Fail(build, line::ReadSource, FileError);
+    auto buffers = AllocateItem(*size);
+    if (!buffers) Fail(build, line::Allocate, MemoryError);
+    if (!ReadWhole(source, *buffers)) Fail(build, line::ReadSource, FileError);
+    const std::int32_t length = Compress(*buffers);
+    if (length < 0) Fail(build, line::CompressSource, MemoryError);
+    if (!platform::WriteBytes(build.output, Stream(*buffers, length)))
+      Fail(build, line::WriteItem, FileError);
+    const auto fileTime = platform::LastWriteTime(source);
+    if (!fileTime) Fail(build, line::ReadSource, FileError);
+    buffers.reset();
+    source.Close();
+    if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, line::WriteItem, FileError);
+  }
+  return packed;
+}
+
+// Step 15: zero bytes up to a multiple of 4, then four more.
+void WriteTail(Build& build) {
+  const auto length = platform::FileSize(build.output);
+  if (!length) Fail(build, line::WriteItem, FileError);
+  constexpr std::uint8_t zeros[8] = {};
+  const std::size_t padding = static_cast<std::size_t>((4 - *length % 4) % 4) + 4;
+  if (!platform::WriteBytes(build.output, std::span(zeros, padding)))
+    Fail(build, line::WriteItem, FileError);
+}
+
+}  // namespace
+
+int BuildPackage(std::string_view commandText) {
+  Build build;
+  build.log = platform::CreateAlways(InCurrentDirectory(LogFileName));
+
+  // The script path is the text after the last blank; a command text without
+  // a blank names no script.
+  const std::size_t blank = commandText.rfind(' ');
+  if (blank == std::string_view::npos) Fail(build, line::ScriptNotFound, FileError, false);
+  build.scriptPath = std::string(commandText.substr(blank + 1));
+  if (!platform::PathExists(build.scriptPath)) Fail(build, line::ScriptNotFound, FileError, false);
+  platform::SetNormalAttributes(build.scriptPath);
+
+  const Version version = ReadVersion(build);
+
+  const std::string outputValue = ReadScriptValue(script::Out, script::OutputName, build.scriptPath);
+  if (IsAbsent(outputValue)) Fail(build, line::NoOutputName, SyntaxError);
+  const std::string outputName =
+      MakeOutputName(outputValue, version.major, version.minor, version.build, version.revision);
+
+  const std::string stubPath = ReadScriptValue(script::In, script::QdFileName, build.scriptPath);
+  if (IsAbsent(stubPath)) Fail(build, line::NoStubName, SyntaxError);
+
+  if (outputName.size() > platform::MaxText) Fail(build, line::CreateOutput, FileError);
+  build.output = platform::CreateAlways(outputName);
+  if (!build.output.IsOpen()) Fail(build, line::CreateOutput, FileError);
+
+  CopyStub(build, stubPath);
+  RemoveMissingEntries(build);
+  PackScript(build);
+  if (PackFiles(build) == 0) Fail(build, line::NoInputFiles, SyntaxError);
+  WriteTail(build);
+  build.output.Close();
+
+  // A stub that is no 32-bit image cannot be stamped; the package is written
+  // all the same.
+  CheckImageChecksum(outputName, 1);
+  return 0;
+}
+
+}  // namespace qd
