@@ -1,0 +1,225 @@
+//===- profile_test.cpp - Private-profile reading and rewriting -------------===//
+//
+// The rules of the platform's private-profile functions, as our own reader and
+// writer apply them (the wine tests compare both with the platform itself).
+//
+//===----------------------------------------------------------------------===//
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/files.h"
+
+namespace qd {
+namespace {
+
+using platform::ReadProfileString;
+using platform::WriteProfileString;
+
+const std::string Long300(300, 'x');
+const std::string Long259(259, 'x');
+
+struct ReadCase {
+  const char* behaviour;
+  std::string file;
+  std::string section;
+  std::string key;
+  std::string fallback;
+  std::string expected;
+};
+
+TEST(ProfileRead, FindsValuesByThePlatformsRules) {
+  const std::vector<ReadCase> cases = {
+      {"sections and keys ignore case", "[CMD]\r\nLang=ENU\r\n", "cmd", "LANG", "@", "ENU"},
+      {"blanks around key and value are trimmed", "[A]\r\n  key \t=\t value  \r\n", "A", "key", "@",
+       "value"},
+      {"blanks around the requested names are trimmed", "[A]\r\nkey=v\r\n", " A\t", " key ", "@", "v"},
+      {"a value is cut to 259 characters", "[A]\r\nk=" + Long300 + "\r\n", "A", "k", "@", Long259},
+      {"a missing key gives the fallback", "[A]\r\nk=v\r\n", "A", "other", "@", "@"},
+      {"a missing section gives the fallback", "[A]\r\nk=v\r\n", "B", "k", "dflt", "dflt"},
+      {"a key without '=' gives the fallback", "[A]\r\nk\r\n", "A", "k", "@", "@"},
+      {"an empty value is not absent", "[A]\r\nk=\r\n", "A", "k", "@", ""},
+      {"double quotes around a value are dropped", "[A]\r\nk = \" a b \" \r\n", "A", "k", "@", " a b "},
+      {"single quotes around a value are dropped", "[A]\r\nk='q'\r\n", "A", "k", "@", "q"},
+      {"unmatched quotes stay", "[A]\r\nk='q\"\r\n", "A", "k", "@", "'q\""},
+      {"a lone quote stays", "[A]\r\nk=\"\r\n", "A", "k", "@", "\""},
+      {"the first of repeated keys counts", "[A]\r\nk=1\r\nK=2\r\n", "A", "k", "@", "1"},
+      {"only the first of repeated sections is searched", "[A]\r\nk=1\r\n[a]\r\nj=2\r\n", "A", "j", "@",
+       "@"},
+      {"comment lines are plain entries", "[A]\r\n; note = 1\r\n", "A", "; note", "@", "1"},
+      {"a value keeps its own '='", "[A]\r\nk=a=b\r\n", "A", "k", "@", "a=b"},
+      {"line feeds alone end lines", "[A]\nk=1\nj=2", "A", "j", "@", "2"},
+      {"carriage returns alone end lines", "[A]\rk=1\rj=2\r", "A", "j", "@", "2"},
+      {"the last line needs no line end", "[A]\r\nk=last", "A", "k", "@", "last"},
+      {"a heading is trimmed inside its brackets", "  [ A B ] trailing\r\nk=1\r\n", "a b", "k", "@", "1"},
+      {"a heading ends at its last bracket", "[x]]\r\nk=1\r\n", "x]", "k", "@", "1"},
+      {"a '[' line without ']' is an entry", "[A]\r\n[B\r\nk=1\r\n", "A", "k", "@", "1"},
+      {"entries before any heading form an unnamed section", "top=1\r\n[A]\r\n", "", "top", "@", "1"},
+      {"VT, FF and ^Z are blanks too", "[A]\r\nk=\v1\f\x1A\r\n", "A", "k", "@", "1"},
+      {"a UTF-8 byte-order mark is skipped", "\xEF\xBB\xBF[A]\r\nk=1\r\n", "A", "k", "@", "1"},
+      {"the fallback loses its trailing spaces", "", "A", "k", "def  ", "def"},
+      {"a fallback of spaces keeps one", "", "A", "k", "   ", " "},
+      {"quotes around the fallback are dropped", "", "A", "k", "\"q\"", "q"},
+      {"the fallback is cut to 259 characters", "", "A", "k", Long300, Long259},
+  };
+  test::ScratchDir dir;
+  const auto path = dir / "script.ini";
+  for (const ReadCase& c : cases) {
+    test::WriteText(path, c.file);
+    EXPECT_EQ(ReadProfileString(c.section, c.key, c.fallback, path.string()), c.expected)
+        << c.behaviour;
+  }
+}
+
+TEST(ProfileRead, QuotedValueOfFullLengthKeepsAllItsCharacters) {
+  test::ScratchDir dir;
+  test::WriteText(dir / "s.ini", "[A]\r\nk=\"" + Long259 + "\"\r\n");
+  EXPECT_EQ(ReadProfileString("A", "k", "@", (dir / "s.ini").string()), Long259);
+}
+
+TEST(ProfileRead, MissingFileGivesTheFallback) {
+  test::ScratchDir dir;
+  EXPECT_EQ(ReadProfileString("A", "k", "@", (dir / "none.ini").string()), "@");
+  EXPECT_EQ(ReadProfileString("A", "k", "@", dir.path().string()), "@") << "a directory";
+}
+
+TEST(ProfileRead, BackslashesInThePathSeparateDirectories) {
+  test::ScratchDir dir;
+  std::filesystem::create_directory(dir / "sub");
+  test::WriteText(dir / "sub" / "s.ini", "[A]\r\nk=found\r\n");
+  std::string windowsStyle = dir.path().string() + "\\sub\\s.ini";
+  EXPECT_EQ(ReadProfileString("A", "k", "@", windowsStyle), "found");
+}
+
+// One write (a value) or deletion (nullopt).
+struct Write {
+  std::string section;
+  std::string key;
+  std::optional<std::string> value;
+};
+
+struct WriteCase {
+  const char* behaviour;
+  std::optional<std::string> file;  // nullopt: no file at first
+  std::vector<Write> writes;
+  std::optional<std::string> expected;  // nullopt: still no file
+};
+
+const std::string Script =
+    "[In]\r\nQdFileName = QdPack.exe\r\n\r\n[Files]\r\nFile01 = a.dll,   a.dll\r\nFile02 = b.exe, "
+    "b.exe\r\n\r\n[CMD]\r\nTitle = T\r\n";
+
+TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
+  const std::vector<WriteCase> cases = {
+      {"a replaced value normalises every line and drops blank lines",
+       Script,
+       {{"Files", "File01", "x.dll, x.dll"}},
+       "[In]\r\nQdFileName=QdPack.exe\r\n[Files]\r\nFile01=x.dll, x.dll\r\nFile02=b.exe, "
+       "b.exe\r\n[CMD]\r\nTitle=T\r\n"},
+      {"a deleted key loses its line",
+       Script,
+       {{"files", "FILE01", std::nullopt}},
+       "[In]\r\nQdFileName=QdPack.exe\r\n[Files]\r\nFile02=b.exe, b.exe\r\n[CMD]\r\nTitle=T\r\n"},
+      {"a section emptied by deletion keeps its heading",
+       "[A]\r\nk=1\r\n[B]\r\nx=1\r\n",
+       {{"B", "x", std::nullopt}},
+       "[A]\r\nk=1\r\n[B]\r\n"},
+      {"a new key goes to the end of its own section",
+       Script,
+       {{"Files", "File03", "c, c"}},
+       "[In]\r\nQdFileName=QdPack.exe\r\n[Files]\r\nFile01=a.dll,   a.dll\r\nFile02=b.exe, "
+       "b.exe\r\nFile03=c, c\r\n[CMD]\r\nTitle=T\r\n"},
+      {"a new section goes to the end of the file",
+       "[A]\r\nk=1",
+       {{"B", "j", "2"}},
+       "[A]\r\nk=1\r\n[B]\r\nj=2\r\n"},
+      {"a replaced key keeps the spelling it has in the file",
+       "[Files]\r\nFile01=a\r\n",
+       {{"FILES", "file01", "b"}},
+       "[Files]\r\nFile01=b\r\n"},
+      {"the value's leading blanks are dropped, its trailing ones kept",
+       "[A]\r\nk=1\r\n",
+       {{"A", "k", " \t v "}},
+       "[A]\r\nk=v \r\n"},
+      {"writing the value a key already has leaves the file untouched",
+       "[A]\r\n k = v \r\n\r\n",
+       {{"A", "k", "v"}},
+       "[A]\r\n k = v \r\n\r\n"},
+      {"deleting an absent key leaves the file untouched",
+       "[A]\n k = v \n",
+       {{"A", "other", std::nullopt}, {"Z", "k", std::nullopt}},
+       "[A]\n k = v \n"},
+      {"line feeds become CR LF and comments survive",
+       "; about\n[A]\nk=1\n",
+       {{"A", "k", "2"}},
+       "; about\r\n[A]\r\nk=2\r\n"},
+      {"a key without '=' gets its value in place",
+       "[A]\r\nflag\r\nk=1\r\n",
+       {{"A", "flag", "on"}},
+       "[A]\r\nflag=on\r\nk=1\r\n"},
+      {"only the first of repeated sections gets a new key",
+       "[A]\r\nk=1\r\n[a]\r\nj=2\r\n",
+       {{"A", "n", "3"}},
+       "[A]\r\nk=1\r\nn=3\r\n[a]\r\nj=2\r\n"},
+      {"deletion finds its key in a repeated section",
+       "[A]\r\nk=1\r\n[a]\r\nj=2\r\n",
+       {{"A", "j", std::nullopt}},
+       "[A]\r\nk=1\r\n[a]\r\n"},
+      {"a byte-order mark stays",
+       "\xEF\xBB\xBF[A]\r\nk=1\r\n",
+       {{"A", "k", "2"}},
+       "\xEF\xBB\xBF[A]\r\nk=2\r\n"},
+      {"a write creates a missing file", std::nullopt, {{"S", "k", "v"}, {"T", "j", "w"}},
+       "[S]\r\nk=v\r\n[T]\r\nj=w\r\n"},
+      {"a deletion does not create a missing file", std::nullopt, {{"S", "k", std::nullopt}},
+       std::nullopt},
+  };
+  for (const WriteCase& c : cases) {
+    test::ScratchDir dir;
+    const auto path = dir / "script.ini";
+    if (c.file) test::WriteText(path, *c.file);
+    for (const Write& w : c.writes) {
+      std::optional<std::string_view> value;
+      if (w.value) value = *w.value;
+      EXPECT_TRUE(WriteProfileString(w.section, w.key, value, path.string())) << c.behaviour;
+    }
+    ASSERT_EQ(std::filesystem::exists(path), c.expected.has_value()) << c.behaviour;
+    if (c.expected) {
+      EXPECT_EQ(test::ReadText(path), *c.expected) << c.behaviour;
+    }
+  }
+}
+
+TEST(ProfileWrite, WrittenValuesReadBack) {
+  test::ScratchDir dir;
+  const std::string path = (dir / "s.ini").string();
+  ASSERT_TRUE(WriteProfileString("Files", "File01", "engine.dll,   ..\\build\\engine.dll", path));
+  ASSERT_TRUE(WriteProfileString("Files", "File02", "setup.exe, setup.exe", path));
+  ASSERT_TRUE(WriteProfileString("Files", "File01", std::nullopt, path));
+  EXPECT_EQ(ReadProfileString("Files", "File01", "@", path), "@");
+  EXPECT_EQ(ReadProfileString("FILES", "file02", "@", path), "setup.exe, setup.exe");
+}
+
+TEST(ProfileWrite, RefusesWhatCouldNotBeReadBackAndLeavesTheFile) {
+  test::ScratchDir dir;
+  const auto path = dir / "s.ini";
+  const std::string original = "[A]\r\n k = 1 \r\n";
+  test::WriteText(path, original);
+  EXPECT_FALSE(WriteProfileString("A", "k", "two\r\nlines", path.string()));
+  EXPECT_FALSE(WriteProfileString("A", "k=x", "1", path.string()));
+  EXPECT_FALSE(WriteProfileString("A\n[B]", "k", "1", path.string()));
+  EXPECT_EQ(test::ReadText(path), original);
+}
+
+TEST(ProfileWrite, FailsWhenTheFileCannotBeWritten) {
+  test::ScratchDir dir;
+  EXPECT_FALSE(WriteProfileString("A", "k", "v", (dir / "no" / "such" / "s.ini").string()));
+  EXPECT_FALSE(WriteProfileString("A", "k", "v", dir.path().string())) << "a directory";
+}
+
+}  // namespace
+}  // namespace qd

@@ -1,0 +1,105 @@
+//===- profile_probe.cpp - Private-profile calls of the real platform -----===//
+//
+// Runs a sequence of private-profile reads, writes and deletes through
+// GetPrivateProfileStringA and WritePrivateProfileStringA, so that tests can
+// compare our own reader and writer with the platform's.
+//
+//   profile_probe.exe INI_PATH -f OPS_FILE
+//   profile_probe.exe INI_PATH OP...
+//
+// One operation per line (or per argument), fields separated by tabs:
+//   r <section> <key> <default>    read with a 260-character buffer
+//   w <section> <key> <value>      write
+//   d <section> <key>              delete the key (null value)
+// Inside a field, \t \n \r and \\ stand for a tab, a line feed, a carriage
+// return and a backslash. Each operation prints one line: the value read
+// ("r " and the escaped value) or the result of a write ("w 1" / "w 0").
+//
+//===----------------------------------------------------------------------===//
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Unescape(const std::string& field) {
+  std::string out;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\' || i + 1 == field.size()) {
+      out += field[i];
+      continue;
+    }
+    char c = field[++i];
+    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t tab = line.find('\t', start);
+    fields.push_back(Unescape(line.substr(start, tab == std::string::npos ? tab : tab - start)));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+bool RunOperation(const std::string& line, const char* path) {
+  std::vector<std::string> f = SplitTabs(line);
+  if (f.size() == 4 && f[0] == "r") {
+    char buffer[260] = {};
+    GetPrivateProfileStringA(f[1].c_str(), f[2].c_str(), f[3].c_str(), buffer, sizeof buffer, path);
+    std::printf("r %s\n", Escape(buffer).c_str());
+  } else if (f.size() == 4 && f[0] == "w") {
+    BOOL ok = WritePrivateProfileStringA(f[1].c_str(), f[2].c_str(), f[3].c_str(), path);
+    std::printf("w %d\n", ok ? 1 : 0);
+  } else if (f.size() == 3 && f[0] == "d") {
+    BOOL ok = WritePrivateProfileStringA(f[1].c_str(), f[2].c_str(), nullptr, path);
+    std::printf("w %d\n", ok ? 1 : 0);
+  } else {
+    std::fprintf(stderr, "bad operation: %s\n", line.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: profile_probe INI_PATH (-f OPS_FILE | OP...)\n");
+    return 2;
+  }
+  std::vector<std::string> operations;
+  if (argc == 4 && std::string(argv[2]) == "-f") {
+    std::ifstream in(argv[3], std::ios::binary);
+    std::string line;
+    while (std::getline(in, line))
+      if (!line.empty()) operations.push_back(line);
+  } else {
+    operations.assign(argv + 2, argv + argc);
+  }
+  for (const std::string& op : operations)
+    if (!RunOperation(op, argv[1])) return 2;
+  std::fflush(stdout);
+  return 0;
+}
