@@ -6,12 +6,127 @@
 // from one memory buffer into another with binary literals and the
 // 4096-byte dictionary, the settings of every stream in a package.
 //
+// A stream is two header bytes (literal mode 0 binary or 1 ASCII; dictionary
+// bits 4, 5 or 6 for 1024, 2048 or 4096 bytes) and a bit stream of literals
+// and copies ending with the end-of-stream code. The code tables are in
+// codec/tables.h.
+//
 //===----------------------------------------------------------------------===//
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace qd {
+
+//===----------------------------------------------------------------------===//
+// Callbacks
+//===----------------------------------------------------------------------===//
+
+// Places up to `*size` bytes at `buffer` and returns how many it placed; 0
+// means the input is exhausted. The codec never asks for more than its buffer
+// holds and ignores any count beyond what it asked for.
+using CodecReadFn = std::uint32_t (*)(std::uint8_t* buffer, std::uint32_t* size, void* parameter);
+// Takes the `*size` bytes at `buffer`. It cannot refuse: a consumer that
+// cannot take them notes that itself.
+using CodecWriteFn = void (*)(const std::uint8_t* buffer, std::uint32_t* size, void* parameter);
+
+//===----------------------------------------------------------------------===//
+// Decompressor
+//===----------------------------------------------------------------------===//
+
+// ExplodeStream's results.
+inline constexpr std::uint32_t ExplodeOk = 0;
+inline constexpr std::uint32_t ExplodeBadDictionary = 1;   // header byte 1 not 4, 5 or 6
+inline constexpr std::uint32_t ExplodeBadLiteralMode = 2;  // header byte 0 not 0 or 1
+inline constexpr std::uint32_t ExplodeTooShort = 3;        // first read gave 4 bytes or fewer
+inline constexpr std::uint32_t ExplodeTruncated = 4;       // input ended before the end code
+
+inline constexpr std::uint32_t ExplodeReadSize = 2048;
+inline constexpr std::uint32_t ExplodeWriteSize = 4096;
+// The window keeps 4096 bytes of history below the new output; 8192 plus room
+// for the longest copy begun at index 8191, plus slack for word-wise copies.
+inline constexpr std::uint32_t ExplodeWindowSize = 8192 + 517;
+inline constexpr std::uint32_t ExplodeWindowSlack = 16;
+
+// All of the decoder's state; the caller owns it. The decoder clears the
+// history itself, so a record may be reused.
+struct ExplodeState {
+  std::uint32_t literalMode = 0;
+  std::uint32_t windowPosition = 0;  // index of the next byte to produce
+  std::uint32_t dictionaryBits = 0;
+  std::uint32_t dictionaryMask = 0;
+  std::uint64_t bitBuffer = 0;   // unread bits, next bit lowest
+  std::uint32_t bitCount = 0;    // valid bits in bitBuffer
+  std::uint32_t inputPosition = 0;
+  std::uint32_t inputCount = 0;  // bytes that the last read delivered
+  void* parameter = nullptr;
+  CodecReadFn read = nullptr;
+  CodecWriteFn write = nullptr;
+  std::array<std::uint8_t, ExplodeWindowSize + ExplodeWindowSlack> window{};
+  std::array<std::uint8_t, ExplodeReadSize + 8> input{};
+};
+
+// Decodes one whole stream pulled through `read` and pushes the bytes through
+// `write`: reads of 2048 bytes as needed, writes of 4096 bytes, then one
+// final write of the rest (none when the header is refused). Returns one of
+// the Explode* results.
+std::uint32_t ExplodeStream(CodecReadFn read, CodecWriteFn write, ExplodeState& state,
+                            void* parameter);
+
+//===----------------------------------------------------------------------===//
+// Compressor
+//===----------------------------------------------------------------------===//
+
+// ImplodeStream's results.
+inline constexpr std::uint32_t ImplodeOk = 0;
+inline constexpr std::uint32_t ImplodeBadDictionary = 1;   // size not 1024, 2048 or 4096
+inline constexpr std::uint32_t ImplodeBadLiteralMode = 2;  // mode not 0 or 1
+
+inline constexpr std::uint32_t ImplodeReadSize = 4096;
+inline constexpr std::uint32_t ImplodeWriteSize = 2048;
+inline constexpr std::uint32_t ImplodeMaxMatch = 516;
+inline constexpr std::uint32_t ImplodeHashCount = 2304;
+// Work buffer: a 4096-byte dictionary, 516 bytes of look-ahead and one block.
+inline constexpr std::uint32_t ImplodeWorkSize = 4096 + ImplodeMaxMatch + ImplodeReadSize;
+// A match comparison may run up to 516 bytes past the loaded data (and word-
+// wise comparison a few more). Past the work buffer's end, those bytes mirror
+// the start of the position table as it lies in memory, so the matches found
+// there are the same as in a record laid out in that order.
+inline constexpr std::uint32_t ImplodeWorkSlack = 528;
+
+// All of the compressor's state; the caller owns it. The compressor clears
+// what it reads before writing it, so a record may be reused.
+struct ImplodeState {
+  std::uint32_t distanceField = 0;  // distance - 1 of the match found last
+  std::uint32_t outputBytes = 0;    // index of the output byte being filled
+  std::uint32_t outputBits = 0;     // bits used in that byte
+  std::uint32_t dictionaryBits = 0;
+  std::uint32_t dictionaryMask = 0;
+  std::uint32_t literalMode = 0;
+  std::uint32_t dictionarySize = 0;
+  void* parameter = nullptr;
+  CodecReadFn read = nullptr;
+  CodecWriteFn write = nullptr;
+  std::array<std::int16_t, ImplodeMaxMatch> failure{};
+  std::array<std::uint16_t, ImplodeHashCount> buckets{};
+  std::array<std::uint8_t, ImplodeWriteSize + 2> output{};
+  std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work{};
+  std::array<std::uint16_t, ImplodeWorkSize> positions{};
+};
+
+// Compresses everything that `read` delivers (asked for 4096 bytes at a time)
+// into one stream pushed through `write` in 2048-byte pieces and one final
+// piece. `literalMode` is 0 (binary) or 1 (ASCII); `dictionarySize` is 1024,
+// 2048 or 4096. Returns one of the Implode* results; with a refused setting
+// nothing is read or written.
+std::uint32_t ImplodeStream(CodecReadFn read, CodecWriteFn write, ImplodeState& state,
+                            void* parameter, std::uint32_t literalMode,
+                            std::uint32_t dictionarySize);
+
+//===----------------------------------------------------------------------===//
+// Memory wrappers: binary literals, 4096-byte dictionary
+//===----------------------------------------------------------------------===//
 
 // Compresses `sourceSize` bytes at `source` into at most `destinationCapacity`
 // bytes at `destination`: the stream's length, or -1 when it does not fit or
