@@ -82,8 +82,8 @@ struct Build {
 // Writes one line to the build log; a log that could not be created loses it.
 void WriteLog(Build& build, std::string_view text) {
   if (build.log.IsOpen())
-    platform::WriteBytes(build.log, std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                              text.size()));
+    platform::WriteBytes(build.log,
+                         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // `pattern` with its "%s" replaced by `argument`, the argument cut so that the
@@ -120,15 +120,9 @@ std::string InCurrentDirectory(std::string_view name) {
   return path;
 }
 
-std::span<const std::uint8_t> AsBytes(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
-  std::uint8_t stamp[TimeStampSize];
-  for (std::size_t i = 0; i < TimeStampSize; ++i)
-    stamp[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
-  return platform::WriteBytes(output, PackageMarker()) && platform::WriteBytes(output, stamp);
+  return platform::WriteBytes(output, PackageMarker()) &&
+         platform::WriteBytes(output, EncodeTimeStamp(fileTime));
 }
 
 // A whole file in memory and the room for its compressed stream.
@@ -305,10 +299,8 @@ int PackFiles(Build& build) {
 void WriteTail(Build& build) {
   const auto length = platform::FileSize(build.output);
   if (!length) Fail(build, line::WriteItem, FileError);
-  constexpr std::uint8_t zeros[8] = {};
-  const std::size_t padding = static_cast<std::size_t>((4 - *length % 4) % 4) + 4;
-  if (!platform::WriteBytes(build.output, std::span(zeros, padding)))
-    Fail(build, line::WriteItem, FileError);
+  const std::vector<std::uint8_t> zeros(TailLength(*length), 0);
+  if (!platform::WriteBytes(build.output, zeros)) Fail(build, line::WriteItem, FileError);
 }
 
 }  // namespace
@@ -335,7 +327,10 @@ int BuildPackage(std::string_view commandText) {
   const std::string stubPath = ReadScriptValue(script::In, script::QdFileName, build.scriptPath);
   if (IsAbsent(stubPath)) Fail(build, line::NoStubName, SyntaxError);
 
-  if (outputName.size() > platform::MaxText) Fail(build, line::CreateOutput, FileError);
+  // A name that would not fit the system's buffers, or a pattern with another
+  // conversion than one "%s", comes back empty: it names no file to create.
+  if (outputName.empty() || outputName.size() > platform::MaxText)
+    Fail(build, line::CreateOutput, FileError);
   build.output = platform::CreateAlways(outputName);
   if (!build.output.IsOpen()) Fail(build, line::CreateOutput, FileError);
 

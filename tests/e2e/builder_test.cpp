@@ -1,0 +1,456 @@
+//===- builder_test.cpp - The native builder, end to end ---------------------===//
+//
+// Runs the native builder ("qdpack /m SetupQd.ini") in a scratch tree with the
+// real 32-bit QdPack.exe as stub, and checks the package byte by byte, the
+// rewritten packing list and the build log. Failures are reached through the
+// real operating system where it can produce them: missing files, wildcard
+// and directory sources, resource limits on file size and address space.
+//
+//===----------------------------------------------------------------------===//
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "e2e/builder_support.h"
+#include "package/script.h"
+
+namespace qd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveWindowsBuild()) GTEST_SKIP() << "no 32-bit Windows build to take the stub from";
+    tree_ = std::make_unique<BuildTree>();
+  }
+  BuildTree& tree() { return *tree_; }
+
+ private:
+  std::unique_ptr<BuildTree> tree_;
+};
+
+// What an item must unpack to.
+struct Expected {
+  std::vector<std::uint8_t> content;
+  std::uint64_t timeStamp = 0;
+};
+
+Expected ExpectedFile(const fs::path& path) { return {ReadAll(path), FileTimeOf(path)}; }
+
+// Checks the whole layout of the package at `path`: stub, markers, items
+// (script first) and tail, and that its checksum is right.
+void ExpectPackage(const fs::path& path, const fs::path& stub, const std::vector<Expected>& items) {
+  ASSERT_TRUE(fs::exists(path)) << path;
+  const PackageView view = ReadPackage(path);
+  const std::vector<std::uint8_t> stubBytes = ReadAll(stub);
+
+  ASSERT_EQ(view.markers.size(), 2 + items.size()) << "one marker in the stub, one after it, one per item";
+  ASSERT_EQ(view.stubSize, stubBytes.size());
+  EXPECT_TRUE(std::equal(stubBytes.begin(), stubBytes.end(), view.bytes.begin())) << "stub at offset 0";
+  ASSERT_EQ(view.items.size(), items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    SCOPED_TRACE("item " + std::to_string(i));
+    const PackageItem& item = view.items[i];
+    ASSERT_GE(item.end - item.begin, 2u);
+    EXPECT_EQ(view.bytes[item.begin], 0x00);
+    EXPECT_EQ(view.bytes[item.begin + 1], 0x06);
+    std::vector<std::uint8_t> unpacked(items[i].content.size() + 1);
+    const std::int32_t length =
+        DecompressToMemory(unpacked.data(), static_cast<std::uint32_t>(unpacked.size()),
+                           view.bytes.data() + item.begin, static_cast<std::uint32_t>(item.end - item.begin));
+    ASSERT_EQ(length, static_cast<std::int32_t>(items[i].content.size()));
+    unpacked.resize(items[i].content.size());
+    EXPECT_TRUE(unpacked == items[i].content);
+    EXPECT_EQ(item.timeStamp, items[i].timeStamp);
+  }
+  const std::size_t tail = view.bytes.size() - view.tailBegin;
+  EXPECT_GE(tail, 4u);
+  EXPECT_LE(tail, 7u);
+  EXPECT_EQ((view.tailBegin + tail - 4) % 4, 0u) << "padding only up to the next multiple of 4";
+  EXPECT_EQ(view.bytes.size() % 4, 0u);
+  for (std::size_t at = view.tailBegin; at < view.bytes.size(); ++at) EXPECT_EQ(view.bytes[at], 0) << at;
+  std::uint32_t stored = 0;
+  EXPECT_EQ(ImageChecksum(view.bytes, stored), stored);
+}
+
+TEST_F(BuilderTest, PackageHoldsStubScriptAndEveryFileNamedAfterTheFirstFilesVersion) {
+  tree().WriteScript({});
+  const RunResult result = tree().Build();
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(tree().Log(), "") << "a clean build leaves an empty log";
+  EXPECT_EQ(fs::directory_iterator(tree() / "out")->path().filename(), "Update2_05_07d.exe");
+  ExpectPackage(tree() / EnginePackage, tree() / "QdPack.exe",
+                {ExpectedFile(tree() / "SetupQd.ini"), ExpectedFile(tree() / "build/engine.dll"),
+                 ExpectedFile(tree() / "build/payload.bin")});
+}
+
+TEST_F(BuilderTest, OutputNameIsPatternOrPlainNameAndReplacesAnExistingFile) {
+  struct Case {
+    const char* value;
+    const char* file;
+  };
+  for (const Case& c : {Case{"OutputName=out\\Update%s.exe", "out/Update2_05_07d.exe"},
+                        Case{"OutputName = out\\plain.exe", "out/plain.exe"},
+                        Case{"OutputName=out/v%s-100%%.exe", "out/v2_05_07d-100%.exe"}}) {
+    SCOPED_TRACE(c.value);
+    WriteAll(tree() / c.file, std::vector<std::uint8_t>(3'000'000, 0xAB));
+    ScriptParts parts;
+    parts.out = {c.value};
+    tree().WriteScript(parts);
+    ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+    ExpectPackage(tree() / c.file, tree() / "QdPack.exe",
+                  {ExpectedFile(tree() / "SetupQd.ini"), ExpectedFile(tree() / "build/engine.dll"),
+                   ExpectedFile(tree() / "build/payload.bin")});
+  }
+}
+
+TEST_F(BuilderTest, TailBringsEveryLengthToAMultipleOfFourPlusFourZeros) {
+  std::set<std::size_t> paddings;
+  for (std::size_t size = 1; size <= 24 && paddings.size() < 4; ++size) {
+    WriteAll(tree() / "build/payload.bin", MixedBytes(size, static_cast<std::uint32_t>(size)));
+    tree().WriteScript({});
+    ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+    const PackageView view = ReadPackage(tree() / EnginePackage);
+    const std::size_t tail = view.bytes.size() - view.tailBegin;
+    EXPECT_EQ(tail, 4 + (4 - view.tailBegin % 4) % 4);
+    paddings.insert(tail - 4);
+  }
+  EXPECT_EQ(paddings.size(), 4u) << "every amount of padding, 0 to 3, was seen";
+}
+
+TEST_F(BuilderTest, BackslashAndSlashPathsBothWork) {
+  ScriptParts parts;
+  parts.files = {"engine.dll,  \t build/engine.dll", "payload.bin,build\\payload.bin"};
+  tree().WriteScript(parts);
+  ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+  EXPECT_TRUE(fs::exists(tree() / EnginePackage));
+}
+
+//===----------------------------------------------------------------------===//
+// The removal pass
+//===----------------------------------------------------------------------===//
+
+std::string EntryValue(int index) {
+  return "f" + std::to_string(index) + ".bin,data\\f" + std::to_string(index) + ".bin";
+}
+
+TEST_F(BuilderTest, MissingSourcesLeaveTheListAndTheRestMovesUp) {
+  struct Case {
+    const char* name;
+    int entries;            // File01 is engine.dll, File02.. are data files
+    std::set<int> missing;  // indices whose source is missing
+  };
+  const Case cases[] = {
+      {"third of five", 5, {3}},
+      {"two in a row", 5, {2, 3}},
+      {"the last", 4, {4}},
+      {"one of 99", 99, {50}},
+      {"99 with the last two", 99, {98, 99}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BuildTree tree;
+    fs::create_directories(tree / "data");
+    ScriptParts parts;
+    parts.files = {"engine.dll,build\\engine.dll"};
+    std::vector<std::string> kept = {parts.files[0]};
+    std::vector<Expected> items;
+    std::string warnings;
+    for (int k = 2; k <= c.entries; ++k) {
+      parts.files.push_back(EntryValue(k));
+      const fs::path source = tree / ("data/f" + std::to_string(k) + ".bin");
+      if (c.missing.count(k)) {
+        warnings += "Warning: data\\f" + std::to_string(k) + ".bin not found, removing from .ini file\r\n";
+        continue;
+      }
+      WriteAll(source, MixedBytes(100 + static_cast<std::size_t>(k), static_cast<std::uint32_t>(k)));
+      kept.push_back(EntryValue(k));
+    }
+    tree.WriteScript(parts);
+    const RunResult result = tree.Build();
+    ASSERT_EQ(result.exitCode, 0) << tree.Log();
+    EXPECT_EQ(tree.Log(), warnings);
+
+    const std::string script = (tree / "SetupQd.ini").string();
+    for (int k = 1; k <= MaxFileListEntries; ++k) {
+      const std::string value = ReadScriptValue("Files", FileListKey(k), script);
+      if (k <= static_cast<int>(kept.size()))
+        EXPECT_EQ(value, kept[static_cast<std::size_t>(k - 1)]) << k;
+      else
+        EXPECT_EQ(value, "@") << "key " << k << " deleted";
+    }
+    items.push_back(ExpectedFile(tree / "SetupQd.ini"));
+    items.push_back(ExpectedFile(tree / "build/engine.dll"));
+    for (std::size_t i = 1; i < kept.size(); ++i) {
+      const std::string source = kept[i].substr(kept[i].find(",data\\") + 6);
+      items.push_back(ExpectedFile(tree / ("data/" + source)));
+    }
+    ExpectPackage(tree / EnginePackage, tree / "QdPack.exe", items);
+  }
+}
+
+TEST_F(BuilderTest, MissingFirstFileFailsWithoutVersionFileAndIsRemovedWithIt) {
+  // Without VersionFile the version comes from File01, before any removal.
+  ScriptParts parts;
+  parts.files = {"engine.dll,build\\gone.dll", "payload.bin,build\\payload.bin"};
+  tree().WriteScript(parts);
+  RunResult result = tree().Build();
+  EXPECT_EQ(result.exitCode, 255);
+  EXPECT_EQ(tree().Log(), "Unable to get build number from first file in list.\r\n");
+  EXPECT_EQ(ReadText(tree() / "SetupQd.ini"), parts.Text()) << "the list is untouched";
+  EXPECT_TRUE(fs::is_empty(tree() / "out"));
+
+  // With VersionFile the missing first entry is removed and the build goes on.
+  parts.out.push_back("VersionFile=v,build\\engine.dll");
+  tree().WriteScript(parts);
+  result = tree().Build();
+  ASSERT_EQ(result.exitCode, 0) << tree().Log();
+  EXPECT_EQ(tree().Log(), "Warning: build\\gone.dll not found, removing from .ini file\r\n");
+  EXPECT_EQ(ReadScriptValue("Files", "File01", (tree() / "SetupQd.ini").string()),
+            "payload.bin,build\\payload.bin");
+  ExpectPackage(tree() / EnginePackage, tree() / "QdPack.exe",
+                {ExpectedFile(tree() / "SetupQd.ini"), ExpectedFile(tree() / "build/payload.bin")});
+
+  // With every source missing the list ends up empty.
+  parts.files = {"a,build\\a.bin", "b,build\\b.bin"};
+  tree().WriteScript(parts);
+  result = tree().Build();
+  EXPECT_EQ(result.exitCode, 255);
+  EXPECT_EQ(tree().Log(),
+            "Warning: build\\a.bin not found, removing from .ini file\r\n"
+            "Warning: build\\b.bin not found, removing from .ini file\r\n"
+            "No input files. Check the .INF syntax.\r\n");
+  EXPECT_EQ(ReadScriptValue("Files", "File01", (tree() / "SetupQd.ini").string()), "@");
+}
+
+TEST_F(BuilderTest, ReadOnlyScriptIsMadeWritableAndRewritten) {
+  ScriptParts parts;
+  parts.files = {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"};
+  tree().WriteScript(parts);
+  fs::permissions(tree() / "SetupQd.ini", fs::perms::owner_read | fs::perms::group_read);
+  ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+  EXPECT_NE(fs::status(tree() / "SetupQd.ini").permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_EQ(ReadScriptValue("Files", "File02", (tree() / "SetupQd.ini").string()),
+            "payload.bin,build\\payload.bin");
+}
+
+//===----------------------------------------------------------------------===//
+// Failures: one exact line, exit code -1 (255)
+//===----------------------------------------------------------------------===//
+
+struct FailureCase {
+  const char* name;
+  std::function<void(BuildTree&, ScriptParts&)> arrange;
+  std::string log;
+  std::vector<std::string> args = {"/m", "SetupQd.ini"};
+};
+
+TEST_F(BuilderTest, EveryFailureWritesItsLineAndEndsWithMinusOne) {
+  const std::string absoluteEngine = fs::absolute(tree() / "build/engine.dll").string();
+  const FailureCase cases[] = {
+      {"script not found", [](BuildTree&, ScriptParts&) {},
+       "Unable to find setupqd.ini file as given on cmd line.\r\n", {"/m", "nothere.ini"}},
+      {"command text without a blank", [](BuildTree&, ScriptParts&) {},
+       "Unable to find setupqd.ini file as given on cmd line.\r\n", {"/mSetupQd.ini"}},
+      {"quoted script path", [](BuildTree&, ScriptParts&) {},
+       "Unable to find setupqd.ini file as given on cmd line.\r\n", {"/m", "\"SetupQd.ini\""}},
+      {"script path with a blank",
+       [](BuildTree& t, ScriptParts& p) {
+         fs::create_directories(t / "My Files");
+         WriteText(t / "My Files/SetupQd.ini", p.Text());
+       },
+       "Unable to find setupqd.ini file as given on cmd line.\r\n", {"/m", "My Files/SetupQd.ini"}},
+      {"version source without a comma",
+       [](BuildTree&, ScriptParts& p) { p.files[0] = "build\\engine.dll"; },
+       "No comma in input filename directive. Check the .INI syntax at File01.\r\n"},
+      {"VersionFile without a comma",
+       [](BuildTree&, ScriptParts& p) { p.out.push_back("VersionFile=build\\engine.dll"); },
+       "No comma in input filename directive. Check the .INI syntax at File01.\r\n"},
+      {"first file without a version",
+       [](BuildTree&, ScriptParts& p) { std::swap(p.files[0], p.files[1]); },
+       "Unable to get build number from first file in list.\r\n"},
+      {"absolute version source",
+       [absoluteEngine](BuildTree&, ScriptParts& p) { p.out.push_back("VersionFile=v," + absoluteEngine); },
+       "Unable to get build number from first file in list.\r\n"},
+      {"version path longer than the buffers",
+       [](BuildTree& t, ScriptParts& p) {
+         // The file is there, but the current directory and the source
+         // together outgrow the system's 260-character buffers.
+         const std::string directory(240, 'd');
+         fs::create_directories(t / directory);
+         fs::copy_file(t / "build/engine.dll", t / (directory + "/engine.dll"));
+         p.out.push_back("VersionFile=v," + directory + "\\engine.dll");
+       },
+       "Unable to get build number from first file in list.\r\n"},
+      {"no OutputName", [](BuildTree&, ScriptParts& p) { p.out = {}; },
+       "Output filename directive missing. Check the packing list syntax.\r\n"},
+      {"OutputName starting with @", [](BuildTree&, ScriptParts& p) { p.out = {"OutputName=@out.exe"}; },
+       "Output filename directive missing. Check the packing list syntax.\r\n"},
+      {"no QdFileName", [](BuildTree&, ScriptParts& p) { p.in = {}; },
+       "'In' executable filename directive missing. Check the packing list syntax.\r\n"},
+      {"output directory missing",
+       [](BuildTree&, ScriptParts& p) { p.out = {"OutputName=nodir\\Update%s.exe"}; },
+       "Error creating the output file.\r\n"},
+      {"pattern with another conversion",
+       [](BuildTree&, ScriptParts& p) { p.out = {"OutputName=out\\Update%d.exe"}; },
+       "Error creating the output file.\r\n"},
+      {"output name longer than the buffers",
+       [](BuildTree&, ScriptParts& p) { p.out = {"OutputName=out\\" + std::string(250, 'u') + "%s.exe"}; },
+       "Error creating the output file.\r\n"},
+      {"stub missing", [](BuildTree&, ScriptParts& p) { p.in = {"QdFileName=nothere.exe"}; },
+       "Error reading the Installer file.\r\n"},
+      {"list entry without a comma",
+       [](BuildTree&, ScriptParts& p) { p.files[1] = "build\\payload.bin"; },
+       "No comma in input filename directive. Check the .INI syntax.\r\n"},
+      {"wildcard source", [](BuildTree&, ScriptParts& p) { p.files[1] = "p.bin,build\\pay*.bin"; },
+       "\r\nError opening an input file.\r\n"},
+      {"directory as source", [](BuildTree&, ScriptParts& p) { p.files[1] = "p.bin,build"; },
+       "\r\nError opening an input file.\r\n"},
+      {"empty source",
+       [](BuildTree& t, ScriptParts&) { WriteAll(t / "build/payload.bin", {}); },
+       "Error compressing.\r\n"},
+      {"warning, then a failure",
+       [](BuildTree&, ScriptParts& p) {
+         p.files = {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "nocomma"};
+       },
+       "Warning: build\\gone.bin not found, removing from .ini file\r\n"
+       "No comma in input filename directive. Check the .INI syntax.\r\n"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    BuildTree tree;
+    ScriptParts parts;
+    c.arrange(tree, parts);
+    tree.WriteScript(parts);
+    WriteText(tree / "logfile.txt", "an earlier build's log\r\n");
+    const RunResult result = tree.Build(c.args);
+    EXPECT_EQ(result.exitCode, 255);
+    EXPECT_EQ(tree.Log(), c.log);
+    EXPECT_EQ(result.err, "") << "build mode shows nothing";
+  }
+}
+
+TEST_F(BuilderTest, SourceThatReadsShortOfItsSizeFailsAsUnreadable) {
+  // A system file that reports a size of a page and delivers a few bytes.
+  const char* candidates[] = {"/sys/devices/system/cpu/online", "/sys/kernel/uevent_seqnum"};
+  const char* source = nullptr;
+  for (const char* candidate : candidates) {
+    std::error_code error;
+    if (fs::file_size(candidate, error) > 64 && !error) {
+      source = candidate;
+      break;
+    }
+  }
+  if (!source) GTEST_SKIP() << "no file here reads short of its size";
+  ScriptParts parts;
+  parts.files[1] = std::string("p.bin,") + source;
+  tree().WriteScript(parts);
+  EXPECT_EQ(tree().Build().exitCode, 255);
+  EXPECT_EQ(tree().Log(), "Error reading the input file.\r\n");
+}
+
+TEST_F(BuilderTest, ScriptWhoseStreamOutgrowsItsBufferFailsToCompress) {
+  // 53 bytes without a repeated pair of bytes: every byte is a 9-bit literal,
+  // so the stream needs 64 bytes and the buffer holds 53 + 53/5 = 63.
+  const std::string script = "[iN]\r\nqdfILEnaMe=s\n[Out]\nOUtPUTnAmE=o\nvErSiOnFiLe =,e";
+  ASSERT_EQ(script.size(), 53u);
+  std::vector<std::uint8_t> stream(100);
+  ASSERT_EQ(CompressToMemory(stream.data(), 100, reinterpret_cast<const std::uint8_t*>(script.data()), 53), 64)
+      << "the script's stream is 64 bytes";
+  fs::copy_file(tree() / "QdPack.exe", tree() / "s");
+  fs::copy_file(tree() / "build/engine.dll", tree() / "e");
+  WriteText(tree() / "SetupQd.ini", script);
+  EXPECT_EQ(tree().Build().exitCode, 255);
+  EXPECT_EQ(tree().Log(), "Error compressing ini.");
+  EXPECT_TRUE(fs::exists(tree() / "o")) << "the output stays as far as it was written";
+}
+
+TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
+  // A reference build tells where each item starts.
+  tree().WriteScript({});
+  ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+  const PackageView view = ReadPackage(tree() / EnginePackage);
+  ASSERT_EQ(view.items.size(), 3u);
+  const std::size_t scriptStart = view.items[0].begin;
+  const std::size_t firstFileStart = view.items[1].begin;
+
+  struct Case {
+    const char* name;
+    std::size_t limit;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"the stub's copy", view.stubSize / 2, "Error writing to the output file.\r\n"},
+      {"the script's stream", scriptStart + 1, "Error writing ini to the output file.\r\n"},
+      {"a file's stream", firstFileStart + 1, "Error writing to the output file.\r\n"},
+      {"the tail", view.tailBegin + 2, "Error writing to the output file.\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree().WriteScript({});
+    const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(c.limit));
+    EXPECT_EQ(result.exitCode, 255) << result.err;
+    EXPECT_EQ(tree().Log(), c.log);
+    EXPECT_EQ(fs::file_size(tree() / EnginePackage), c.limit) << "written as far as it went";
+  }
+
+  // The removal pass rewrites the script; a script larger than the limit
+  // cannot be written back.
+  ScriptParts parts;
+  parts.files = {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"};
+  parts.rest += "[Padding]\r\n";
+  for (std::size_t i = 0; parts.rest.size() < scriptStart + 4096; ++i)
+    parts.rest += "Line" + std::to_string(i) + "=" + std::string(100, 'p') + "\r\n";
+  tree().WriteScript(parts);
+  const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(scriptStart + 1));
+  EXPECT_EQ(result.exitCode, 255) << result.err;
+  EXPECT_EQ(tree().Log(),
+            "Warning: build\\gone.bin not found, removing from .ini file\r\n"
+            "Write to  SetupQd.ini failed, exiting.\r\n");
+}
+
+TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+  // A sparse 1 GiB source under a 256 MiB address-space limit.
+  {
+    std::ofstream big(tree() / "build/big.bin", std::ios::binary);
+  }
+  fs::resize_file(tree() / "build/big.bin", std::uintmax_t{1} << 30);
+  ScriptParts parts;
+  parts.files[1] = "big.bin,build\\big.bin";
+  tree().WriteScript(parts);
+  const RunResult result = tree().BuildLimited("--as=" + std::to_string(256u << 20));
+  EXPECT_EQ(result.exitCode, 255) << result.err;
+  EXPECT_EQ(tree().Log(), "Error allocating memory.\r\n");
+}
+
+TEST_F(BuilderTest, LongPathsInLogLinesAreCutAndKeepTheirLineEnd) {
+  const std::string longSource = "build\\" + std::string(300, 'g') + ".bin";
+  ScriptParts parts;
+  parts.files = {"engine.dll,build\\engine.dll", "x," + longSource, "payload.bin,build\\payload.bin"};
+  tree().WriteScript(parts);
+  ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+  // The value is cut to 259 characters when it is read; the line keeps its
+  // fixed text and its line end and cuts the path to fit 259 characters.
+  const std::string source = ("x," + longSource).substr(0, 259).substr(2);
+  const std::string head = "Warning: ";
+  const std::string end = " not found, removing from .ini file\r\n";
+  const std::string expected = head + source.substr(0, 259 - head.size() - end.size()) + end;
+  EXPECT_EQ(expected.size(), 259u);
+  EXPECT_EQ(tree().Log(), expected);
+}
+
+}  // namespace
+}  // namespace qd::test
