@@ -9,6 +9,9 @@
 
 #include <windows.h>
 
+// <windows.h> maps this name onto the old win.ini function; ours is meant.
+#undef WriteProfileString
+
 namespace qd::platform {
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
