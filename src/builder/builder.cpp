@@ -75,7 +75,8 @@ constexpr std::string_view LogFileName = "logfile.txt";
 // What a build holds between its steps.
 struct Build {
   platform::File log;
-  std::string scriptPath;
+  std::string scriptPath;  // as the command text gives it, for the log
+  std::string scriptFile;  // the file the build reads and rewrites
   platform::File output;
 };
 
@@ -104,7 +105,7 @@ std::string ComposeLine(std::string_view pattern, std::string_view argument) {
   ErrorText = text;
   WriteLog(build, ErrorText);
   build.log.Close();
-  ReportError(errorNumber, withScriptPath ? build.scriptPath.c_str() : nullptr);
+  ReportError(errorNumber, withScriptPath ? build.scriptFile.c_str() : nullptr);
 }
 
 void Warn(Build& build, std::string_view text) {
@@ -168,7 +169,15 @@ std::span<const std::uint8_t> Stream(const ItemBuffers& buffers, std::int32_t le
 }
 
 std::string ReadListValue(const Build& build, int index) {
-  return ReadScriptValue(script::Files, FileListKey(index), build.scriptPath);
+  return ReadScriptValue(script::Files, FileListKey(index), build.scriptFile);
+}
+
+// The profile calls look a bare file name up in the system's own directory,
+// not in the current directory where the presence check found the script;
+// "." and the separator in front make them read and rewrite that file.
+std::string ScriptFileOf(const std::string& scriptPath) {
+  if (scriptPath.find_first_of("\\/:") != std::string::npos) return scriptPath;
+  return std::string(".") + platform::PathSeparator + scriptPath;
 }
 
 // Steps 5 and 6: the version numbers of the version source.
@@ -178,7 +187,7 @@ struct Version {
 
 Version ReadVersion(Build& build) {
   std::string value = ReadListValue(build, 1);
-  std::string versionFile = ReadScriptValue(script::Out, script::VersionFile, build.scriptPath, "");
+  std::string versionFile = ReadScriptValue(script::Out, script::VersionFile, build.scriptFile, "");
   if (!versionFile.empty()) value = versionFile;
 
   std::string source;
@@ -236,10 +245,10 @@ void RemoveMissingEntries(Build& build) {
           slot < MaxFileListEntries ? ReadListValue(build, slot + 1) : std::string(AbsentValue);
       if (IsAbsent(next)) {
         platform::WriteProfileString(script::Files, FileListKey(slot), std::nullopt,
-                                     build.scriptPath);
+                                     build.scriptFile);
         break;
       }
-      if (!platform::WriteProfileString(script::Files, FileListKey(slot), next, build.scriptPath))
+      if (!platform::WriteProfileString(script::Files, FileListKey(slot), next, build.scriptFile))
         Fail(build, ComposeLine(line::WriteScriptFailed, build.scriptPath), SyntaxError);
     }
     // The same index now holds the entry that followed the removed one.
@@ -248,7 +257,7 @@ void RemoveMissingEntries(Build& build) {
 
 // Step 12: the script itself, as item 0.
 void PackScript(Build& build) {
-  platform::File script = platform::OpenForReading(build.scriptPath);
+  platform::File script = platform::OpenForReading(build.scriptFile);
   if (!script.IsOpen()) Fail(build, line::ReadScript, FileError);
   const auto size = platform::FileSize(script);
   if (!size) Fail(build, line::ReadScript, FileError);
@@ -315,16 +324,17 @@ int BuildPackage(std::string_view commandText) {
   if (blank == std::string_view::npos) Fail(build, line::ScriptNotFound, FileError, false);
   build.scriptPath = std::string(commandText.substr(blank + 1));
   if (!platform::PathExists(build.scriptPath)) Fail(build, line::ScriptNotFound, FileError, false);
-  platform::SetNormalAttributes(build.scriptPath);
+  build.scriptFile = ScriptFileOf(build.scriptPath);
+  platform::SetNormalAttributes(build.scriptFile);
 
   const Version version = ReadVersion(build);
 
-  const std::string outputValue = ReadScriptValue(script::Out, script::OutputName, build.scriptPath);
+  const std::string outputValue = ReadScriptValue(script::Out, script::OutputName, build.scriptFile);
   if (IsAbsent(outputValue)) Fail(build, line::NoOutputName, SyntaxError);
   const std::string outputName =
       MakeOutputName(outputValue, version.major, version.minor, version.build, version.revision);
 
-  const std::string stubPath = ReadScriptValue(script::In, script::QdFileName, build.scriptPath);
+  const std::string stubPath = ReadScriptValue(script::In, script::QdFileName, build.scriptFile);
   if (IsAbsent(stubPath)) Fail(build, line::NoStubName, SyntaxError);
 
   // A name that would not fit the system's buffers, or a pattern with another
