@@ -1,0 +1,180 @@
+//===- codec_implode_test.cpp - Compressing into implode streams ------------===//
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "codec_test_support.h"
+#include "support/files.h"
+#include "support/process.h"
+
+namespace qd::test {
+namespace {
+
+Bytes Text(std::string_view text) { return {text.begin(), text.end()}; }
+
+TEST(Implode, ReproducesEveryExactVectorByteForByte) {
+  std::size_t checked = 0;
+  for (const std::string& name : VectorInputs()) {
+    const Bytes input = Vector(name + ".bin");
+    for (const Setting& setting : AllSettings) {
+      const std::string file = name + "." + setting.suffix + ".exact";
+      const StreamRun run = Implode(input, setting.mode, setting.dictionary);
+      EXPECT_EQ(run.result, ImplodeOk);
+      const Bytes expected = Vector(file);
+      const auto mismatch = std::mismatch(run.output.begin(), run.output.end(), expected.begin(),
+                                          expected.end());
+      EXPECT_TRUE(run.output == expected)
+          << file << ": first difference at byte " << (mismatch.first - run.output.begin())
+          << " of " << expected.size();
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 48u);
+}
+
+struct TokenCase {
+  const char* what;
+  Bytes input;
+  std::vector<Token> tokens;
+};
+
+std::vector<TokenCase> TokenCases() {
+  std::vector<TokenCase> cases;
+  cases.push_back({"twenty equal bytes: a distance of 1 is never used", Bytes(20, 0x61),
+                   {Lit(0x61), Lit(0x61), Copy(18, 2)}});
+  cases.push_back({"a repeated triple", Text("abcabc"), {Lit('a'), Lit('b'), Lit('c'), Copy(3, 3)}});
+  {
+    Bytes input = Text("ab");
+    input.insert(input.end(), 300, 0x78);
+    input.push_back('a');
+    input.push_back('b');
+    cases.push_back({"a pair 302 bytes back is two literals", input,
+                     {Lit('a'), Lit('b'), Lit('x'), Lit('x'), Copy(298, 2), Lit('a'), Lit('b')}});
+  }
+  // Past the data lie zeros; a match running into them is cut back.
+  cases.push_back({"a match at the end is cut to the bytes that remain", Bytes{'a', 'b', 0, 0, 'a', 'b'},
+                   {Lit('a'), Lit('b'), Lit(0), Lit(0), Copy(2, 4)}});
+  cases.push_back({"a remainder of 1 byte at the end is a literal", Bytes{'a', 0, 'x', 'a'},
+                   {Lit('a'), Lit(0), Lit('x'), Lit('a')}});
+  // At the second "abc" the match of 3 meets one of 4 a byte later: the
+  // nearer copy is kept. With "abcdef" the match a byte later is 2 longer.
+  cases.push_back({"a match one byte longer a byte later loses to a near copy",
+                   Text("abc1bcde2abcde"),
+                   {Lit('a'), Lit('b'), Lit('c'), Lit('1'), Copy(2, 3), Lit('d'), Lit('e'),
+                    Lit('2'), Copy(3, 9), Copy(2, 6)}});
+  cases.push_back({"a match two bytes longer a byte later wins", Text("abc1bcdef2abcdef"),
+                   {Lit('a'), Lit('b'), Lit('c'), Lit('1'), Copy(2, 3), Lit('d'), Lit('e'),
+                    Lit('f'), Lit('2'), Lit('a'), Copy(5, 7)}});
+  return cases;
+}
+
+TEST(Implode, ChoosesTheTokensOfTheMatchRules) {
+  for (const TokenCase& c : TokenCases()) {
+    const StreamRun run = Implode(c.input);
+    const auto tokens = Tokens(run.output);
+    ASSERT_TRUE(tokens.has_value()) << c.what;
+    EXPECT_EQ(*tokens, c.tokens) << c.what;
+  }
+}
+
+TEST(Implode, SmallestStreamsAreExact) {
+  EXPECT_EQ(Implode({}).output, (Bytes{0x00, 0x06, 0x01, 0xFF}));
+  EXPECT_EQ(Implode({0x61}).output, (Bytes{0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}));
+  EXPECT_EQ(Implode({}, 1, 1024).output, (Bytes{0x01, 0x04, 0x01, 0xFF}));
+}
+
+TEST(Implode, RefusesUnknownSettingsWithoutReadingOrWriting) {
+  struct Refusal {
+    std::uint32_t mode, dictionary, result;
+  };
+  for (const Refusal& r : {Refusal{0, 4095, ImplodeBadDictionary}, Refusal{0, 0, ImplodeBadDictionary},
+                           Refusal{2, 4096, ImplodeBadLiteralMode},
+                           Refusal{2, 512, ImplodeBadDictionary}}) {
+    const StreamRun run = Implode(Text("abc"), r.mode, r.dictionary);
+    EXPECT_EQ(run.result, r.result);
+    EXPECT_TRUE(run.readRequests.empty());
+    EXPECT_TRUE(run.writeSizes.empty());
+  }
+}
+
+// Sizes around the block and work-buffer boundaries, and well past them.
+const std::size_t RoundTripSizes[] = {0,    1,    2,    3,    515,  516,  517,  3580, 3581,
+                                      4095, 4096, 4097, 8191, 8192, 8193, 8708, 8709, 12288,
+                                      20000, 70000};
+
+TEST(Implode, RoundTripsInEverySettingAndSize) {
+  std::vector<Bytes> inputs;
+  for (const std::string& name : VectorInputs()) inputs.push_back(Vector(name + ".bin"));
+  for (std::size_t size : RoundTripSizes) {
+    inputs.push_back(RandomBytes(size, size));
+    inputs.push_back(StructuredBytes(size, size + 1));
+    inputs.push_back(Bytes(size, 0));
+  }
+  for (const Bytes& input : inputs) {
+    for (const Setting& setting : AllSettings) {
+      const StreamRun packed = Implode(input, setting.mode, setting.dictionary);
+      const StreamRun unpacked = Explode(packed.output);
+      if (input.empty()) {
+        // The empty input's 4-byte stream is too short for the decoder.
+        EXPECT_EQ(unpacked.result, ExplodeTooShort);
+        continue;
+      }
+      EXPECT_EQ(unpacked.result, ExplodeOk) << input.size() << " " << setting.suffix;
+      EXPECT_TRUE(unpacked.output == input) << input.size() << " " << setting.suffix;
+    }
+  }
+}
+
+TEST(Implode, ReadsBlocksAndWritesPiecesOfTheStream) {
+  const Bytes input = StructuredBytes(70000, 3);
+  const StreamRun whole = Implode(input);
+  for (std::size_t i = 0; i < whole.readRequests.size(); ++i)
+    EXPECT_LE(whole.readRequests[i], ImplodeReadSize);
+  ASSERT_FALSE(whole.writeSizes.empty());
+  for (std::size_t i = 0; i + 1 < whole.writeSizes.size(); ++i)
+    EXPECT_EQ(whole.writeSizes[i], ImplodeWriteSize);
+  EXPECT_LT(whole.writeSizes.back(), ImplodeWriteSize + 1);
+
+  // Short reads are asked again for the rest of the block: the stream is the same.
+  const StreamRun trickled = Implode(input, 0, 4096, 777);
+  EXPECT_TRUE(trickled.output == whole.output);
+  EXPECT_EQ(trickled.readRequests[0], 4096u);
+  EXPECT_EQ(trickled.readRequests[1], 4096u - 777u);
+}
+
+TEST(Implode, AStateRecordCanBeReused) {
+  const Bytes first = Vector("mixed_300k.bin");
+  const Bytes second = Vector("runs_20k.bin");
+  auto state = std::make_unique<ImplodeState>();
+  for (const Bytes* input : {&first, &second}) {
+    StreamRun run;
+    LoggingTransfer t{input, 0, UINT32_MAX, &run};
+    ImplodeStream(LoggingRead, LoggingWrite, *state, &t, 0, 4096);
+    EXPECT_TRUE(run.output == Implode(*input).output);
+  }
+}
+
+// The independent decoder takes every binary-mode stream we make.
+TEST(Implode, BinaryStreamsDecodeWithTheReferenceTool) {
+  const std::string tool = "/usr/bin/dynamite";
+  ASSERT_TRUE(std::filesystem::exists(tool)) << "install the dynamite package";
+  ScratchDir dir;
+  std::vector<Bytes> inputs;
+  for (const std::string& name : VectorInputs()) inputs.push_back(Vector(name + ".bin"));
+  for (std::size_t size : {1u, 4095u, 4096u, 4097u, 8192u, 8708u, 70000u})
+    inputs.push_back(StructuredBytes(size, size));
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    for (std::uint32_t dictionary : {1024u, 2048u, 4096u}) {
+      const auto packed = dir / "in.imp";
+      const auto unpacked = dir / "out.bin";
+      WriteAll(packed, Implode(inputs[i], 0, dictionary).output);
+      std::filesystem::remove(unpacked);
+      const RunResult result = test::Run(tool, {packed.string(), unpacked.string()});
+      EXPECT_EQ(result.exitCode, 0) << i << " " << dictionary << result.err;
+      EXPECT_TRUE(ReadAll(unpacked) == inputs[i]) << i << " " << dictionary;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qd::test

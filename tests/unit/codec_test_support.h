@@ -1,0 +1,232 @@
+//===- codec_test_support.h - Streams, inputs and callbacks for codec tests -===//
+//
+// Runs the codec through memory callbacks that log every call, builds
+// streams bit by bit, lists a stream's tokens with a plain bit-by-bit reader
+// (independent of the decoder's lookups), and makes deterministic inputs.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "codec/tables.h"
+#include "support/files.h"
+
+namespace qd::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::filesystem::path VectorDir() {
+  return std::filesystem::path(QDPACK_SHARED_DIR) / "codec-vectors";
+}
+inline Bytes Vector(const std::string& name) { return ReadAll(VectorDir() / name); }
+
+// Names of the inputs (NAME.bin) in the vector folder, sorted.
+inline std::vector<std::string> VectorInputs() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(VectorDir()))
+    if (entry.path().extension() == ".bin") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Setting {
+  std::uint32_t mode;
+  std::uint32_t dictionary;
+  const char* suffix;  // of the vector files
+};
+inline constexpr Setting AllSettings[] = {
+    {0, 1024, "binary.small"}, {0, 2048, "binary.medium"}, {0, 4096, "binary.large"},
+    {1, 1024, "ascii.small"},  {1, 2048, "ascii.medium"},  {1, 4096, "ascii.large"},
+};
+
+// One codec run through logging memory callbacks.
+struct StreamRun {
+  std::uint32_t result = 0;
+  Bytes output;
+  std::vector<std::uint32_t> readRequests;  // size word of each read
+  std::vector<std::uint32_t> writeSizes;
+};
+
+struct LoggingTransfer {
+  const Bytes* input = nullptr;
+  std::size_t at = 0;
+  std::uint32_t piece = 0;  // most bytes a read delivers
+  StreamRun* run = nullptr;
+};
+
+inline std::uint32_t LoggingRead(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto& t = *static_cast<LoggingTransfer*>(parameter);
+  t.run->readRequests.push_back(*size);
+  const auto n = static_cast<std::uint32_t>(
+      std::min<std::size_t>({*size, t.piece, t.input->size() - t.at}));
+  std::copy_n(t.input->begin() + static_cast<std::ptrdiff_t>(t.at), n, buffer);
+  t.at += n;
+  return n;
+}
+
+inline void LoggingWrite(const std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto& t = *static_cast<LoggingTransfer*>(parameter);
+  t.run->writeSizes.push_back(*size);
+  t.run->output.insert(t.run->output.end(), buffer, buffer + *size);
+}
+
+inline StreamRun Explode(const Bytes& stream, std::uint32_t piece = UINT32_MAX) {
+  StreamRun run;
+  LoggingTransfer t{&stream, 0, piece, &run};
+  auto state = std::make_unique<ExplodeState>();
+  run.result = ExplodeStream(LoggingRead, LoggingWrite, *state, &t);
+  return run;
+}
+
+inline StreamRun Implode(const Bytes& input, std::uint32_t mode = 0,
+                         std::uint32_t dictionary = 4096, std::uint32_t piece = UINT32_MAX) {
+  StreamRun run;
+  LoggingTransfer t{&input, 0, piece, &run};
+  auto state = std::make_unique<ImplodeState>();
+  run.result = ImplodeStream(LoggingRead, LoggingWrite, *state, &t, mode, dictionary);
+  return run;
+}
+
+// Composes a stream: fields go in lowest bit first.
+class BitWriter {
+ public:
+  BitWriter(std::uint8_t mode, std::uint8_t dictionaryBits) : bytes_{mode, dictionaryBits} {}
+  void Put(std::uint32_t n, std::uint32_t value) {
+    for (std::uint32_t i = 0; i < n; ++i, ++bit_) {
+      if (bit_ % 8 == 0) bytes_.push_back(0);
+      if ((value >> i) & 1) bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (1u << (bit_ % 8)));
+    }
+  }
+  void Literal(std::uint8_t byte) {
+    Put(1, 0);
+    Put(8, byte);
+  }
+  // A copy with an explicit distance code row and low bits.
+  void Copy(std::uint32_t length, std::uint32_t high, std::uint32_t low, std::uint32_t lowBits) {
+    Put(1, 1);
+    std::uint32_t row = 15;
+    while (codec::LengthBase[row] + 2u > length) --row;
+    Put(codec::LengthBits[row], codec::LengthCodes[row]);
+    Put(codec::LengthExtraBits[row], length - 2 - codec::LengthBase[row]);
+    if (length == codec::EndOfStreamLength) return;
+    Put(codec::DistanceBits[high], codec::DistanceCodes[high]);
+    Put(lowBits, low);
+  }
+  void End() { Copy(codec::EndOfStreamLength, 0, 0, 0); }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  std::uint32_t bit_ = 0;
+};
+
+// A token of a binary-mode stream: a literal (length 0) or a copy.
+struct Token {
+  std::uint32_t length = 0;
+  std::uint32_t value = 0;  // the literal byte, or the copy's distance
+  bool operator==(const Token&) const = default;
+};
+inline Token Lit(std::uint8_t byte) { return {0, byte}; }
+inline Token Copy(std::uint32_t length, std::uint32_t distance) { return {length, distance}; }
+
+inline std::ostream& operator<<(std::ostream& out, const Token& t) {
+  if (t.length == 0) return out << "literal " << t.value;
+  return out << "copy " << t.length << " at " << t.value;
+}
+
+// Lists the tokens of a binary-mode stream, reading one bit at a time and
+// matching codes by trying each row; nullopt when the stream is malformed.
+inline std::optional<std::vector<Token>> Tokens(const Bytes& stream) {
+  if (stream.size() < 2 || stream[0] != 0) return std::nullopt;
+  const std::uint32_t k = stream[1];
+  std::size_t bit = 16;
+  auto take = [&](std::uint32_t n) -> std::optional<std::uint32_t> {
+    std::uint32_t v = 0;
+    for (std::uint32_t i = 0; i < n; ++i, ++bit) {
+      if (bit / 8 >= stream.size()) return std::nullopt;
+      v |= ((stream[bit / 8] >> (bit % 8)) & 1u) << i;
+    }
+    return v;
+  };
+  auto code = [&](const auto& bits, const auto& codes) -> std::optional<std::uint32_t> {
+    for (std::uint32_t row = 0; row < bits.size(); ++row) {
+      const std::size_t saved = bit;
+      const auto v = take(bits[row]);
+      if (v && *v == codes[row]) return row;
+      bit = saved;
+    }
+    return std::nullopt;
+  };
+  std::vector<Token> tokens;
+  for (;;) {
+    const auto flag = take(1);
+    if (!flag) return std::nullopt;
+    if (*flag == 0) {
+      const auto byte = take(8);
+      if (!byte) return std::nullopt;
+      tokens.push_back(Lit(static_cast<std::uint8_t>(*byte)));
+      continue;
+    }
+    const auto row = code(codec::LengthBits, codec::LengthCodes);
+    if (!row) return std::nullopt;
+    const auto extra = take(codec::LengthExtraBits[*row]);
+    if (!extra) return std::nullopt;
+    const std::uint32_t length = codec::LengthBase[*row] + *extra + 2;
+    if (length == codec::EndOfStreamLength) return tokens;
+    const auto high = code(codec::DistanceBits, codec::DistanceCodes);
+    const std::uint32_t lowBits = length == 2 ? 2 : k;
+    const auto low = take(lowBits);
+    if (!high || !low) return std::nullopt;
+    tokens.push_back(Copy(length, (*high << lowBits) + *low + 1));
+  }
+}
+
+// Deterministic inputs.
+inline std::uint32_t NextRandom(std::uint64_t& seed) {
+  seed = seed * 6364136223846793005u + 1442695040888963407u;
+  return static_cast<std::uint32_t>(seed >> 33);
+}
+
+inline Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
+  Bytes bytes(size);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(NextRandom(seed));
+  return bytes;
+}
+
+// Words, runs, repeats and noise mixed, so that every kind of match occurs.
+inline Bytes StructuredBytes(std::size_t size, std::uint64_t seed) {
+  static const char* const words[] = {"the ", "package ", "installer ", "stream ", "of ",
+                                      "setup ", "\r\n", "engine ", "a ", "file "};
+  Bytes bytes;
+  bytes.reserve(size + 600);
+  while (bytes.size() < size) {
+    const std::uint32_t kind = NextRandom(seed) % 8;
+    if (kind < 4) {
+      const std::string_view word = words[NextRandom(seed) % 10];
+      bytes.insert(bytes.end(), word.begin(), word.end());
+    } else if (kind == 4) {
+      bytes.insert(bytes.end(), 1 + NextRandom(seed) % 600, static_cast<std::uint8_t>(NextRandom(seed)));
+    } else if (kind == 5 && bytes.size() > 10) {
+      const std::size_t distance = 1 + NextRandom(seed) % std::min<std::size_t>(bytes.size(), 5000);
+      const std::size_t length = 2 + NextRandom(seed) % 600;
+      for (std::size_t i = 0; i < length; ++i) bytes.push_back(bytes[bytes.size() - distance]);
+    } else {
+      for (std::uint32_t i = NextRandom(seed) % 40; i > 0; --i)
+        bytes.push_back(static_cast<std::uint8_t>(NextRandom(seed)));
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+}  // namespace qd::test
