@@ -1,0 +1,63 @@
+//===- startup_test.cpp - Run modes and the help --------------------------===//
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "startup/run_mode.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "ui/messages.h"
+
+namespace qd {
+namespace {
+
+// Runs the native program with its temporary directory at `temp`.
+test::RunResult RunWithTemp(const std::vector<std::string>& args, const std::filesystem::path& temp) {
+  test::RunOptions options;
+  options.environment = {"TMPDIR=" + temp.string()};
+  return test::Run(QDPACK_NATIVE_EXE, args, options);
+}
+
+TEST(RunMode, OnlyTheFirstTwoCharactersChooseTheMode) {
+  struct Case {
+    const char* argumentText;
+    RunMode mode;
+  } cases[] = {
+      {"", RunMode::UiInstall},          {"/?", RunMode::Help},
+      {"/?more", RunMode::Help},         {"/h", RunMode::SilentInstall},
+      {"/H", RunMode::SilentInstall},    {"/help", RunMode::SilentInstall},
+      {"/m script.ini", RunMode::Build}, {"/M", RunMode::Build},
+      {"/Mx y", RunMode::Build},         {"-h", RunMode::UiInstall},
+      {"h", RunMode::UiInstall},         {"/", RunMode::UiInstall},
+      {"/x", RunMode::UiInstall},        {" /h", RunMode::UiInstall},
+      {"-m a.ini", RunMode::UiInstall},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseRunMode(c.argumentText), c.mode) << '"' << c.argumentText << '"';
+}
+
+TEST(Help, ShowsTheOptionsAndExitsWithZero) {
+  test::ScratchDir temp;
+  auto result = RunWithTemp({"/?"}, temp.path());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, std::string(messages::HelpCaption) + "\n" + std::string(messages::HelpText) + "\n");
+  EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << "help made no work directory";
+}
+
+TEST(InstallerRun, LeavesNoEmptyWorkDirectoryBehind) {
+  test::ScratchDir temp;
+  auto result = RunWithTemp({"/h"}, temp.path());
+  EXPECT_EQ(result.exitCode, 255);
+  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+}
+
+TEST(InstallerRun, GoesOnWithoutAWorkDirectoryWhenNoneCanBeMade) {
+  test::ScratchDir temp;
+  auto missing = temp / "does-not-exist";
+  auto result = RunWithTemp({"/h"}, missing);
+  EXPECT_EQ(result.exitCode, 255);
+  EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+}  // namespace
+}  // namespace qd
