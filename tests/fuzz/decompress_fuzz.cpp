@@ -1,0 +1,56 @@
+//===- decompress_fuzz.cpp - DecompressToMemory on arbitrary streams --------===//
+//
+// The destination is exactly as large as the capacity, so a write past it is
+// caught. The wrapper must give the decoded size when the stream is whole and
+// fits, and -1 otherwise, with the decoder's bytes at the destination.
+//
+//===----------------------------------------------------------------------===//
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "codec/codec.h"
+
+namespace {
+
+struct Transfer {
+  const std::uint8_t* data = nullptr;
+  std::size_t left = 0;
+  std::vector<std::uint8_t> output;
+};
+
+std::uint32_t Read(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto& t = *static_cast<Transfer*>(parameter);
+  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(*size, t.left));
+  std::copy_n(t.data, n, buffer);
+  t.data += n;
+  t.left -= n;
+  return n;
+}
+
+void Write(const std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto& t = *static_cast<Transfer*>(parameter);
+  t.output.insert(t.output.end(), buffer, buffer + *size);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Transfer reference{data, size, {}};
+  auto state = std::make_unique<qd::ExplodeState>();
+  const std::uint32_t result = qd::ExplodeStream(Read, Write, *state, &reference);
+
+  // Capacities around the decoded size, chosen by the stream's length.
+  const std::size_t decoded = reference.output.size();
+  const std::size_t capacity = size % 3 == 0 ? decoded : size % 3 == 1 ? decoded + 1 : decoded / 2;
+  std::vector<std::uint8_t> destination(capacity);
+  const std::int32_t got = qd::DecompressToMemory(
+      destination.data(), static_cast<std::uint32_t>(capacity), data, static_cast<std::uint32_t>(size));
+
+  const bool fits = result == qd::ExplodeOk && decoded <= capacity;
+  if (got != (fits ? static_cast<std::int32_t>(decoded) : -1)) std::abort();
+  if (fits && !std::equal(reference.output.begin(), reference.output.end(), destination.begin()))
+    std::abort();
+  return 0;
+}
