@@ -113,6 +113,9 @@ struct ImplodeState {
   std::array<std::uint8_t, ImplodeWriteSize + 2> output{};
   std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work{};
   std::array<std::uint16_t, ImplodeWorkSize> positions{};
+  // The first 4 bytes at each listed position, lowest byte first: the search
+  // rules candidates out by them without touching the work buffer.
+  std::array<std::uint32_t, ImplodeWorkSize> heads{};
 };
 
 // Compresses everything that `read` delivers (asked for 4096 bytes at a time)

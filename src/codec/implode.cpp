@@ -74,7 +74,7 @@ class Encoder {
  public:
   Encoder(ImplodeState& state, const SymbolCodes& codes)
       : s_(state), codes_(codes), w_(state.work.data()), positions_(state.positions.data()),
-        dictionary_(state.dictionarySize) {}
+        heads_(state.heads.data()), dictionary_(state.dictionarySize) {}
 
   void Compress() {
     std::fill(s_.work.begin(), s_.work.end(), std::uint8_t{0});
@@ -156,6 +156,17 @@ class Encoder {
       w_[ImplodeWorkSize + 2 * i] = static_cast<std::uint8_t>(positions_[i]);
       w_[ImplodeWorkSize + 2 * i + 1] = static_cast<std::uint8_t>(positions_[i] >> 8);
     }
+    for (std::uint32_t i = 0; i <= end - start; ++i) heads_[i] = Head(positions_[i]);
+  }
+
+  std::uint32_t Head(std::uint32_t q) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::uint32_t head;
+      std::memcpy(&head, w_ + q, sizeof head);
+      return head;
+    } else {
+      return w_[q] | (w_[q + 1] << 8) | (w_[q + 2] << 16) | (std::uint32_t{w_[q + 3]} << 24);
+    }
   }
 
   //===--------------------------------------------------------------------===//
@@ -171,19 +182,48 @@ class Encoder {
     while (positions_[i] < oldest) ++i;
     s_.buckets[hash] = static_cast<std::uint16_t>(i);
 
+    // A candidate counts only if it matches at least `best` bytes, so one
+    // that differs in any of its first `best` bytes is passed over at once:
+    // the first four are in its head, a later one is the last of them.
     const std::uint32_t limit = p - 1;
+    const std::uint32_t head = Head(p);
     std::uint32_t best = 1;
-    for (; positions_[i] < limit; ++i) {
+    std::uint32_t headMask = 0xFF;
+    std::uint32_t last = w_[p];
+    for (;; ++i) {
+      i = NextCandidate(i, limit, head, headMask, best - 1, last);
       const std::uint32_t c = positions_[i];
-      if (w_[c + best - 1] != w_[p + best - 1] || w_[c] != w_[p]) continue;
+      if (c >= limit) break;
       const std::uint32_t j = 2 + CommonLength(w_ + c + 2, w_ + p + 2, MaxMatch - 2);
       if (j >= best) {
         best = j;
         s_.distanceField = p - c - 1;
         if (j > LongMatch) return LongSearch(p, i, best);
+        headMask = best >= 4 ? 0xFFFFFFFF : (1u << (8 * best)) - 1;
+        last = w_[p + best - 1];
       }
     }
     return best >= 2 ? best : 0;
+  }
+
+  // The index of the first candidate from index i on whose head agrees with
+  // `head` under `headMask` and whose byte at `lastOffset` is `last`; or of
+  // the first position not below `limit`. The hottest loop of the search:
+  // one test per candidate, taken only when it passes.
+  std::uint32_t NextCandidate(std::uint32_t i, std::uint32_t limit, std::uint32_t head,
+                              std::uint32_t headMask, std::uint32_t lastOffset,
+                              std::uint32_t last) const {
+    const std::uint16_t* position = positions_ + i;
+    const std::uint32_t* candidateHead = heads_ + i;
+    const std::uint8_t* lastByte = w_ + lastOffset;
+    for (;;) {
+      const std::uint32_t c = *position;
+      if (c >= limit) break;
+      if ((((*candidateHead ^ head) & headMask) | (lastByte[c] ^ last)) == 0) break;
+      ++position;
+      ++candidateHead;
+    }
+    return static_cast<std::uint32_t>(position - positions_);
   }
 
   // Extends the failure table over the bytes at p from entry `from` + 1 to
@@ -332,6 +372,7 @@ class Encoder {
   const SymbolCodes& codes_;
   std::uint8_t* w_;
   std::uint16_t* positions_;
+  std::uint32_t* heads_;
   std::uint32_t dictionary_;
   std::uint32_t pending_ = 0;  // bits of the byte being filled
   bool firstRead_ = true;
