@@ -165,7 +165,8 @@ class Encoder {
       std::memcpy(&head, w_ + q, sizeof head);
       return head;
     } else {
-      return w_[q] | (w_[q + 1] << 8) | (w_[q + 2] << 16) | (std::uint32_t{w_[q + 3]} << 24);
+      return std::uint32_t{w_[q]} | (std::uint32_t{w_[q + 1]} << 8) |
+             (std::uint32_t{w_[q + 2]} << 16) | (std::uint32_t{w_[q + 3]} << 24);
     }
   }
 
