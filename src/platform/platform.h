@@ -60,14 +60,25 @@ class File {
   File() = default;
   explicit File(std::intptr_t native) : native_(native) {}
   File(File&& other) noexcept : native_(other.Release()) {}
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      native_ = other.Release();
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File() { Close(); }
 
   bool IsOpen() const { return native_ != Invalid; }
   std::intptr_t Native() const { return native_; }
-  std::intptr_t Release();
+  std::intptr_t Release() {
+    std::intptr_t native = native_;
+    native_ = Invalid;
+    return native;
+  }
+  // Closes the file: the one operation on it that differs by platform.
   void Close();
 
   static constexpr std::intptr_t Invalid = -1;

@@ -46,20 +46,6 @@ bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
-std::intptr_t File::Release() {
-  std::intptr_t native = native_;
-  native_ = Invalid;
-  return native;
-}
-
 void File::Close() {
   if (IsOpen()) ::close(Descriptor(*this));
   native_ = Invalid;

@@ -32,20 +32,6 @@ std::uint64_t Join(FILETIME time) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
-std::intptr_t File::Release() {
-  std::intptr_t native = native_;
-  native_ = Invalid;
-  return native;
-}
-
 void File::Close() {
   if (IsOpen()) ::CloseHandle(Handle(*this));
   native_ = Invalid;
