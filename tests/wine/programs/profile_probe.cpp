@@ -11,9 +11,11 @@
 //   r <section> <key> <default>    read with a 260-character buffer
 //   w <section> <key> <value>      write
 //   d <section> <key>              delete the key (null value)
+//   f <path>                       use another file from here on
 // Inside a field, \t \n \r and \\ stand for a tab, a line feed, a carriage
 // return and a backslash. Each operation prints one line: the value read
-// ("r " and the escaped value) or the result of a write ("w 1" / "w 0").
+// ("r " and the escaped value), the result of a write ("w 1" / "w 0") or
+// "f" for a change of file.
 //
 //===----------------------------------------------------------------------===//
 #include <windows.h>
@@ -63,9 +65,13 @@ std::vector<std::string> SplitTabs(const std::string& line) {
   }
 }
 
-bool RunOperation(const std::string& line, const char* path) {
+bool RunOperation(const std::string& line, std::string& file) {
   std::vector<std::string> f = SplitTabs(line);
-  if (f.size() == 4 && f[0] == "r") {
+  const char* path = file.c_str();
+  if (f.size() == 2 && f[0] == "f") {
+    file = f[1];
+    std::printf("f\n");
+  } else if (f.size() == 4 && f[0] == "r") {
     char buffer[260] = {};
     GetPrivateProfileStringA(f[1].c_str(), f[2].c_str(), f[3].c_str(), buffer, sizeof buffer, path);
     std::printf("r %s\n", Escape(buffer).c_str());
@@ -98,8 +104,9 @@ int main(int argc, char** argv) {
   } else {
     operations.assign(argv + 2, argv + argc);
   }
+  std::string file = argv[1];
   for (const std::string& op : operations)
-    if (!RunOperation(op, argv[1])) return 2;
+    if (!RunOperation(op, file)) return 2;
   std::fflush(stdout);
   return 0;
 }

@@ -1,0 +1,64 @@
+//===- driver_output.h - What the Windows test driver saw -------------------===//
+//
+// tests/wine/programs/driver.cpp starts a Windows program under wine, reports
+// each of its message boxes and dialogs, presses their buttons and reports
+// the exit code. Drive() runs it; ParseDriverOutput() reads its report.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/process.h"
+
+namespace qd::test {
+
+struct DriverControl {
+  int id = 0;
+  std::string className;
+  bool enabled = false;
+  bool visible = false;
+  std::string text;
+};
+
+// One state of a top-level window, as the driver found it before pressing.
+struct DriverWindow {
+  std::string className;  // "#32770" for message boxes and dialogs
+  std::string caption;
+  std::optional<std::string> text;  // a message box's text (static control 0xFFFF)
+  // A message box's icon: "none", "warning", "information", "question",
+  // "error" or "other"; empty when the window has no icon control.
+  std::string icon;
+  std::vector<DriverControl> controls;
+  std::optional<int> pressed;
+
+  // The first control with this id, or null.
+  const DriverControl* Control(int id) const;
+};
+
+struct DriverOutput {
+  std::vector<DriverWindow> windows;
+  std::optional<std::int32_t> exitCode;  // the program's full exit code
+  bool timedOut = false;
+  std::vector<std::string> errors;  // the driver's own complaints and unreadable lines
+  std::string raw;                  // the report as it came, for failure messages
+};
+
+DriverOutput ParseDriverOutput(std::string_view report);
+
+struct DriveOptions {
+  std::vector<int> presses;  // button ids for the windows in turn; then IDOK
+  int timeoutSeconds = 30;
+  RunOptions run;  // working directory and environment of the driver
+};
+
+// Runs the 64-bit Windows program at `program` (a path of this machine) with
+// `args` under the driver in wine. Needs a display (xvfb-run).
+DriverOutput Drive(const std::string& program, const std::vector<std::string>& args,
+                   const DriveOptions& options = {});
+
+}  // namespace qd::test

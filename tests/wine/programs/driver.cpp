@@ -1,0 +1,275 @@
+//===- driver.cpp - Drives a Windows program's boxes and dialogs ----------===//
+//
+// Starts a program, waits for each of its top-level windows (a message box or
+// a dialog), reports what the window shows, presses a button, and reports
+// the program's exit code, so that native tests can check the Windows side
+// under wine.
+//
+//   driver.exe [--timeout SECONDS] [--press ID]... -- PROGRAM [ARGUMENT]...
+//
+// Each --press gives the button for the next window state, in turn; when they
+// run out, IDOK (1) is pressed. A window counts again when what it shows
+// changes (a dialog whose button turns from Next to Finish), but only while
+// its thread waits for input, so work done inside a button handler is not
+// interrupted. Output, one item per line, fields separated by tabs, texts
+// with \\ \t \n \r escaped:
+//
+//   window  <class> <caption>
+//   text    <text of the static control 0xFFFF>     (when there is one)
+//   icon    none | warning | information | question | error | other
+//                                                    (a message box's icon)
+//   control <id> <class> <enabled 0|1> <visible 0|1> <text>
+//   press   <id>
+//   exit    <the program's 32-bit exit code, signed>
+//   timeout                                          (the program was ended)
+//   error   <message>
+//
+// Exit code: 0 when the program ended, 2 for bad arguments, 3 on timeout,
+// 4 when the program could not be started.
+//
+//===----------------------------------------------------------------------===//
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int MessageBoxTextId = 0xFFFF;
+constexpr int MessageBoxIconId = 0x0440;
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void PrintLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+std::string TextOf(HWND window) {
+  char buffer[4096] = {};
+  GetWindowTextA(window, buffer, static_cast<int>(sizeof buffer));
+  return buffer;
+}
+
+std::string ClassOf(HWND window) {
+  char buffer[256] = {};
+  GetClassNameA(window, buffer, static_cast<int>(sizeof buffer));
+  return buffer;
+}
+
+// One argument as the program's C runtime will split it again.
+std::string Quote(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+struct Search {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindTopWindow(HWND window, LPARAM context) {
+  Search* search = reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The program's uppermost visible top-level window, if any.
+HWND TopWindow(DWORD processId) {
+  Search search{processId, nullptr};
+  EnumWindows(FindTopWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK AddControl(HWND control, LPARAM context) {
+  std::vector<std::string>* lines = reinterpret_cast<std::vector<std::string>*>(context);
+  lines->push_back("control\t" + std::to_string(GetDlgCtrlID(control)) + "\t" +
+                   Escape(ClassOf(control)) + "\t" + (IsWindowEnabled(control) ? "1" : "0") + "\t" +
+                   (IsWindowVisible(control) ? "1" : "0") + "\t" + Escape(TextOf(control)));
+  return TRUE;
+}
+
+// The screen's pixels of a rectangle, as 32-bit values, row by row.
+std::vector<COLORREF> Pixels(HDC source, int x, int y, int width, int height) {
+  std::vector<COLORREF> pixels;
+  for (int row = 0; row < height; ++row)
+    for (int column = 0; column < width; ++column) pixels.push_back(GetPixel(source, x + column, y + row));
+  return pixels;
+}
+
+// Which of the system's icons a message box shows. Icon handles do not cross
+// processes, so the icon's pixels on the screen are compared with each system
+// icon drawn on the same background.
+std::string IconKind(HWND box) {
+  HWND control = GetDlgItem(box, MessageBoxIconId);
+  if (!control) return {};
+  DWORD_PTR icon = 0;
+  SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 250, &icon);
+  if (!icon || !IsWindowVisible(control)) return "none";
+
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  const int width = GetSystemMetrics(SM_CXICON);
+  const int height = GetSystemMetrics(SM_CYICON);
+  HDC screen = GetDC(nullptr);
+  std::vector<COLORREF> shown = Pixels(screen, rect.left, rect.top, width, height);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH background = CreateSolidBrush(shown.front());
+  const RECT whole{0, 0, width, height};
+
+  struct Candidate {
+    const char* name;
+    LPCSTR id;
+  };
+  const Candidate candidates[] = {{"warning", IDI_WARNING},
+                                  {"information", IDI_INFORMATION},
+                                  {"question", IDI_QUESTION},
+                                  {"error", IDI_ERROR}};
+  std::string best = "other";
+  std::size_t fewest = shown.size() / 10 + 1;  // a match differs in under a tenth of the pixels
+  for (const Candidate& candidate : candidates) {
+    FillRect(memory, &whole, background);
+    DrawIconEx(memory, 0, 0, LoadIconA(nullptr, candidate.id), width, height, 0, nullptr, DI_NORMAL);
+    std::vector<COLORREF> drawn = Pixels(memory, 0, 0, width, height);
+    std::size_t differences = 0;
+    for (std::size_t k = 0; k < shown.size(); ++k)
+      if (shown[k] != drawn[k]) ++differences;
+    if (differences < fewest) {
+      fewest = differences;
+      best = candidate.name;
+    }
+  }
+  DeleteObject(background);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return best;
+}
+
+// What the window shows, as output lines.
+std::vector<std::string> Describe(HWND window) {
+  std::vector<std::string> lines;
+  lines.push_back("window\t" + Escape(ClassOf(window)) + "\t" + Escape(TextOf(window)));
+  if (HWND text = GetDlgItem(window, MessageBoxTextId)) {
+    lines.push_back("text\t" + Escape(TextOf(text)));
+    std::string icon = IconKind(window);
+    if (!icon.empty()) lines.push_back("icon\t" + icon);
+  }
+  EnumChildWindows(window, AddControl, reinterpret_cast<LPARAM>(&lines));
+  return lines;
+}
+
+// True while the window's thread takes messages (not busy in a handler).
+bool Responsive(HWND window) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 250, &ignored) != 0;
+}
+
+int Usage() {
+  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... -- PROGRAM [ARGUMENT]...\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ULONGLONG timeoutMs = 30000;
+  std::deque<int> presses;
+  int i = 1;
+  for (; i < argc; ++i) {
+    std::string option = argv[i];
+    if (option == "--") break;
+    if (i + 1 >= argc) return Usage();
+    if (option == "--timeout") {
+      timeoutMs = std::strtoull(argv[++i], nullptr, 10) * 1000;
+    } else if (option == "--press") {
+      presses.push_back(static_cast<int>(std::strtol(argv[++i], nullptr, 0)));
+    } else {
+      return Usage();
+    }
+  }
+  if (i + 1 >= argc) return Usage();
+  std::string commandLine;
+  for (int k = i + 1; k < argc; ++k) commandLine += (k > i + 1 ? " " : "") + Quote(argv[k]);
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    PrintLine("error\tcannot start " + Escape(commandLine) + " (" + std::to_string(GetLastError()) + ")");
+    return 4;
+  }
+  CloseHandle(process.hThread);
+
+  const ULONGLONG start = GetTickCount64();
+  auto timedOut = [&] { return GetTickCount64() - start > timeoutMs; };
+  HWND handled = nullptr;
+  std::vector<std::string> handledLines;
+  while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+    if (timedOut()) {
+      PrintLine("timeout");
+      TerminateProcess(process.hProcess, 1);
+      CloseHandle(process.hProcess);
+      return 3;
+    }
+    HWND window = TopWindow(process.dwProcessId);
+    if (!window || !Responsive(window)) continue;
+    std::vector<std::string> lines = Describe(window);
+    if (window == handled && lines == handledLines) continue;
+    // Act only on a state that has settled.
+    Sleep(150);
+    if (!Responsive(window) || Describe(window) != lines) continue;
+
+    for (const std::string& line : lines) PrintLine(line);
+    int id = IDOK;
+    if (!presses.empty()) {
+      id = presses.front();
+      presses.pop_front();
+    }
+    PrintLine("press\t" + std::to_string(id));
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+    handled = window;
+    handledLines = std::move(lines);
+  }
+
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  PrintLine("exit\t" + std::to_string(static_cast<std::int32_t>(exitCode)));
+  return 0;
+}
