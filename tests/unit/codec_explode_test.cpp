@@ -166,6 +166,19 @@ TEST(Explode, WritesWholeWindowsThenTheRest) {
   }
 }
 
+// The decoder keeps 8 bits ahead: it reads again only when a token needs a
+// byte that it does not hold, even at the very end of the stream.
+TEST(Explode, ReadsOnlyWhenItNeedsAByte) {
+  const Bytes single = {0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01};
+  EXPECT_EQ(Explode(single).readRequests.size(), 2u);
+  Bytes padded = single;
+  padded.push_back(0);
+  EXPECT_EQ(Explode(padded).readRequests.size(), 1u);
+  Bytes longer = LiteralStream(RandomBytes(3000, 4));
+  EXPECT_EQ(Explode(longer).readRequests,
+            (std::vector<std::uint32_t>(longer.size() / ExplodeReadSize + 2, ExplodeReadSize)));
+}
+
 TEST(Explode, RefusedHeaderWritesNothing) {
   for (const Bytes& stream : {Bytes{0x00, 0x06, 0x01, 0xFF}, Bytes{0x00, 0x07, 0, 0, 0},
                               Bytes{0x03, 0x04, 0, 0, 0}}) {
