@@ -144,6 +144,41 @@ TEST_F(BuilderTest, BackslashAndSlashPathsBothWork) {
   EXPECT_TRUE(fs::exists(tree() / EnginePackage));
 }
 
+TEST_F(BuilderTest, ExampleScriptBuildsThePackageTheReadmePromises) {
+  // Staged as the example_package target stages it.
+  const fs::path setup = std::string(QDPACK_WIN32_DIR) + "/examples/setup.exe";
+  ASSERT_TRUE(fs::exists(setup));
+  fs::copy_file(setup, tree() / "build/setup.exe");
+  fs::copy_file(std::string(QDPACK_SOURCE_DIR) + "/examples/SetupQd.ini", tree() / "SetupQd.ini");
+  const RunResult result = tree().Build();
+  ASSERT_EQ(result.exitCode, 0) << tree().Log();
+  EXPECT_EQ(tree().Log(), "");
+  ExpectPackage(tree() / EnginePackage, tree() / "QdPack.exe",
+                {ExpectedFile(tree() / "SetupQd.ini"), ExpectedFile(tree() / "build/engine.dll"),
+                 ExpectedFile(tree() / "build/setup.exe")});
+  // Every text an installer run shows is in the script.
+  const std::string script = (tree() / "SetupQd.ini").string();
+  for (int n = 2; n <= 14; ++n) {
+    char key[8];
+    std::snprintf(key, sizeof key, "Msg%02d", n);
+    EXPECT_FALSE(IsAbsent(ReadScriptValue("ENU", key, script))) << key;
+  }
+  for (int n : {2, 3, 4, 5, 7, 8, 9}) {
+    char key[8];
+    std::snprintf(key, sizeof key, "Err%02d", n);
+    EXPECT_FALSE(IsAbsent(ReadScriptValue("ENU", key, script))) << key;
+  }
+
+  // The package the example_package target left, if it has run.
+  const fs::path built = std::string(QDPACK_BINARY_DIR) + "/example/out/Update2_05_07d.exe";
+  if (fs::exists(built)) {
+    const fs::path stage = built.parent_path().parent_path();
+    ExpectPackage(built, stage / "QdPack.exe",
+                  {ExpectedFile(stage / "SetupQd.ini"), ExpectedFile(stage / "build/engine.dll"),
+                   ExpectedFile(stage / "build/setup.exe")});
+  }
+}
+
 //===----------------------------------------------------------------------===//
 // The removal pass
 //===----------------------------------------------------------------------===//

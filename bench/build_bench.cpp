@@ -1,0 +1,179 @@
+//===- build_bench.cpp - What the builder adds beyond compression -----------===//
+//
+// Builds a package of 100 MB of mixed payload (text, machine-code-like
+// records, noise, runs) with the native builder, then compresses the same
+// bytes with CompressToMemory in this process, and reports both times and
+// their ratio. The builder reads, compresses and writes every file whole, so
+// its time should be little more than the compression's (target: at most
+// 1.15 times). Each is run three times, alternately, and the best counts.
+//
+//   build_bench [qdpack] [stub.exe] [versioned.dll] [megabytes]
+//
+//===----------------------------------------------------------------------===//
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int Rounds = 3;
+
+// One payload file of `size` bytes of the given kind (0 text, 1 records,
+// 2 noise, 3 runs), the same on every run.
+std::vector<std::uint8_t> Payload(std::size_t size, int kind, std::uint32_t seed) {
+  std::uint32_t state = seed * 2654435761u + 12345;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  static const char* const Words[] = {"engine ", "update ", "package ", "the ",  "of ",  "setup ",
+                                      "version ", "file ",  "window ",  "and ",  "data ", "\r\n"};
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(size);
+  while (bytes.size() < size) {
+    switch (kind) {
+      case 0:
+        for (const char* c = Words[next() % 12]; *c; ++c) bytes.push_back(static_cast<std::uint8_t>(*c));
+        break;
+      case 1: {  // fixed-layout records with a few varying fields
+        const std::uint32_t field = next();
+        const std::uint8_t record[16] = {0x55, 0x8B, 0xEC, 0x83, 0xEC, static_cast<std::uint8_t>(field & 0x3F),
+                                         0x8B, 0x45, 0x08, 0xE8, static_cast<std::uint8_t>(field >> 8),
+                                         static_cast<std::uint8_t>(field >> 16), 0xFF, 0xFF, 0xC9, 0xC3};
+        bytes.insert(bytes.end(), record, record + 16);
+        break;
+      }
+      case 2:
+        bytes.push_back(static_cast<std::uint8_t>(next()));
+        break;
+      default:
+        bytes.insert(bytes.end(), 1 + next() % 300, static_cast<std::uint8_t>(next() % 4));
+        break;
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+double Seconds(std::chrono::steady_clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
+
+// Processor time (user and system) of this process or of its finished
+// children: the machine is shared, and wall time counts the others' work too.
+double ProcessorSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string builder = fs::absolute(argc > 1 ? argv[1] : QDPACK_NATIVE_EXE).string();
+  const std::string stub = argc > 2 ? argv[2] : QDPACK_WIN32_DIR "/src/QdPack.exe";
+  const std::string versioned = argc > 3 ? argv[3] : QDPACK_WIN32_DIR "/examples/engine.dll";
+  const std::size_t megabytes = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 100;
+  if (!fs::exists(builder) || !fs::exists(stub) || !fs::exists(versioned)) {
+    std::fprintf(stderr, "usage: build_bench [qdpack] [stub.exe] [versioned.dll] [megabytes]\n");
+    return 2;
+  }
+
+  // The tree: stub, the versioned file first, then ten payload files.
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path dir = fs::temp_directory_path() / ("qd_build_bench." + std::to_string(ticks));
+  fs::create_directories(dir / "out");
+  fs::copy_file(stub, dir / "QdPack.exe");
+  fs::copy_file(versioned, dir / "engine.dll");
+  std::string script = "[In]\r\nQdFileName=QdPack.exe\r\n[Out]\r\nOutputName=out\\Bench%s.exe\r\n[Files]\r\n"
+                       "File01=engine.dll,engine.dll\r\n";
+  std::vector<fs::path> files = {dir / "engine.dll"};
+  constexpr int Parts = 10;
+  for (int i = 0; i < Parts; ++i) {
+    const std::string name = "part" + std::to_string(i) + ".bin";
+    const auto bytes = Payload(megabytes * 1024 * 1024 / Parts, i % 4, static_cast<std::uint32_t>(i));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    char key[16];
+    std::snprintf(key, sizeof key, "File%02d=", i + 2);
+    script += key + name + "," + name + "\r\n";
+    files.push_back(dir / name);
+  }
+  script += "[CMD]\r\nFileName=setup.exe\r\nTitle=Bench\r\nLANG=ENU\r\n";
+  std::ofstream(dir / "SetupQd.ini", std::ios::binary) << script;
+  files.push_back(dir / "SetupQd.ini");
+
+  // Rounds that alternate the two, so that both see the same machine; the
+  // best time of each counts.
+  const std::string command = "cd '" + dir.string() + "' && '" + builder + "' /m SetupQd.ini";
+  double buildTime = 1e30, compressTime = 1e30, buildCpu = 1e30, compressCpu = 1e30;
+  std::uint64_t total = 0, compressed = 0;
+  for (int round = 0; round < Rounds; ++round) {
+    // The builder, as a process, from its start to its exit.
+    const double childrenBefore = ProcessorSeconds(RUSAGE_CHILDREN);
+    const auto buildStart = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    buildTime = std::min(buildTime, Seconds(std::chrono::steady_clock::now() - buildStart));
+    buildCpu = std::min(buildCpu, ProcessorSeconds(RUSAGE_CHILDREN) - childrenBefore);
+    if (status != 0) {
+      std::fprintf(stderr, "the build failed (%d); see %s/logfile.txt\n", status, dir.string().c_str());
+      return 1;
+    }
+
+    // The same bytes through CompressToMemory, file by file, with the
+    // builder's buffers (n bytes in, n + n/5 out); reading is not timed.
+    double roundTime = 0, roundCpu = 0;
+    total = compressed = 0;
+    for (const auto& file : files) {
+      std::ifstream in(file, std::ios::binary);
+      std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const auto size = static_cast<std::uint32_t>(bytes.size());
+      std::vector<std::uint8_t> stream(size + size / 5);
+      const double cpuStart = ProcessorSeconds(RUSAGE_SELF);
+      const auto start = std::chrono::steady_clock::now();
+      const std::int32_t length =
+          qd::CompressToMemory(stream.data(), static_cast<std::uint32_t>(stream.size()), bytes.data(), size);
+      roundTime += Seconds(std::chrono::steady_clock::now() - start);
+      roundCpu += ProcessorSeconds(RUSAGE_SELF) - cpuStart;
+      if (length < 0) {
+        std::fprintf(stderr, "%s does not compress\n", file.string().c_str());
+        return 1;
+      }
+      total += size;
+      compressed += static_cast<std::uint64_t>(length);
+    }
+    compressTime = std::min(compressTime, roundTime);
+    compressCpu = std::min(compressCpu, roundCpu);
+  }
+
+  std::uintmax_t packageSize = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "out")) packageSize = entry.file_size();
+  const double megabytesIn = static_cast<double>(total) / 1e6;
+  const double megabytesOut = static_cast<double>(compressed) / 1e6;
+  std::printf("payload            %.1f MB in %zu files, compressed to %.1f MB (%.1f%%)\n", megabytesIn,
+              files.size(), megabytesOut, 100.0 * megabytesOut / megabytesIn);
+  std::printf("package            %.1f MB\n", static_cast<double>(packageSize) / 1e6);
+  std::printf("                   wall              processor\n");
+  std::printf("builder            %6.2f s %5.1f MB/s  %6.2f s\n", buildTime, megabytesIn / buildTime, buildCpu);
+  std::printf("CompressToMemory   %6.2f s %5.1f MB/s  %6.2f s\n", compressTime, megabytesIn / compressTime,
+              compressCpu);
+  std::printf("ratio              %6.3f             %6.3f   (target at most 1.15)\n", buildTime / compressTime,
+              buildCpu / compressCpu);
+  fs::remove_all(dir);
+  return 0;
+}
