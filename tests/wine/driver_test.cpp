@@ -49,6 +49,38 @@ TEST(Driver, ReportsExitCodesBeyondEightBits) {
   EXPECT_EQ(out.exitCode, 3010) << out.raw;
 }
 
+const std::string BusyWindowProgram = QDPACK_WIN64_DIR "/tests/wine/busy_window.exe";
+
+TEST(Driver, FollowsAWindowThroughItsStatesWithoutInterruptingItsWork) {
+  DriveOptions options;
+  options.presses = {100, 100};
+  DriverOutput out = Drive(BusyWindowProgram, {}, options);
+  ASSERT_TRUE(out.errors.empty()) << out.raw;
+  ASSERT_EQ(out.windows.size(), 2u) << "the busy state is never reported\n" << out.raw;
+  const DriverWindow& ready = out.windows[0];
+  EXPECT_EQ(ready.caption, "Busy Setup");
+  EXPECT_FALSE(ready.text) << "not a message box";
+  ASSERT_NE(ready.Control(103), nullptr) << out.raw;
+  EXPECT_EQ(ready.Control(103)->text, "Ready");
+  ASSERT_NE(ready.Control(102), nullptr) << out.raw;
+  EXPECT_FALSE(ready.Control(102)->enabled);
+  EXPECT_TRUE(ready.Control(102)->visible);
+  EXPECT_EQ(ready.Control(100)->text, "&Next >");
+  const DriverWindow& done = out.windows[1];
+  ASSERT_NE(done.Control(100), nullptr) << out.raw;
+  EXPECT_EQ(done.Control(100)->text, "Finish");
+  EXPECT_EQ(done.Control(103)->text, "Done");
+  EXPECT_EQ(out.exitCode, 0);
+}
+
+TEST(Driver, PressesCancelOfAWindow) {
+  DriveOptions options;
+  options.presses = {2};
+  DriverOutput out = Drive(BusyWindowProgram, {}, options);
+  ASSERT_EQ(out.windows.size(), 1u) << out.raw;
+  EXPECT_EQ(out.exitCode, 6) << out.raw;
+}
+
 TEST(Driver, EndsAProgramThatDoesNotFinish) {
   DriveOptions options;
   options.presses = {0x4242};  // no such button: the box stays
