@@ -22,6 +22,15 @@
 #include "e2e/builder_support.h"
 #include "package/script.h"
 
+// The address sanitizer reserves terabytes of address space up front.
+#if defined(__SANITIZE_ADDRESS__)
+#define QD_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QD_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace qd::test {
 namespace {
 
@@ -463,7 +472,7 @@ TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
 }
 
 TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QD_ADDRESS_SANITIZER)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
 #endif
   // A sparse 1 GiB source under a 256 MiB address-space limit.

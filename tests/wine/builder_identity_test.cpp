@@ -146,5 +146,20 @@ TEST_F(BuilderIdentity, FailuresWriteTheSameLogOnBothSides) {
   }
 }
 
+TEST_F(BuilderIdentity, ScriptNamedAsTheOutputCannotBeReadForPackingOnWindows) {
+  // The output is created without sharing, so on Windows the script it
+  // replaced can no longer be opened for packing. The POSIX file layer has no
+  // sharing modes, so this line is the Windows build's alone.
+  BuildTree tree;
+  ScriptParts parts;
+  parts.out = {"OutputName=SetupQd.ini"};
+  tree.WriteScript(parts);
+  RunOptions options;
+  options.workingDirectory = tree.dir.path().string();
+  const RunResult result = RunWine(WindowsBuilder(), {"/m", "SetupQd.ini"}, options);
+  EXPECT_EQ(result.exitCode, 255) << result.err;
+  EXPECT_EQ(tree.Log(), "Error reading the .INI file.\r\n");
+}
+
 }  // namespace
 }  // namespace qd::test
