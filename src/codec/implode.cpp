@@ -92,6 +92,10 @@ class Encoder {
       const std::uint32_t loaded = LoadBlock(loadAt);
       if (empty_) break;
       const std::uint32_t blockEnd = ended_ ? loadAt + loaded : dictionary_ + loaded;
+      // The first block indexes from its first byte. With a 4096-byte
+      // dictionary the second starts at the first byte carried over, since
+      // the 516 bytes below it were never loaded; later blocks index a
+      // whole dictionary back.
       std::uint32_t start = p - dictionary_;
       if (stage == 0) {
         start = p;
