@@ -93,9 +93,9 @@ class Encoder {
       if (empty_) break;
       const std::uint32_t blockEnd = ended_ ? loadAt + loaded : dictionary_ + loaded;
       // The first block indexes from its first byte. With a 4096-byte
-      // dictionary the second starts at the first byte carried over, since
-      // the 516 bytes below it were never loaded; later blocks index a
-      // whole dictionary back.
+      // dictionary the second indexes D - 516 bytes back, which never reaches
+      // the 516 bytes below the carried-over data (they were never loaded);
+      // later blocks index a whole dictionary back.
       std::uint32_t start = p - dictionary_;
       if (stage == 0) {
         start = p;
