@@ -136,7 +136,7 @@ const std::vector<Script> TrickyScripts = {
      "Msg02 = Welcome to\r\nMsg09 = &Next >\r\nErr04 = Installer not properly configured.\r\n"},
     {"comments, quotes and keys without '='",
      "; leading comment\r\n# hash = 1\r\n[A]\r\n; k = commented\r\nk = \"quoted\"\r\nj = 'single'\r\n"
-     "q = \"half\r\nq2 = \" padded \" \r\nnoeq\r\nempty =\r\n"},
+     "q = \"half\r\nq2 = \" padded \" \r\nnoeq\r\nempty =\r\ntwice\r\ntwice = later\r\n"},
     {"repeated sections and keys",
      "[A]\r\nk=first\r\nk=second\r\n[a]\r\nk=third\r\nj=only-in-second\r\n[B]\r\nj=b\r\n[A]\r\nz=last\r\n"},
     {"line feeds only, no final newline", "[A]\nk = lf\n\n[B]\nj=1\nk=2"},
@@ -156,7 +156,7 @@ TEST(ProfileCrossCheck, ReadsGiveThePlatformsValues) {
   const std::vector<std::string> sections = {"A", "a", " A ", "B", "", "CMD", "cmd", "ENU", "Files",
                                              "x]", "[B", "Missing"};
   const std::vector<std::string> keys = {"k", "K", " k ", "j", "q", "q2", "z", "noeq", "empty",
-                                         "top", "LANG", "Title", "Err04", "File02", "; k", "# hash"};
+                                         "top", "LANG", "Title", "Err04", "File02", "; k", "# hash", "twice"};
   std::vector<Operation> reads;
   for (const std::string& section : sections)
     for (const std::string& key : keys) reads.push_back({Operation::Read, section, key, "@"});
@@ -201,6 +201,7 @@ TEST(ProfileCrossCheck, WritesLeaveTheFileThePlatformLeaves) {
         {O::Delete, "Files", "File04", ""}}},
       {"new keys and sections in a messy file", TrickyScripts[1].text,
        {{O::Write, "A", "new", "1"}, {O::Write, "B", "k", "2"}, {O::Write, "a", "NOEQ", "set"},
+        {O::Write, "A", "twice", "first"}, {O::Delete, "A", "twice", ""},
         {O::Write, "A", "empty", ""}}},
       {"writing the same value leaves the file alone", TrickyScripts[3].text, {{O::Write, "a", "K", "lf"}}},
       {"deleting absent keys leaves the file alone", TrickyScripts[5].text,
