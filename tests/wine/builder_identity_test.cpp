@@ -85,15 +85,29 @@ TEST_F(BuilderIdentity, RemovalPassRewritesTheScriptTheSameWayOnBothSides) {
         "payload.bin, build\\payload.bin"}},
       {"the last", {"engine.dll,build\\engine.dll", "payload.bin,build\\payload.bin", "z,gone"}},
   };
-  for (const Case& c : cases) {
+  // A full list of 99 whose 50th source is missing: 49 entries move down and
+  // the key of entry 99 is deleted.
+  Case full{"one of 99", {"engine.dll,build\\engine.dll"}};
+  for (int k = 2; k <= 99; ++k) full.files.push_back("f" + std::to_string(k) + ",data\\f" + std::to_string(k));
+  auto arrangeFull = [](BuildTree& t) {
+    fs::create_directories(t / "data");
+    for (int k = 2; k <= 99; ++k)
+      if (k != 50) WriteAll(t / ("data/f" + std::to_string(k)), MixedBytes(80 + static_cast<std::size_t>(k), 3));
+  };
+  std::vector<std::pair<Case, void (*)(BuildTree&)>> all;
+  for (const Case& c : cases) all.emplace_back(c, [](BuildTree&) {});
+  all.emplace_back(full, arrangeFull);
+  for (const auto& [c, arrange] : all) {
     SCOPED_TRACE(c.name);
     Builds builds;
     ScriptParts parts;
     parts.files = c.files;
-    BuildBoth(builds, parts);
+    BuildBoth(builds, parts, arrange);
     ASSERT_EQ(builds.nativeResult.exitCode, 0) << builds.native.Log();
     ASSERT_EQ(builds.windowsResult.exitCode, 0) << builds.windows.Log() << builds.windowsResult.err;
+    EXPECT_NE(builds.native.Log(), "") << "a source was missing";
     EXPECT_EQ(builds.native.Log(), builds.windows.Log());
+    EXPECT_NE(ReadText(builds.native / "SetupQd.ini"), parts.Text()) << "the script was rewritten";
     EXPECT_EQ(ReadText(builds.native / "SetupQd.ini"), ReadText(builds.windows / "SetupQd.ini"));
 
     auto native = ReadAll(builds.native / EnginePackage);
