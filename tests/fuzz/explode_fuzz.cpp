@@ -3,7 +3,8 @@
 // Any bytes as a stream: the decoder must end with one of its results, write
 // whole 4096-byte windows and one final rest, and stay within its buffers.
 // Whatever decodes completely must survive a round trip through the
-// compressor (in the stream's own settings) and the decoder again.
+// compressor (in the stream's own settings) and the decoder again. Both
+// state records are reused from run to run, as a record may be.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -37,10 +38,15 @@ void Write(const std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
   t.output.insert(t.output.end(), buffer, buffer + *size);
 }
 
+// One record for every run: the decoder must not carry anything over.
+qd::ExplodeState& DecoderState() {
+  static const auto state = std::make_unique<qd::ExplodeState>();
+  return *state;
+}
+
 Transfer Explode(const std::uint8_t* data, std::size_t size, std::uint32_t& result) {
   Transfer t{data, size, {}, {}};
-  auto state = std::make_unique<qd::ExplodeState>();
-  result = qd::ExplodeStream(Read, Write, *state, &t);
+  result = qd::ExplodeStream(Read, Write, DecoderState(), &t);
   return t;
 }
 
@@ -60,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t mode = data[0];
   const std::uint32_t dictionary = 64u << data[1];
   Transfer packed{decoded.output.data(), decoded.output.size(), {}, {}};
-  auto state = std::make_unique<qd::ImplodeState>();
+  static const auto state = std::make_unique<qd::ImplodeState>();
   if (qd::ImplodeStream(Read, Write, *state, &packed, mode, dictionary) != qd::ImplodeOk)
     std::abort();
   std::uint32_t again = 0;
