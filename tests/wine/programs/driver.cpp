@@ -16,7 +16,7 @@
 //
 //   window  <class> <caption>
 //   text    <text of the static control 0xFFFF>     (when there is one)
-//   icon    none | warning | information | question | error | other
+//   icon    none | warning | information | question | error | other | covered
 //                                                    (a message box's icon)
 //   control <id> <class> <enabled 0|1> <visible 0|1> <text>
 //   press   <id>
@@ -127,6 +127,37 @@ std::vector<COLORREF> Pixels(HDC source, int x, int y, int width, int height) {
   return pixels;
 }
 
+// True when no other window covers the rectangle's corners and centre.
+bool Uncovered(HWND box, const RECT& rect) {
+  const POINT points[] = {{rect.left, rect.top},
+                          {rect.right - 1, rect.top},
+                          {rect.left, rect.bottom - 1},
+                          {rect.right - 1, rect.bottom - 1},
+                          {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}};
+  for (POINT point : points) {
+    HWND hit = WindowFromPoint(point);
+    if (hit != box && !IsChild(box, hit)) return false;
+  }
+  return true;
+}
+
+// The screen's pixels of the icon, taken while no other window covers it
+// (tests may run side by side on one display): raised to the top first when
+// needed. Empty when it stays covered.
+std::vector<COLORREF> ShownIcon(HWND box, const RECT& rect, HDC screen) {
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (Uncovered(box, rect)) {
+      std::vector<COLORREF> shown = Pixels(screen, rect.left, rect.top, width, height);
+      if (Uncovered(box, rect)) return shown;
+    }
+    SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Sleep(100);
+  }
+  return {};
+}
+
 // Which of the system's icons a message box shows. Icon handles do not cross
 // processes, so the icon's pixels on the screen are compared with each system
 // icon drawn on the same background.
@@ -137,12 +168,18 @@ std::string IconKind(HWND box) {
   SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 250, &icon);
   if (!icon || !IsWindowVisible(control)) return "none";
 
-  RECT rect{};
-  GetWindowRect(control, &rect);
   const int width = GetSystemMetrics(SM_CXICON);
   const int height = GetSystemMetrics(SM_CYICON);
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  rect.right = rect.left + width;
+  rect.bottom = rect.top + height;
   HDC screen = GetDC(nullptr);
-  std::vector<COLORREF> shown = Pixels(screen, rect.left, rect.top, width, height);
+  std::vector<COLORREF> shown = ShownIcon(box, rect, screen);
+  if (shown.empty()) {
+    ReleaseDC(nullptr, screen);
+    return "covered";
+  }
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ old = SelectObject(memory, bitmap);
