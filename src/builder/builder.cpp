@@ -243,13 +243,12 @@ void RemoveMissingEntries(Build& build) {
     for (int slot = index;; ++slot) {
       const std::string next =
           slot < MaxFileListEntries ? ReadListValue(build, slot + 1) : std::string(AbsentValue);
-      if (IsAbsent(next)) {
-        platform::WriteProfileString(script::Files, FileListKey(slot), std::nullopt,
-                                     build.scriptFile);
-        break;
-      }
-      if (!platform::WriteProfileString(script::Files, FileListKey(slot), next, build.scriptFile))
+      // A deletion that fails is a failed write too: the list would keep an
+      // entry the package does not carry, and this pass would never end.
+      const auto moved = IsAbsent(next) ? std::nullopt : std::optional<std::string_view>(next);
+      if (!platform::WriteProfileString(script::Files, FileListKey(slot), moved, build.scriptFile))
         Fail(build, ComposeLine(line::WriteScriptFailed, build.scriptPath), SyntaxError);
+      if (!moved) break;
     }
     // The same index now holds the entry that followed the removed one.
   }

@@ -457,18 +457,24 @@ TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
   }
 
   // The removal pass rewrites the script; a script larger than the limit
-  // cannot be written back.
-  ScriptParts parts;
-  parts.files = {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"};
-  parts.rest += "[Padding]\r\n";
-  for (std::size_t i = 0; parts.rest.size() < scriptStart + 4096; ++i)
-    parts.rest += "Line" + std::to_string(i) + "=" + std::string(100, 'p') + "\r\n";
-  tree().WriteScript(parts);
-  const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(scriptStart + 1));
-  EXPECT_EQ(result.exitCode, 255) << result.err;
-  EXPECT_EQ(tree().Log(),
-            "Warning: build\\gone.bin not found, removing from .ini file\r\n"
-            "Write to  SetupQd.ini failed, exiting.\r\n");
+  // cannot be written back, whether an entry moves down or only the last
+  // key is deleted.
+  const std::vector<std::string> lists[] = {
+      {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"},
+      {"engine.dll,build\\engine.dll", "payload.bin,build\\payload.bin", "x,build\\gone.bin"}};
+  for (const auto& files : lists) {
+    ScriptParts parts;
+    parts.files = files;
+    parts.rest += "[Padding]\r\n";
+    for (std::size_t i = 0; parts.rest.size() < scriptStart + 4096; ++i)
+      parts.rest += "Line" + std::to_string(i) + "=" + std::string(100, 'p') + "\r\n";
+    tree().WriteScript(parts);
+    const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(scriptStart + 1));
+    EXPECT_EQ(result.exitCode, 255) << result.err;
+    EXPECT_EQ(tree().Log(),
+              "Warning: build\\gone.bin not found, removing from .ini file\r\n"
+              "Write to  SetupQd.ini failed, exiting.\r\n");
+  }
 }
 
 TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
