@@ -188,6 +188,15 @@ TEST_F(BuilderTest, ExampleScriptBuildsThePackageTheReadmePromises) {
   }
 }
 
+TEST_F(BuilderTest, LogThatCannotBeCreatedDoesNotStopTheBuild) {
+  fs::create_directories(tree() / "logfile.txt");
+  ScriptParts parts;
+  parts.files.push_back("x,build\\gone.bin");  // a warning with nowhere to go
+  tree().WriteScript(parts);
+  ASSERT_EQ(tree().Build().exitCode, 0);
+  EXPECT_TRUE(fs::exists(tree() / EnginePackage));
+}
+
 //===----------------------------------------------------------------------===//
 // The removal pass
 //===----------------------------------------------------------------------===//
