@@ -254,24 +254,37 @@ void RemoveMissingEntries(Build& build) {
   }
 }
 
-// Step 12: the script itself, as item 0.
-void PackScript(Build& build) {
-  platform::File script = platform::OpenForReading(build.scriptFile);
-  if (!script.IsOpen()) Fail(build, line::ReadScript, FileError);
-  const auto size = platform::FileSize(script);
-  if (!size) Fail(build, line::ReadScript, FileError);
+// The log lines of one kind of item: the script's differ from the files'.
+struct ItemLines {
+  std::string_view open;   // the file cannot be opened
+  int openError;
+  std::string_view read;   // it cannot be read
+  std::string_view compress;
+  std::string_view write;  // its stream cannot be written
+};
+
+constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, line::CompressScript,
+                                line::WriteScriptItem};
+constexpr ItemLines FileLines{line::OpenSource, SyntaxError, line::ReadSource, line::CompressSource,
+                              line::WriteItem};
+
+// Packs one file as an item: its stream, the marker and its last-write time.
+void PackItem(Build& build, const std::string& path, const ItemLines& lines) {
+  platform::File file = platform::OpenForReading(path);
+  if (!file.IsOpen()) Fail(build, lines.open, lines.openError);
+  const auto size = platform::FileSize(file);
+  if (!size) Fail(build, lines.read, FileError);
   auto buffers = AllocateItem(*size);
   if (!buffers) Fail(build, line::Allocate, MemoryError);
-  if (!ReadWhole(script, *buffers)) Fail(build, line::ReadScript, FileError);
+  if (!ReadWhole(file, *buffers)) Fail(build, lines.read, FileError);
   const std::int32_t length = Compress(*buffers);
-  if (length < 0) Fail(build, line::CompressScript, MemoryError);
-  if (!platform::WriteBytes(build.output, Stream(*buffers, length)))
-    Fail(build, line::WriteScriptItem, FileError);
-  const auto fileTime = platform::LastWriteTime(script);
-  if (!fileTime) Fail(build, line::ReadScript, FileError);
+  if (length < 0) Fail(build, lines.compress, MemoryError);
+  if (!platform::WriteBytes(build.output, Stream(*buffers, length))) Fail(build, lines.write, FileError);
+  const auto fileTime = platform::LastWriteTime(file);
+  if (!fileTime) Fail(build, lines.read, FileError);
   buffers.reset();
-  script.Close();
-  if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, line::WriteScriptItem, FileError);
+  file.Close();
+  if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, lines.write, FileError);
 }
 
 // Step 13: one item per list entry, in list order. Returns the packed count.
@@ -283,22 +296,7 @@ int PackFiles(Build& build) {
     ++packed;
     const auto entry = SplitFileListEntry(value);
     if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
-    platform::File source = platform::OpenForReading(entry->source);
-    if (!source.IsOpen()) Fail(build, line::OpenSource, SyntaxError);
-    const auto size = platform::FileSize(source);
-    if (!size) Fail(build, line::ReadSource, FileError);
-    auto buffers = AllocateItem(*size);
-    if (!buffers) Fail(build, line::Allocate, MemoryError);
-    if (!ReadWhole(source, *buffers)) Fail(build, line::ReadSource, FileError);
-    const std::int32_t length = Compress(*buffers);
-    if (length < 0) Fail(build, line::CompressSource, MemoryError);
-    if (!platform::WriteBytes(build.output, Stream(*buffers, length)))
-      Fail(build, line::WriteItem, FileError);
-    const auto fileTime = platform::LastWriteTime(source);
-    if (!fileTime) Fail(build, line::ReadSource, FileError);
-    buffers.reset();
-    source.Close();
-    if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, line::WriteItem, FileError);
+    PackItem(build, entry->source, FileLines);
   }
   return packed;
 }
@@ -345,7 +343,8 @@ int BuildPackage(std::string_view commandText) {
 
   CopyStub(build, stubPath);
   RemoveMissingEntries(build);
-  PackScript(build);
+  // Step 12: the script as item 0, read from the file the removal pass rewrote.
+  PackItem(build, build.scriptFile, ScriptLines);
   if (PackFiles(build) == 0) Fail(build, line::NoInputFiles, SyntaxError);
   WriteTail(build);
   build.output.Close();
