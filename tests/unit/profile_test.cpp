@@ -95,6 +95,18 @@ TEST(ProfileRead, BackslashesInThePathSeparateDirectories) {
   EXPECT_EQ(ReadProfileString("A", "k", "@", windowsStyle), "found");
 }
 
+TEST(ProfileFile, ABareNameNamesNoFileOfTheCurrentDirectory) {
+  test::ScratchDir dir;
+  test::WriteText(dir / "SetupQd.ini", "[A]\r\nk=here\r\n");
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  EXPECT_EQ(ReadProfileString("A", "k", "@", "SetupQd.ini"), "@");
+  EXPECT_FALSE(WriteProfileString("A", "k", "new", "SetupQd.ini"));
+  EXPECT_EQ(ReadProfileString("A", "k", "@", "./SetupQd.ini"), "here");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(test::ReadText(dir / "SetupQd.ini"), "[A]\r\nk=here\r\n");
+}
+
 // One write (a value) or deletion (nullopt).
 struct Write {
   std::string section;

@@ -44,6 +44,11 @@
 //   - Section, key or value holding a line break, or a key holding "=", is
 //     refused: it could not be read back as written.
 //
+// Where the file is
+//   - A path without a directory part names a file in the system's Windows
+//     directory, and POSIX has none: reading gives the fallback, writing
+//     fails. A script in the current directory is named "./SetupQd.ini".
+//
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
 #include "platform/posix/native_path.h"
@@ -191,12 +196,16 @@ std::string AsRead(std::string_view value) {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
+// A bare file name: the platform looks it up in its Windows directory.
+bool IsBareName(std::string_view path) { return path.find_first_of("\\/:") == std::string_view::npos; }
+
 }  // namespace
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view fallback, std::string_view path) {
   while (fallback.size() > 1 && fallback.back() == ' ') fallback.remove_suffix(1);
-  std::optional<std::string> text = Load(posix::NativePath(path));
+  std::optional<std::string> text;
+  if (!IsBareName(path)) text = Load(posix::NativePath(path));
   if (!text) text.emplace();
   Profile profile = Parse(*text);
   Section* found = FindSection(profile, Trim(section));
@@ -212,6 +221,7 @@ bool WriteProfileString(std::string_view section, std::string_view key,
       (value && HasLineBreak(*value))) {
     return false;
   }
+  if (IsBareName(path)) return false;
   const std::string native = posix::NativePath(path);
   std::optional<std::string> text = Load(native);
   if (!text) return false;  // never replace a file that could not be read
