@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -109,12 +111,25 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
 
 RunResult RunWine(const std::string& program, const std::vector<std::string>& args,
                   const RunOptions& options) {
+  // Wine's own helper processes inherit standard error and hold a pipe open
+  // for seconds after the program has ended; a file does not make us wait.
+  char errPath[] = "/tmp/qdwine-err.XXXXXX";
+  int errFd = mkstemp(errPath);
+  if (errFd < 0) throw std::runtime_error("mkstemp");
+  close(errFd);
+
   RunOptions wine = options;
   wine.environment.push_back("WINEPREFIX=" QDPACK_WINEPREFIX);
   wine.environment.push_back("WINEDEBUG=-all");
-  std::vector<std::string> wineArgs{program};
-  wineArgs.insert(wineArgs.end(), args.begin(), args.end());
-  return Run("/usr/lib/wine/wine64", wineArgs, wine);
+  std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>\"$QD_WINE_STDERR\"",
+                                     "/usr/lib/wine/wine64", program};
+  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+  wine.environment.push_back(std::string("QD_WINE_STDERR=") + errPath);
+  RunResult result = Run("/bin/sh", shellArgs, wine);
+  std::ifstream err(errPath, std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  unlink(errPath);
+  return result;
 }
 
 std::string WinePath(const std::string& posixPath) {
