@@ -130,14 +130,14 @@ TEST(VersionResource, ChoosesTheNeutralLanguageThenEnglishThenTheFirst) {
 TEST(VersionResource, ReportsAResourceWithoutFixedInformation) {
   struct Case {
     const char* what;
-    test::ImageSpec spec;
+    test::ImageShape shape;
   } cases[] = {
       {"empty value", {.valueLength = 0}},
       {"short value", {.valueLength = 40}},
       {"wrong signature", {.signature = 0xFEEF04BE}},
   };
   for (const auto& c : cases) {
-    const auto version = FindVersionResource(test::MakeImage(c.spec));
+    const auto version = FindVersionResource(test::MakeImage(c.shape));
     ASSERT_TRUE(version) << c.what;
     EXPECT_FALSE(version->hasFixedInfo) << c.what;
   }
@@ -146,14 +146,14 @@ TEST(VersionResource, ReportsAResourceWithoutFixedInformation) {
 TEST(VersionResource, IsAbsentWhenTheImageHasNone) {
   struct Case {
     const char* what;
-    test::ImageSpec spec;
+    test::ImageShape shape;
   } cases[] = {
       {"no resource directory", {.withResource = false}},
       {"other resource type", {.typeId = 14}},
       {"other name", {.nameId = 2}},
       {"unknown magic", {.magic = 0x107}},
   };
-  for (const auto& c : cases) EXPECT_FALSE(FindVersionResource(test::MakeImage(c.spec))) << c.what;
+  for (const auto& c : cases) EXPECT_FALSE(FindVersionResource(test::MakeImage(c.shape))) << c.what;
   EXPECT_FALSE(FindVersionResource(Bytes{'M', 'Z'}));
   EXPECT_FALSE(FindVersionResource(Bytes{}));
 }

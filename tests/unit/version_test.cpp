@@ -81,9 +81,9 @@ TEST(OutputName, IsRefusedWhenItWouldNotFitOrThePatternAsksForMore) {
 class FileVersion : public ::testing::Test {
  protected:
   test::ScratchDir dir;
-  std::string Write(const test::ImageSpec& spec) {
+  std::string Write(const test::ImageShape& shape) {
     const auto path = dir / "engine.dll";
-    test::WriteAll(path, test::MakeImage(spec));
+    test::WriteAll(path, test::MakeImage(shape));
     return path.string();
   }
 };
