@@ -1,33 +1,12 @@
 //===- driver_output.cpp - What the Windows test driver saw -----------------===//
 #include "support/driver_output.h"
 
+#include "support/escape.h"
+
 #include <charconv>
 
 namespace qd::test {
 namespace {
-
-std::string Unescape(std::string_view field) {
-  std::string out;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\' || i + 1 == field.size()) {
-      out += field[i];
-      continue;
-    }
-    char c = field[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
-
-std::vector<std::string_view> SplitTabs(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    std::size_t tab = line.find('\t');
-    fields.push_back(line.substr(0, tab));
-    if (tab == std::string_view::npos) return fields;
-    line.remove_prefix(tab + 1);
-  }
-}
 
 template <typename Int>
 std::optional<Int> Number(std::string_view text) {

@@ -1,6 +1,8 @@
 //===- process.cpp - Running programs from tests ----------------------------===//
 #include "support/process.h"
 
+#include "support/files.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -11,8 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -126,8 +126,7 @@ RunResult RunWine(const std::string& program, const std::vector<std::string>& ar
   shellArgs.insert(shellArgs.end(), args.begin(), args.end());
   wine.environment.push_back(std::string("QD_WINE_STDERR=") + errPath);
   RunResult result = Run("/bin/sh", shellArgs, wine);
-  std::ifstream err(errPath, std::ios::binary);
-  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  result.err = ReadText(errPath);
   unlink(errPath);
   return result;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/escape.h"
 #include "support/files.h"
 #include "support/process.h"
 
@@ -26,33 +27,6 @@ namespace qd::test {
 namespace {
 
 const std::string Probe = QDPACK_WIN64_DIR "/tests/wine/profile_probe.exe";
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& field) {
-  std::string out;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\' || i + 1 == field.size()) {
-      out += field[i];
-      continue;
-    }
-    char c = field[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
 
 // One private-profile operation: a read (with its fallback), a write or a
 // deletion.

@@ -36,24 +36,14 @@
 #include <string>
 #include <vector>
 
+#include "support/escape.h"
+
 namespace {
+
+using qd::test::Escape;
 
 constexpr int MessageBoxTextId = 0xFFFF;
 constexpr int MessageBoxIconId = 0x0440;
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 void PrintLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);

@@ -25,48 +25,17 @@
 #include <string>
 #include <vector>
 
+#include "support/escape.h"
+
 namespace {
 
-std::string Unescape(const std::string& field) {
-  std::string out;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] != '\\' || i + 1 == field.size()) {
-      out += field[i];
-      continue;
-    }
-    char c = field[++i];
-    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t tab = line.find('\t', start);
-    fields.push_back(Unescape(line.substr(start, tab == std::string::npos ? tab : tab - start)));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
+using qd::test::Escape;
+using qd::test::SplitTabs;
+using qd::test::Unescape;
 
 bool RunOperation(const std::string& line, std::string& file) {
-  std::vector<std::string> f = SplitTabs(line);
+  std::vector<std::string> f;
+  for (std::string_view field : SplitTabs(line)) f.push_back(Unescape(field));
   const char* path = file.c_str();
   if (f.size() == 2 && f[0] == "f") {
     file = f[1];
