@@ -206,6 +206,15 @@ TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
   }
 }
 
+TEST(ProfileWrite, ARewriteKeepsAnEmptyHeadingAndTheEntriesUnderIt) {
+  test::ScratchDir dir;
+  const std::string path = (dir / "s.ini").string();
+  test::WriteText(path, "[CMD]\r\n[]\r\nLANG=DEU\r\n");
+  ASSERT_TRUE(WriteProfileString("Files", "File01", "a, a", path));
+  EXPECT_EQ(test::ReadText(path), "[CMD]\r\n[]\r\nLANG=DEU\r\n[Files]\r\nFile01=a, a\r\n");
+  EXPECT_EQ(ReadProfileString("CMD", "LANG", "@", path), "@");
+}
+
 TEST(ProfileWrite, WrittenValuesReadBack) {
   test::ScratchDir dir;
   const std::string path = (dir / "s.ini").string();

@@ -39,7 +39,9 @@
 //     it), and counts as success.
 //   - A changed file is written whole in the platform's normalised form: each
 //     heading as "[name]", each entry as "name=value" (or "name" alone), every
-//     line ending in CR LF, no blank lines, no heading for the unnamed section.
+//     line ending in CR LF, no blank lines, no heading for the lines before
+//     the first heading. (The platform also drops a heading "[]", which moves
+//     its entries into the section before; we keep it.)
 //     A file that does not exist is created.
 //   - Section, key or value holding a line break, or a key holding "=", is
 //     refused: it could not be read back as written.
@@ -132,8 +134,11 @@ Profile Parse(std::string_view text) {
 std::string Format(const Profile& profile) {
   std::string text;
   if (profile.utf8Mark) text += Utf8Mark;
-  for (const Section& section : profile.sections) {
-    if (!section.name.empty()) text += "[" + section.name + "]\r\n";
+  for (std::size_t index = 0; index < profile.sections.size(); ++index) {
+    const Section& section = profile.sections[index];
+    // Every heading but the leading unnamed section's, "[]" included: without
+    // it a rewrite would move that section's entries into the one before.
+    if (index > 0) text += "[" + section.name + "]\r\n";
     for (const Entry& entry : section.entries) {
       text += entry.name;
       if (entry.value) text += "=" + *entry.value;
