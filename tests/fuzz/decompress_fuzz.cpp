@@ -11,35 +11,14 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "support/memory_stream.h"
 
-namespace {
-
-struct Transfer {
-  const std::uint8_t* data = nullptr;
-  std::size_t left = 0;
-  std::vector<std::uint8_t> output;
-};
-
-std::uint32_t Read(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& t = *static_cast<Transfer*>(parameter);
-  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(*size, t.left));
-  std::copy_n(t.data, n, buffer);
-  t.data += n;
-  t.left -= n;
-  return n;
-}
-
-void Write(const std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& t = *static_cast<Transfer*>(parameter);
-  t.output.insert(t.output.end(), buffer, buffer + *size);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Transfer reference{data, size, {}};
+  qd::test::MemoryStream reference{{data, size}};
   auto state = std::make_unique<qd::ExplodeState>();
-  const std::uint32_t result = qd::ExplodeStream(Read, Write, *state, &reference);
+  const std::uint32_t result =
+      qd::ExplodeStream(qd::test::MemoryStreamRead, qd::test::MemoryStreamWrite, *state, &reference);
 
   // Capacities around the decoded size, chosen by the stream's length.
   const std::size_t decoded = reference.output.size();

@@ -158,10 +158,7 @@ TEST(Implode, AStateRecordCanBeReused) {
   const Bytes second = Vector("runs_20k.bin");
   auto state = std::make_unique<ImplodeState>();
   for (const Bytes* input : {&first, &second}) {
-    StreamRun run;
-    LoggingTransfer t{input, 0, UINT32_MAX, &run};
-    ImplodeStream(LoggingRead, LoggingWrite, *state, &t, 0, 4096);
-    EXPECT_TRUE(run.output == Implode(*input).output);
+    EXPECT_TRUE(Implode(*input, 0, 4096, UINT32_MAX, state.get()).output == Implode(*input).output);
   }
 }
 

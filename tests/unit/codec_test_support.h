@@ -20,6 +20,7 @@
 #include "codec/codec.h"
 #include "codec/tables.h"
 #include "support/files.h"
+#include "support/memory_stream.h"
 
 namespace qd::test {
 
@@ -57,44 +58,22 @@ struct StreamRun {
   std::vector<std::uint32_t> writeSizes;
 };
 
-struct LoggingTransfer {
-  const Bytes* input = nullptr;
-  std::size_t at = 0;
-  std::uint32_t piece = 0;  // most bytes a read delivers
-  StreamRun* run = nullptr;
-};
-
-inline std::uint32_t LoggingRead(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& t = *static_cast<LoggingTransfer*>(parameter);
-  t.run->readRequests.push_back(*size);
-  const auto n = static_cast<std::uint32_t>(
-      std::min<std::size_t>({*size, t.piece, t.input->size() - t.at}));
-  std::copy_n(t.input->begin() + static_cast<std::ptrdiff_t>(t.at), n, buffer);
-  t.at += n;
-  return n;
-}
-
-inline void LoggingWrite(const std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& t = *static_cast<LoggingTransfer*>(parameter);
-  t.run->writeSizes.push_back(*size);
-  t.run->output.insert(t.run->output.end(), buffer, buffer + *size);
+inline StreamRun Finished(std::uint32_t result, MemoryStream& stream) {
+  return {result, std::move(stream.output), std::move(stream.readRequests), std::move(stream.writeSizes)};
 }
 
 inline StreamRun Explode(const Bytes& stream, std::uint32_t piece = UINT32_MAX) {
-  StreamRun run;
-  LoggingTransfer t{&stream, 0, piece, &run};
+  MemoryStream s{stream, piece};
   auto state = std::make_unique<ExplodeState>();
-  run.result = ExplodeStream(LoggingRead, LoggingWrite, *state, &t);
-  return run;
+  return Finished(ExplodeStream(MemoryStreamRead, MemoryStreamWrite, *state, &s), s);
 }
 
-inline StreamRun Implode(const Bytes& input, std::uint32_t mode = 0,
-                         std::uint32_t dictionary = 4096, std::uint32_t piece = UINT32_MAX) {
-  StreamRun run;
-  LoggingTransfer t{&input, 0, piece, &run};
-  auto state = std::make_unique<ImplodeState>();
-  run.result = ImplodeStream(LoggingRead, LoggingWrite, *state, &t, mode, dictionary);
-  return run;
+inline StreamRun Implode(const Bytes& input, std::uint32_t mode = 0, std::uint32_t dictionary = 4096,
+                         std::uint32_t piece = UINT32_MAX, ImplodeState* reused = nullptr) {
+  MemoryStream s{input, piece};
+  auto state = reused ? nullptr : std::make_unique<ImplodeState>();
+  ImplodeState& record = reused ? *reused : *state;
+  return Finished(ImplodeStream(MemoryStreamRead, MemoryStreamWrite, record, &s, mode, dictionary), s);
 }
 
 // Composes a stream: fields go in lowest bit first.
