@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "support/random.h"
 
 namespace {
 
@@ -33,13 +34,8 @@ constexpr int Rounds = 3;
 // One payload file of `size` bytes of the given kind (0 text, 1 records,
 // 2 noise, 3 runs), the same on every run.
 std::vector<std::uint8_t> Payload(std::size_t size, int kind, std::uint32_t seed) {
-  std::uint32_t state = seed * 2654435761u + 12345;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  };
+  qd::test::Random random{seed};
+  auto next = [&random] { return random.Next(); };
   static const char* const Words[] = {"engine ", "update ", "package ", "the ",  "of ",  "setup ",
                                       "version ", "file ",  "window ",  "and ",  "data ", "\r\n"};
   std::vector<std::uint8_t> bytes;

@@ -23,6 +23,7 @@ extern "C" {
 #include <vector>
 
 #include "codec/codec.h"
+#include "support/random.h"
 
 namespace {
 
@@ -32,19 +33,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Corpus
 //===----------------------------------------------------------------------===//
 
-struct Random {
-  std::uint64_t state;
-  std::uint32_t Next() {
-    state = state * 6364136223846793005u + 1442695040888963407u;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::uint32_t Below(std::uint32_t n) { return Next() % n; }
-  // Small values far more often than large ones.
-  std::uint32_t Skewed(std::uint32_t n) {
-    const std::uint32_t a = Below(n);
-    return Below(a + 1);
-  }
-};
+using qd::test::Random;
 
 Bytes MakeText(std::size_t size, Random& r) {
   static const char* const words[] = {

@@ -21,6 +21,7 @@
 
 #include "support/files.h"
 #include "support/process.h"
+#include "support/random.h"
 
 namespace qd::test {
 
@@ -38,13 +39,8 @@ inline constexpr std::string_view EnginePackage = "out/Update2_05_07d.exe";
 inline std::vector<std::uint8_t> MixedBytes(std::size_t size, std::uint32_t seed) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(size);
-  std::uint32_t state = seed * 2654435761u + 1;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  };
+  Random random{seed};
+  auto next = [&random] { return random.Next(); };
   static constexpr std::string_view Words = "engine update package setup file version ";
   while (bytes.size() < size) {
     if (next() % 3 == 0) {

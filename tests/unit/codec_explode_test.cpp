@@ -206,12 +206,12 @@ TEST(Explode, EveryTruncationOfAStreamFailsAfterWritingWhatItDecoded) {
 
 TEST(Explode, CorruptedStreamsEndCleanly) {
   const Bytes stream = Vector("mixed_300k.binary.large.exact");
-  std::uint64_t seed = 7;
+  Random random{7};
   for (int round = 0; round < 200; ++round) {
     Bytes bad = stream;
     for (int flips = 1 + round % 5; flips > 0; --flips) {
-      const std::size_t at = 2 + NextRandom(seed) % (bad.size() - 2);
-      bad[at] = static_cast<std::uint8_t>(bad[at] ^ (1u << (NextRandom(seed) % 8)));
+      const std::size_t at = 2 + random.Next() % (bad.size() - 2);
+      bad[at] = static_cast<std::uint8_t>(bad[at] ^ (1u << (random.Next() % 8)));
     }
     const StreamRun run = Explode(bad);
     EXPECT_TRUE(run.result == ExplodeOk || run.result == ExplodeTruncated) << round;

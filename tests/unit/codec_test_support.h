@@ -21,6 +21,7 @@
 #include "codec/tables.h"
 #include "support/files.h"
 #include "support/memory_stream.h"
+#include "support/random.h"
 
 namespace qd::test {
 
@@ -171,14 +172,10 @@ inline std::optional<std::vector<Token>> Tokens(const Bytes& stream) {
 }
 
 // Deterministic inputs.
-inline std::uint32_t NextRandom(std::uint64_t& seed) {
-  seed = seed * 6364136223846793005u + 1442695040888963407u;
-  return static_cast<std::uint32_t>(seed >> 33);
-}
-
 inline Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
+  Random random{seed};
   Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(NextRandom(seed));
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random.Next());
   return bytes;
 }
 
@@ -186,22 +183,23 @@ inline Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
 inline Bytes StructuredBytes(std::size_t size, std::uint64_t seed) {
   static const char* const words[] = {"the ", "package ", "installer ", "stream ", "of ",
                                       "setup ", "\r\n", "engine ", "a ", "file "};
+  Random random{seed};
   Bytes bytes;
   bytes.reserve(size + 600);
   while (bytes.size() < size) {
-    const std::uint32_t kind = NextRandom(seed) % 8;
+    const std::uint32_t kind = random.Next() % 8;
     if (kind < 4) {
-      const std::string_view word = words[NextRandom(seed) % 10];
+      const std::string_view word = words[random.Next() % 10];
       bytes.insert(bytes.end(), word.begin(), word.end());
     } else if (kind == 4) {
-      bytes.insert(bytes.end(), 1 + NextRandom(seed) % 600, static_cast<std::uint8_t>(NextRandom(seed)));
+      bytes.insert(bytes.end(), 1 + random.Next() % 600, static_cast<std::uint8_t>(random.Next()));
     } else if (kind == 5 && bytes.size() > 10) {
-      const std::size_t distance = 1 + NextRandom(seed) % std::min<std::size_t>(bytes.size(), 5000);
-      const std::size_t length = 2 + NextRandom(seed) % 600;
+      const std::size_t distance = 1 + random.Next() % std::min<std::size_t>(bytes.size(), 5000);
+      const std::size_t length = 2 + random.Next() % 600;
       for (std::size_t i = 0; i < length; ++i) bytes.push_back(bytes[bytes.size() - distance]);
     } else {
-      for (std::uint32_t i = NextRandom(seed) % 40; i > 0; --i)
-        bytes.push_back(static_cast<std::uint8_t>(NextRandom(seed)));
+      for (std::uint32_t i = random.Next() % 40; i > 0; --i)
+        bytes.push_back(static_cast<std::uint8_t>(random.Next()));
     }
   }
   bytes.resize(size);
