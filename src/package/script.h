@@ -14,7 +14,6 @@
 
 namespace qd {
 
-inline constexpr std::string_view ScriptFileName = "SetupQd.ini";
 inline constexpr std::string_view AbsentValue = "@";
 inline constexpr int MaxFileListEntries = 99;
 

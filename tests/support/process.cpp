@@ -18,25 +18,26 @@
 extern char** environ;
 
 namespace qd::test {
+
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
 
+  // Standard input is empty: a question that a program asks is answered No.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  for (int* p : {in, out, err}) {
+  for (int* p : {out, err}) {
     posix_spawn_file_actions_addclose(&actions, p[0]);
     posix_spawn_file_actions_addclose(&actions, p[1]);
   }
   if (!options.workingDirectory.empty())
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
 
-  std::vector<std::string> argvText;
-  argvText.push_back(options.argv0.empty() ? program : options.argv0);
+  std::vector<std::string> argvText{program};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argvText) argv.push_back(a.data());
@@ -52,52 +53,31 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
   close(out[1]);
   close(err[1]);
   if (rc != 0) {
-    close(in[1]);
     close(out[0]);
     close(err[0]);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
   }
 
-  // Feed standard input and drain both outputs without blocking on either.
+  // Drain both outputs without blocking on either.
   RunResult result;
-  std::size_t fed = 0;
-  int inFd = in[1];
-  if (options.input.empty()) {
-    close(inFd);
-    inFd = -1;
-  } else {
-    fcntl(inFd, F_SETFL, O_NONBLOCK);
-  }
-  std::array<pollfd, 3> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0},
-                            pollfd{inFd, POLLOUT, 0}};
+  std::array<pollfd, 2> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}};
   std::array<std::string*, 2> sinks{&result.out, &result.err};
   int open = 2;
-  while (open > 0 || inFd >= 0) {
-    fds[2].fd = inFd;
+  while (open > 0) {
     if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[static_cast<std::size_t>(i)].fd < 0 || fds[static_cast<std::size_t>(i)].revents == 0)
-        continue;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[65536];
-      ssize_t n = read(fds[static_cast<std::size_t>(i)].fd, buffer, sizeof buffer);
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
-        sinks[static_cast<std::size_t>(i)]->append(buffer, static_cast<std::size_t>(n));
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
       } else {
-        close(fds[static_cast<std::size_t>(i)].fd);
-        fds[static_cast<std::size_t>(i)].fd = -1;
+        close(fds[i].fd);
+        fds[i].fd = -1;
         --open;
-      }
-    }
-    if (inFd >= 0 && fds[2].revents != 0) {
-      ssize_t n = write(inFd, options.input.data() + fed, options.input.size() - fed);
-      if (n > 0) fed += static_cast<std::size_t>(n);
-      if (n < 0 || fed == options.input.size()) {
-        close(inFd);
-        inFd = -1;
       }
     }
   }

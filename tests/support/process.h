@@ -14,8 +14,6 @@ struct RunResult {
 
 struct RunOptions {
   std::string workingDirectory;           // empty: the test's own
-  std::string input;                      // standard input
-  std::string argv0;                      // empty: argv[0] = the program
   std::vector<std::string> environment;   // "NAME=value" added to the test's own
 };
 
