@@ -28,7 +28,7 @@ namespace qd::test {
 using Bytes = std::vector<std::uint8_t>;
 
 inline std::filesystem::path VectorDir() {
-  return std::filesystem::path(QDPACK_SHARED_DIR) / "codec-vectors";
+  return std::filesystem::path(QDPACK_SOURCE_DIR) / "tests/data/codec-vectors";
 }
 inline Bytes Vector(const std::string& name) { return ReadAll(VectorDir() / name); }
 
