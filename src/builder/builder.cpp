@@ -26,11 +26,12 @@
 #include <string>
 #include <vector>
 
-#include "builder/version.h"
+#include "builder/output_name.h"
 #include "codec/codec.h"
 #include "package/checksum.h"
 #include "package/layout.h"
 #include "package/script.h"
+#include "package/version.h"
 #include "platform/platform.h"
 #include "startup/run_state.h"
 #include "ui/report_error.h"
@@ -351,7 +352,7 @@ int BuildPackage(std::string_view commandText) {
 
   // A stub that is no 32-bit image cannot be stamped; the package is written
   // all the same.
-  CheckImageChecksum(outputName, 1);
+  CheckImageChecksum(outputName, Stamp::Yes);
   return 0;
 }
 

@@ -139,9 +139,10 @@ std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinati
 
 // Decompresses the stream of `sourceSize` bytes at `source` into at most
 // `destinationCapacity` bytes at `destination`: the number of bytes produced,
-// or -1. A malformed stream also shows the box "Value of uiRep" with the
-// decoder's result.
+// or -1. `explodeResult`, when given, receives ExplodeStream's result, so that
+// the caller can tell the user why a malformed stream failed.
 std::int32_t DecompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
-                                const std::uint8_t* source, std::uint32_t sourceSize);
+                                const std::uint8_t* source, std::uint32_t sourceSize,
+                                std::uint32_t* explodeResult = nullptr);
 
 }  // namespace qd

@@ -14,10 +14,8 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <string>
 
 #include "codec/codec.h"
-#include "platform/platform.h"
 
 namespace qd {
 namespace {
@@ -91,16 +89,14 @@ std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinati
 }
 
 std::int32_t DecompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
-                                const std::uint8_t* source, std::uint32_t sourceSize) {
+                                const std::uint8_t* source, std::uint32_t sourceSize,
+                                std::uint32_t* explodeResult) {
   MemoryTransfer transfer = StartTransfer(destination, destinationCapacity, source, sourceSize);
   auto state = AllocateState<ExplodeState>();
   if (!state) return -1;
   const std::uint32_t result = ExplodeStream(MemoryRead, MemoryWrite, *state, &transfer);
-  if (result != ExplodeOk) {
-    platform::ShowMessageBox(std::to_string(static_cast<std::int32_t>(result)), "Value of uiRep",
-                             platform::BoxStyle::Plain);
-    return -1;
-  }
+  if (explodeResult) *explodeResult = result;
+  if (result != ExplodeOk) return -1;
   return Outcome(transfer);
 }
 

@@ -10,7 +10,7 @@
 
 #include <array>
 
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 #include "platform/platform.h"
 
 namespace qd {
@@ -22,32 +22,32 @@ bool StampChecksum(std::string_view path, std::uint32_t checksum) {
   platform::File file = platform::OpenForUpdate(path);
   if (!file.IsOpen()) return false;
 
-  std::array<std::uint8_t, platform::DosHeaderSize> dos{};
+  std::array<std::uint8_t, pe::DosHeaderSize> dos{};
   if (!platform::SeekTo(file, 0) ||
       platform::ReadBytes(file, dos) != static_cast<std::int64_t>(dos.size()))
     return false;
-  const auto h = platform::PeHeadersOffset(dos);
+  const auto h = pe::PeHeadersOffset(dos);
   if (!h) return false;
 
-  std::array<std::uint8_t, platform::Pe32HeadersSize> headers{};
+  std::array<std::uint8_t, pe::Pe32HeadersSize> headers{};
   if (!platform::SeekTo(file, *h) ||
       platform::ReadBytes(file, headers) != static_cast<std::int64_t>(headers.size()))
     return false;
-  if (!platform::HasPeSignature(headers) ||
-      platform::OptionalHeaderMagic(headers) != platform::Pe32Magic)
+  if (!pe::HasPeSignature(headers) ||
+      pe::OptionalHeaderMagic(headers) != pe::Pe32Magic)
     return false;
 
-  platform::StoreU32(std::span(headers).subspan<platform::CheckSumField, 4>(), checksum);
-  return platform::SeekTo(file, *h) && platform::WriteBytes(file, headers);
+  pe::StoreU32(std::span(headers).subspan<pe::CheckSumField, 4>(), checksum);
+  return platform::SeekTo(file, *h) && platform::WriteBytes(file, headers) && file.Close();
 }
 
 }  // namespace
 
-bool CheckImageChecksum(std::string_view path, int stamp) {
+bool CheckImageChecksum(std::string_view path, Stamp stamp) {
   const auto checksum = platform::ComputeImageChecksum(path);
   if (!checksum) return false;
   if (checksum->stored == checksum->computed) return true;
-  if (stamp == 0) return false;
+  if (stamp == Stamp::No) return false;
   return StampChecksum(path, checksum->computed);
 }
 

@@ -2,6 +2,7 @@
 #include "package/script.h"
 
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace qd {
 
@@ -10,11 +11,7 @@ std::string ReadScriptValue(std::string_view section, std::string_view key,
   return platform::ReadProfileString(section, key, fallback, scriptPath);
 }
 
-std::string FileListKey(int index) {
-  std::string digits = std::to_string(index);
-  if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
-  return "File" + digits;
-}
+std::string FileListKey(int index) { return "File" + text::Decimal(index, 2); }
 
 std::optional<FileListEntry> SplitFileListEntry(std::string_view value) {
   std::size_t comma = value.rfind(',');

@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "pe/pe_image.h"
+
 namespace qd::platform {
 
 // Text buffers of the system hold this many characters, terminator included:
@@ -78,8 +80,9 @@ class File {
     native_ = Invalid;
     return native;
   }
-  // Closes the file: the one operation on it that differs by platform.
-  void Close();
+  // Closes the file; false when the platform reports that the close failed
+  // (data written may then be lost). Closing a closed file succeeds.
+  bool Close();
 
   static constexpr std::intptr_t Invalid = -1;
 
@@ -87,12 +90,16 @@ class File {
   std::intptr_t native_ = Invalid;
 };
 
-// Opens an existing file for reading, shared with other readers.
-File OpenForReading(std::string_view path);
-// Opens an existing file for reading and writing, not shared.
-File OpenForUpdate(std::string_view path);
-// Creates a file, or empties an existing one, for reading and writing, not shared.
-File CreateAlways(std::string_view path);
+enum class OpenMode {
+  Read,    // an existing file, for reading, shared with other readers
+  Update,  // an existing file, for reading and writing, not shared
+  Create,  // created, or emptied when it exists, for reading and writing, not shared
+};
+
+File Open(std::string_view path, OpenMode mode);
+inline File OpenForReading(std::string_view path) { return Open(path, OpenMode::Read); }
+inline File OpenForUpdate(std::string_view path) { return Open(path, OpenMode::Update); }
+inline File CreateAlways(std::string_view path) { return Open(path, OpenMode::Create); }
 
 std::optional<std::uint64_t> FileSize(File& file);
 bool SeekTo(File& file, std::uint64_t offset);
@@ -106,11 +113,41 @@ std::optional<std::uint64_t> LastWriteTime(File& file);
 // Sets creation (where the platform keeps one), last-access and last-write time.
 bool SetFileTimes(File& file, std::uint64_t fileTime);
 
+bool RemoveFile(std::string_view path);
+
+//===----------------------------------------------------------------------===//
+// The file operations as one table
+//
+// Opening, reading, writing, closing, setting times and deleting go through
+// one table of operations: the platform's own, or a double that a test puts
+// in its place to fail a chosen call or cut a read short, so that every
+// failure path of the builder and the installer can be run in-process.
+//===----------------------------------------------------------------------===//
+
+struct FileOperations {
+  std::intptr_t (*open)(std::string_view path, OpenMode mode);  // File::Invalid on failure
+  std::int64_t (*read)(std::intptr_t file, std::span<std::uint8_t> buffer);  // as ReadBytes
+  bool (*write)(std::intptr_t file, std::span<const std::uint8_t> data);
+  bool (*close)(std::intptr_t file);
+  bool (*setTimes)(std::intptr_t file, std::uint64_t fileTime);
+  bool (*remove)(std::string_view path);
+};
+
+// The platform's own operations.
+const FileOperations& NativeFileOperations();
+// Puts `operations` (null: the platform's own) in place of the table in use,
+// and returns the one it replaces. For tests; not for use while another
+// thread works with files.
+const FileOperations* UseFileOperations(const FileOperations* operations);
+
+//===----------------------------------------------------------------------===//
+// Paths and directories
+//===----------------------------------------------------------------------===//
+
 // True when a directory search for `path` finds an entry; wildcard characters
 // in the last part of the path match as in a directory search.
 bool PathExists(std::string_view path);
 bool SetNormalAttributes(std::string_view path);
-bool RemoveFile(std::string_view path);
 bool MakeDirectory(std::string_view path);
 bool RemoveEmptyDirectory(std::string_view path);
 
@@ -155,22 +192,14 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
 // Executable images
 //===----------------------------------------------------------------------===//
 
-// The CheckSum field stored in a PE image's optional header and the checksum
-// computed over the whole file; nullopt when the file cannot be read as an image.
-struct ImageChecksum {
-  std::uint32_t stored = 0;
-  std::uint32_t computed = 0;
-};
+using pe::ImageChecksum;
+using pe::VersionResource;
+
+// The stored and the computed image checksum of a PE image; nullopt when the
+// file cannot be read as an image.
 std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path);
 
-// A file's version resource. `hasFixedInfo` is false when the resource exists
-// but holds no fixed file information.
-struct VersionResource {
-  bool hasFixedInfo = false;
-  std::uint32_t fileVersionMS = 0;
-  std::uint32_t fileVersionLS = 0;
-};
-// nullopt when the file has no version resource or it cannot be read.
+// A file's version resource; nullopt when the file has none or it cannot be read.
 std::optional<VersionResource> ReadVersionResource(std::string_view path);
 
 }  // namespace qd::platform

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace qd {
 
@@ -22,10 +21,5 @@ extern std::string WorkDirectory;
 extern std::string ScriptPath;
 // The looked-up error text; the builder composes its log lines here.
 extern std::string ErrorText;
-
-// The entry point's work, after the platform has split off the program name:
-// `argumentText` is the command line without the program and the blanks after
-// it. Returns the process exit code.
-int ProgramMain(void* instance, std::string_view argumentText);
 
 }  // namespace qd

@@ -5,27 +5,16 @@
 // temporary directory, which it removes afterwards if the run left it empty.
 //
 //===----------------------------------------------------------------------===//
-#include <cctype>
-
 #include "builder/builder.h"
 #include "installer/installer.h"
 #include "platform/platform.h"
-#include "startup/run_mode.h"
 #include "startup/run_state.h"
+#include "startup/startup.h"
+#include "text/text.h"
 #include "ui/messages.h"
 
 namespace qd {
 namespace {
-
-bool SameSwitch(std::string_view switchText, std::string_view known) {
-  if (switchText.size() != known.size()) return false;
-  for (std::size_t i = 0; i < known.size(); ++i) {
-    auto a = static_cast<unsigned char>(switchText[i]);
-    auto b = static_cast<unsigned char>(known[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
-}
 
 // Makes the work directory "QD....tmp" in the temporary directory. Every
 // failure is silent: WorkDirectory then stays the temporary directory (or
@@ -47,9 +36,9 @@ bool CreateWorkDirectory() {
 
 RunMode ChooseRunMode(std::string_view argumentText) {
   std::string_view switchText = argumentText.substr(0, 2);
-  if (SameSwitch(switchText, "/?")) return RunMode::Help;
-  if (SameSwitch(switchText, "/m")) return RunMode::Build;
-  if (SameSwitch(switchText, "/h")) return RunMode::SilentInstall;
+  if (text::EqualsIgnoringCase(switchText, "/?")) return RunMode::Help;
+  if (text::EqualsIgnoringCase(switchText, "/m")) return RunMode::Build;
+  if (text::EqualsIgnoringCase(switchText, "/h")) return RunMode::SilentInstall;
   return RunMode::UiInstall;
 }
 

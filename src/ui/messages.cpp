@@ -4,14 +4,11 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace qd::messages {
 
-std::string ErrorKey(int errorNumber) {
-  char key[platform::TextCapacity];
-  std::snprintf(key, sizeof key, "Err%02d", errorNumber);
-  return key;
-}
+std::string ErrorKey(int errorNumber) { return "Err" + text::Decimal(errorNumber, 2); }
 
 std::string FallbackCaption(int errorNumber, const char* scriptPath) {
   // snprintf cuts a caption that would not fit its 260-character buffer.

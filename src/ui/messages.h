@@ -22,6 +22,9 @@ inline constexpr std::string_view HelpText =
     "  QdEngineUpdate /h [silent install]\n"
     "  QdEngineUpdate [UI Install]\n";
 
+// Caption of the box that shows why an item's stream could not be decoded.
+inline constexpr std::string_view DecoderResultCaption = "Value of uiRep";
+
 inline constexpr std::string_view FallbackErrorText = "Unable to find SetupQd.ini file.  Exiting.";
 // Caption of the fallback box: "Error Code: %i (%s)\n" with the error number
 // and the script path, cut to fit a 260-character buffer.

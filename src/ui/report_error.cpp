@@ -11,6 +11,7 @@
 #include "package/script.h"
 #include "platform/platform.h"
 #include "startup/run_state.h"
+#include "text/text.h"
 #include "ui/messages.h"
 
 namespace qd {
@@ -43,6 +44,11 @@ void ShowReport(int errorNumber, const char* scriptPath) {
 }
 
 }  // namespace
+
+void ShowDecoderResult(std::uint32_t explodeResult) {
+  platform::ShowMessageBox(text::Decimal(static_cast<std::int32_t>(explodeResult)),
+                           messages::DecoderResultCaption, platform::BoxStyle::Plain);
+}
 
 void ReportError(int errorNumber, const char* scriptPath) {
   if (SilentMode == 0 && errorNumber != CancelError) ShowReport(errorNumber, scriptPath);

@@ -8,9 +8,16 @@
 //===----------------------------------------------------------------------===//
 #pragma once
 
+#include <cstdint>
+
 namespace qd {
 
 // `scriptPath` may be null: there is no script to read texts from.
 [[noreturn]] void ReportError(int errorNumber, const char* scriptPath);
+
+// The box that tells why a packed item could not be decoded: the decoder's
+// result (1 to 4) under the caption "Value of uiRep". Shown in every run mode,
+// before the caller reports the failure itself.
+void ShowDecoderResult(std::uint32_t explodeResult);
 
 }  // namespace qd

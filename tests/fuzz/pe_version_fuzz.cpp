@@ -7,23 +7,23 @@
 //===----------------------------------------------------------------------===//
 #include <cstdlib>
 
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> image(data, size);
-  const auto version = qd::platform::FindVersionResource(image);
+  const auto version = qd::pe::FindVersionResource(image);
   if (version && !version->hasFixedInfo && (version->fileVersionMS | version->fileVersionLS) != 0)
     std::abort();
 
-  const auto whole = qd::platform::ImageChecksumOf(image);
+  const auto whole = qd::pe::ImageChecksumOf(image);
   if (!whole) return 0;
-  qd::platform::ChecksumState state;
-  if (const auto h = qd::platform::PeHeadersOffset(image); h && *h < size)
-    state.fieldOffset = qd::platform::LocateCheckSumField(image, image.subspan(*h), size);
+  qd::pe::ChecksumState state;
+  if (const auto h = qd::pe::PeHeadersOffset(image); h && *h < size)
+    state.fieldOffset = qd::pe::LocateCheckSumField(image, image.subspan(*h), size);
   // Pieces of a size taken from the data's first byte.
   const std::size_t piece = 1 + data[0] % 13;
   for (std::size_t at = 0; at < size; at += piece)
-    qd::platform::AddToChecksum(state, image.subspan(at, std::min(piece, size - at)));
-  if (qd::platform::FinishChecksum(state) != whole->computed) std::abort();
+    qd::pe::AddToChecksum(state, image.subspan(at, std::min(piece, size - at)));
+  if (qd::pe::FinishChecksum(state) != whole->computed) std::abort();
   return 0;
 }

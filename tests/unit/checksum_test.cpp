@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 #include "support/files.h"
 #include "unit/test_images.h"
 
@@ -42,14 +42,14 @@ TEST(ImageChecksum, StampingAThirtyTwoBitImageChangesOnlyTheFourChecksumBytes) {
   const Bytes original = test::MakeImage({.checkSum = 0, .trailing = 1001});
   test::WriteAll(path, original);
 
-  EXPECT_FALSE(CheckImageChecksum(path.string(), 0)) << "a never-stamped image fails the check";
-  EXPECT_TRUE(CheckImageChecksum(path.string(), 1));
+  EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::No)) << "a never-stamped image fails the check";
+  EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes));
   const Bytes stamped = test::ReadAll(path);
   ASSERT_EQ(stamped.size(), original.size());
   for (std::size_t at : Differences(original, stamped))
     EXPECT_TRUE(at >= 0x80 + 88 && at < 0x80 + 92) << "byte " << at << " changed";
-  EXPECT_EQ(platform::LoadU32(stamped, 0x80 + 88), platform::ImageChecksumOf(original)->computed);
-  EXPECT_TRUE(CheckImageChecksum(path.string(), 0));
+  EXPECT_EQ(pe::LoadU32(stamped, 0x80 + 88), pe::ImageChecksumOf(original)->computed);
+  EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::No));
 }
 
 TEST(ImageChecksum, AFileChangedAfterStampingFailsUntilStampedAgain) {
@@ -66,13 +66,13 @@ TEST(ImageChecksum, AFileChangedAfterStampingFailsUntilStampedAgain) {
     test::ScratchDir dir;
     const auto path = dir / "package.exe";
     test::WriteAll(path, test::MakeImage({.trailing = 64}));
-    ASSERT_TRUE(CheckImageChecksum(path.string(), 1));
+    ASSERT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes));
     Bytes bytes = test::ReadAll(path);
     c.change(bytes);
     test::WriteAll(path, bytes);
-    EXPECT_FALSE(CheckImageChecksum(path.string(), 0)) << c.what;
-    EXPECT_TRUE(CheckImageChecksum(path.string(), 1)) << c.what;
-    EXPECT_TRUE(CheckImageChecksum(path.string(), 0)) << c.what;
+    EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::No)) << c.what;
+    EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes)) << c.what;
+    EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::No)) << c.what;
   }
 }
 
@@ -93,11 +93,11 @@ TEST(ImageChecksum, StampingRefusesWhatIsNoThirtyTwoBitImageAndLeavesItAlone) {
     test::ScratchDir dir;
     const auto path = dir / "file.exe";
     test::WriteAll(path, c.bytes);
-    EXPECT_FALSE(CheckImageChecksum(path.string(), 0)) << c.what;
-    EXPECT_FALSE(CheckImageChecksum(path.string(), 1)) << c.what;
+    EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::No)) << c.what;
+    EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::Yes)) << c.what;
     EXPECT_EQ(test::ReadAll(path), c.bytes) << c.what;
   }
-  for (int stamp : {0, 1}) {
+  for (Stamp stamp : {Stamp::No, Stamp::Yes}) {
     test::ScratchDir dir;
     EXPECT_FALSE(CheckImageChecksum((dir / "missing.exe").string(), stamp));
     test::WriteAll(dir / "empty.exe", {});
@@ -109,14 +109,14 @@ TEST(ImageChecksum, AFieldAlreadyRightIsNotOpenedForWriting) {
   test::ScratchDir dir;
   const auto path = dir / "package.exe";
   test::WriteAll(path, test::MakeImage({.trailing = 9}));
-  EXPECT_TRUE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), 1)); }))
+  EXPECT_TRUE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes)); }))
       << "the first stamp writes";
-  EXPECT_FALSE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), 1)); }));
+  EXPECT_FALSE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes)); }));
   // A 64-bit image whose field is right counts as stamped, untouched.
   auto image = test::MakeImage({.magic = 0x20B});
-  test::Put32(image, 0x80 + 88, platform::ImageChecksumOf(image)->computed);
+  test::Put32(image, 0x80 + 88, pe::ImageChecksumOf(image)->computed);
   test::WriteAll(path, image);
-  EXPECT_FALSE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), 1)); }));
+  EXPECT_FALSE(OpenedForWriting(path, [&] { EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes)); }));
 }
 
 TEST(ImageChecksum, BackslashesSeparateDirectoriesInThePath) {
@@ -124,8 +124,8 @@ TEST(ImageChecksum, BackslashesSeparateDirectoriesInThePath) {
   std::filesystem::create_directory(dir / "out");
   test::WriteAll(dir / "out" / "package.exe", test::MakeImage());
   const std::string path = dir.path().string() + "\\out\\package.exe";
-  EXPECT_TRUE(CheckImageChecksum(path, 1));
-  EXPECT_TRUE(CheckImageChecksum(path, 0));
+  EXPECT_TRUE(CheckImageChecksum(path, Stamp::Yes));
+  EXPECT_TRUE(CheckImageChecksum(path, Stamp::No));
 }
 
 // The product itself, as the sub-builds made it.
@@ -142,18 +142,18 @@ TEST(ImageChecksum, StampingTheBuiltQdPackChangesOnlyItsChecksum) {
   const auto path = dir / "QdPack.exe";
   Bytes original = test::ReadAll(built);
   // Make sure there is something to stamp, whatever the linker stored.
-  const auto h = *platform::PeHeadersOffset(original);
+  const auto h = *pe::PeHeadersOffset(original);
   original.insert(original.end(), {0, 0, 0, 0, 1, 2, 3, 4});
   test::WriteAll(path, original);
 
-  EXPECT_FALSE(CheckImageChecksum(path.string(), 0));
-  EXPECT_TRUE(CheckImageChecksum(path.string(), 1));
+  EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::No));
+  EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::Yes));
   const Bytes stamped = test::ReadAll(path);
   ASSERT_EQ(stamped.size(), original.size());
   const auto changed = Differences(original, stamped);
   EXPECT_FALSE(changed.empty());
   for (std::size_t at : changed) EXPECT_TRUE(at >= h + 88 && at < h + 92) << "byte " << at;
-  EXPECT_TRUE(CheckImageChecksum(path.string(), 0));
+  EXPECT_TRUE(CheckImageChecksum(path.string(), Stamp::No));
 }
 
 TEST(ImageChecksum, StampingTheBuiltSixtyFourBitTwinFailsAndLeavesItByteIdentical) {
@@ -164,7 +164,7 @@ TEST(ImageChecksum, StampingTheBuiltSixtyFourBitTwinFailsAndLeavesItByteIdentica
   Bytes original = test::ReadAll(built);
   original.insert(original.end(), {0, 0, 0, 0, 1, 2, 3, 4});
   test::WriteAll(path, original);
-  EXPECT_FALSE(CheckImageChecksum(path.string(), 1));
+  EXPECT_FALSE(CheckImageChecksum(path.string(), Stamp::Yes));
   EXPECT_EQ(test::ReadAll(path), original);
 }
 

@@ -1,5 +1,5 @@
 //===- pe_image_test.cpp - Checksum rule and version reader on raw bytes ----===//
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "unit/test_images.h"
 
-namespace qd::platform {
+namespace qd::pe {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -206,4 +206,4 @@ TEST(VersionResource, StopsOnHostileDirectories) {
 }
 
 }  // namespace
-}  // namespace qd::platform
+}  // namespace qd::pe

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "startup/run_mode.h"
+#include "startup/startup.h"
 #include "support/files.h"
 #include "support/process.h"
 #include "ui/messages.h"

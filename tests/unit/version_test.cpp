@@ -1,5 +1,6 @@
 //===- version_test.cpp - File version and the package's output name ---------===//
-#include "builder/version.h"
+#include "builder/output_name.h"
+#include "package/version.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 #include "platform/platform.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -92,8 +92,8 @@ void Compare(const ProbeLine& line, const std::string& path, Tally& tally) {
     // we follow, counts every file. Either way such a file fails a check, as
     // its stored value is 0.
     const auto bytes = test::ReadAll(path);
-    const auto h = platform::PeHeadersOffset(bytes);
-    const bool image = h && *h < bytes.size() && platform::HasPeSignature(std::span(bytes).subspan(*h));
+    const auto h = pe::PeHeadersOffset(bytes);
+    const bool image = h && *h < bytes.size() && pe::HasPeSignature(std::span(bytes).subspan(*h));
     if (image || v["computed"] != 0) {
       EXPECT_EQ(sums->computed, v["computed"]);
     }

@@ -6,8 +6,8 @@
 //===----------------------------------------------------------------------===//
 #include <string>
 
-#include "platform/posix/process.h"
-#include "startup/run_state.h"
+#include "process.h"
+#include "startup/startup.h"
 
 int main(int argc, char** argv) {
   qd::platform::posix::RememberCommandLine(argc, argv);

@@ -18,7 +18,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
-#include "platform/posix/native_path.h"
+#include "native_path.h"
 
 namespace qd::platform {
 namespace {
@@ -31,29 +31,66 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 
 int Descriptor(const File& file) { return static_cast<int>(file.Native()); }
 
-File OpenFile(std::string_view path, int flags) {
+std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
+  int flags = O_RDONLY;
+  if (mode == OpenMode::Update) flags = O_RDWR;
+  if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
   int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return File();
+  if (fd < 0) return File::Invalid;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(fd);
-    return File();
+    return File::Invalid;
   }
-  return File(fd);
+  return fd;
 }
+
+std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    ssize_t n = ::read(static_cast<int>(file), buffer.data() + done, buffer.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(static_cast<int>(file), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool CloseNative(std::intptr_t file) { return ::close(static_cast<int>(file)) == 0; }
+
+bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
+  if (fileTime > static_cast<std::uint64_t>(INT64_MAX)) return false;
+  auto ticks = static_cast<std::int64_t>(fileTime);
+  timespec time{};
+  time.tv_sec = static_cast<time_t>(ticks / TicksPerSecond - EpochDifference);
+  time.tv_nsec = static_cast<long>((ticks % TicksPerSecond) * 100);
+  const timespec times[2] = {time, time};
+  return ::futimens(static_cast<int>(file), times) == 0;
+}
+
+bool RemoveNative(std::string_view path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
 bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
 
 }  // namespace
 
-void File::Close() {
-  if (IsOpen()) ::close(Descriptor(*this));
-  native_ = Invalid;
+const FileOperations& NativeFileOperations() {
+  static constexpr FileOperations native{OpenNative,    ReadNative,     WriteNative,
+                                         CloseNative,   SetTimesNative, RemoveNative};
+  return native;
 }
-
-File OpenForReading(std::string_view path) { return OpenFile(path, O_RDONLY); }
-File OpenForUpdate(std::string_view path) { return OpenFile(path, O_RDWR); }
-File CreateAlways(std::string_view path) { return OpenFile(path, O_RDWR | O_CREAT | O_TRUNC); }
 
 std::optional<std::uint64_t> FileSize(File& file) {
   struct stat info {};
@@ -66,29 +103,6 @@ bool SeekTo(File& file, std::uint64_t offset) {
   return ::lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    ssize_t n = ::read(Descriptor(file), buffer.data() + done, buffer.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::int64_t>(done);
-}
-
-bool WriteBytes(File& file, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(Descriptor(file), data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 std::optional<std::uint64_t> LastWriteTime(File& file) {
   struct stat info {};
   if (::fstat(Descriptor(file), &info) != 0) return std::nullopt;
@@ -96,16 +110,6 @@ std::optional<std::uint64_t> LastWriteTime(File& file) {
                        info.st_mtim.tv_nsec / 100;
   if (ticks < 0) return std::nullopt;
   return static_cast<std::uint64_t>(ticks);
-}
-
-bool SetFileTimes(File& file, std::uint64_t fileTime) {
-  if (fileTime > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  auto ticks = static_cast<std::int64_t>(fileTime);
-  timespec time{};
-  time.tv_sec = static_cast<time_t>(ticks / TicksPerSecond - EpochDifference);
-  time.tv_nsec = static_cast<long>((ticks % TicksPerSecond) * 100);
-  const timespec times[2] = {time, time};
-  return ::futimens(Descriptor(file), times) == 0;
 }
 
 bool PathExists(std::string_view path) {
@@ -137,7 +141,6 @@ bool SetNormalAttributes(std::string_view path) {
   return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-bool RemoveFile(std::string_view path) { return ::unlink(NativePath(path).c_str()) == 0; }
 bool MakeDirectory(std::string_view path) { return ::mkdir(NativePath(path).c_str(), 0700) == 0; }
 bool RemoveEmptyDirectory(std::string_view path) { return ::rmdir(NativePath(path).c_str()) == 0; }
 

@@ -1,6 +1,6 @@
 //===- image.cpp - Image checksum and version resource, POSIX --------------===//
 //
-// Only this platform's code here: the rules themselves are in pe_image.cpp.
+// Only this platform's code here: the rules themselves are in src/pe/.
 // The checksum is computed as the file is read, a piece at a time, so an image
 // of any size costs one buffer.
 //
@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -34,15 +34,15 @@ std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
   // empty file cannot be mapped as an image.
   if (!size || *size == 0 || *size > 0xFFFFFFFFu) return std::nullopt;
 
-  ChecksumState state;
+  pe::ChecksumState state;
   ImageChecksum result;
-  std::array<std::uint8_t, DosHeaderSize> dos{};
+  std::array<std::uint8_t, pe::DosHeaderSize> dos{};
   const std::size_t dosRead = ReadAt(file, 0, dos);
-  if (const auto h = PeHeadersOffset(std::span(dos).first(dosRead))) {
-    std::array<std::uint8_t, CheckSumField + 4> pe{};
-    const std::size_t peRead = ReadAt(file, *h, pe);
-    state.fieldOffset = LocateCheckSumField(dos, std::span(pe).first(peRead), *size);
-    if (state.fieldOffset) result.stored = *LoadU32(pe, CheckSumField);
+  if (const auto h = pe::PeHeadersOffset(std::span(dos).first(dosRead))) {
+    std::array<std::uint8_t, pe::CheckSumField + 4> headers{};
+    const std::size_t headersRead = ReadAt(file, *h, headers);
+    state.fieldOffset = pe::LocateCheckSumField(dos, std::span(headers).first(headersRead), *size);
+    if (state.fieldOffset) result.stored = *pe::LoadU32(headers, pe::CheckSumField);
   }
 
   std::vector<std::uint8_t> chunk(ChunkSize);
@@ -50,17 +50,17 @@ std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
   while (state.length < *size) {
     const std::int64_t got = ReadBytes(file, chunk);
     if (got <= 0) return std::nullopt;  // the file shrank or cannot be read
-    AddToChecksum(state, std::span(chunk).first(static_cast<std::size_t>(got)));
+    pe::AddToChecksum(state, std::span(chunk).first(static_cast<std::size_t>(got)));
   }
   if (state.length != *size) return std::nullopt;
-  result.computed = FinishChecksum(state);
+  result.computed = pe::FinishChecksum(state);
   return result;
 }
 
 std::optional<VersionResource> ReadVersionResource(std::string_view path) {
   File file = OpenForReading(path);
   if (!file.IsOpen()) return std::nullopt;
-  return FindVersionResource(
+  return pe::FindVersionResource(
       [&file](std::uint64_t offset, std::span<std::uint8_t> buffer) { return ReadAt(file, offset, buffer); });
 }
 

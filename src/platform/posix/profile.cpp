@@ -53,7 +53,8 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
-#include "platform/posix/native_path.h"
+#include "native_path.h"
+#include "text/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -76,13 +77,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 struct Entry {
@@ -150,13 +144,13 @@ std::string Format(const Profile& profile) {
 
 Section* FindSection(Profile& profile, std::string_view name) {
   auto found = std::find_if(profile.sections.begin(), profile.sections.end(),
-                            [&](const Section& s) { return SameName(s.name, name); });
+                            [&](const Section& s) { return text::EqualsIgnoringCase(s.name, name); });
   return found == profile.sections.end() ? nullptr : &*found;
 }
 
 Entry* FindEntry(Section& section, std::string_view name) {
   auto found = std::find_if(section.entries.begin(), section.entries.end(),
-                            [&](const Entry& e) { return SameName(e.name, name); });
+                            [&](const Entry& e) { return text::EqualsIgnoringCase(e.name, name); });
   return found == section.entries.end() ? nullptr : &*found;
 }
 
@@ -234,9 +228,9 @@ bool WriteProfileString(std::string_view section, std::string_view key,
 
   if (!value) {
     for (Section& s : profile.sections) {
-      if (!SameName(s.name, section)) continue;
+      if (!text::EqualsIgnoringCase(s.name, section)) continue;
       auto found = std::find_if(s.entries.begin(), s.entries.end(),
-                                [&](const Entry& e) { return SameName(e.name, key); });
+                                [&](const Entry& e) { return text::EqualsIgnoringCase(e.name, key); });
       if (found != s.entries.end()) {
         s.entries.erase(found);
         return Store(native, Format(profile));

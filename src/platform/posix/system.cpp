@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/process.h"
+#include "process.h"
 
 namespace qd::platform {
 namespace {
@@ -40,11 +40,6 @@ void posix::RememberCommandLine(int argc, char** argv) {
 std::string CommandLine() { return StoredCommandLine(); }
 
 void InitControls() {}
-
-void EndProcess(int exitCode) {
-  std::fflush(nullptr);
-  std::exit(exitCode);
-}
 
 BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style) {
   std::cerr << caption << '\n' << text << '\n' << std::flush;

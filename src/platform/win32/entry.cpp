@@ -6,7 +6,7 @@
 //===----------------------------------------------------------------------===//
 #include <windows.h>
 
-#include "startup/run_state.h"
+#include "startup/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR argumentText, int) {
   return qd::ProgramMain(instance, argumentText ? argumentText : "");

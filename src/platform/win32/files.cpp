@@ -15,13 +15,7 @@ namespace qd::platform {
 namespace {
 
 HANDLE Handle(const File& file) { return reinterpret_cast<HANDLE>(file.Native()); }
-
-File Open(std::string_view path, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
-  std::string text(path);
-  HANDLE handle = ::CreateFileA(text.c_str(), access, share, nullptr, disposition, attributes, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return File();
-  return File(reinterpret_cast<std::intptr_t>(handle));
-}
+HANDLE Handle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
 // ReadFile and WriteFile take 32-bit counts.
 constexpr std::size_t MaxChunk = 1u << 30;
@@ -30,23 +24,65 @@ std::uint64_t Join(FILETIME time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD share = 0;
+  DWORD disposition = OPEN_EXISTING;
+  DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  switch (mode) {
+    case OpenMode::Read:
+      access = GENERIC_READ;
+      share = FILE_SHARE_READ;
+      attributes = 0;
+      break;
+    case OpenMode::Update: break;
+    case OpenMode::Create: disposition = CREATE_ALWAYS; break;
+  }
+  const std::string text(path);
+  HANDLE handle = ::CreateFileA(text.c_str(), access, share, nullptr, disposition, attributes, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File::Invalid;
+  return reinterpret_cast<std::intptr_t>(handle);
+}
+
+std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    auto chunk = static_cast<DWORD>(std::min(buffer.size() - done, MaxChunk));
+    DWORD read = 0;
+    if (!::ReadFile(Handle(file), buffer.data() + done, chunk, &read, nullptr)) return -1;
+    if (read == 0) break;
+    done += read;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    auto chunk = static_cast<DWORD>(std::min(data.size() - done, MaxChunk));
+    DWORD written = 0;
+    if (!::WriteFile(Handle(file), data.data() + done, chunk, &written, nullptr) || written == 0)
+      return false;
+    done += written;
+  }
+  return true;
+}
+
+bool CloseNative(std::intptr_t file) { return ::CloseHandle(Handle(file)) != 0; }
+
+bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
+  FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+  return ::SetFileTime(Handle(file), &time, &time, &time) != 0;
+}
+
+bool RemoveNative(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
+
 }  // namespace
 
-void File::Close() {
-  if (IsOpen()) ::CloseHandle(Handle(*this));
-  native_ = Invalid;
-}
-
-File OpenForReading(std::string_view path) {
-  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-}
-
-File OpenForUpdate(std::string_view path) {
-  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-}
-
-File CreateAlways(std::string_view path) {
-  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+const FileOperations& NativeFileOperations() {
+  static constexpr FileOperations native{OpenNative,    ReadNative,     WriteNative,
+                                         CloseNative,   SetTimesNative, RemoveNative};
+  return native;
 }
 
 std::optional<std::uint64_t> FileSize(File& file) {
@@ -61,39 +97,10 @@ bool SeekTo(File& file, std::uint64_t offset) {
   return ::SetFilePointerEx(Handle(file), position, nullptr, FILE_BEGIN) != 0;
 }
 
-std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer) {
-  std::size_t done = 0;
-  while (done < buffer.size()) {
-    auto chunk = static_cast<DWORD>(std::min(buffer.size() - done, MaxChunk));
-    DWORD read = 0;
-    if (!::ReadFile(Handle(file), buffer.data() + done, chunk, &read, nullptr)) return -1;
-    if (read == 0) break;
-    done += read;
-  }
-  return static_cast<std::int64_t>(done);
-}
-
-bool WriteBytes(File& file, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    auto chunk = static_cast<DWORD>(std::min(data.size() - done, MaxChunk));
-    DWORD written = 0;
-    if (!::WriteFile(Handle(file), data.data() + done, chunk, &written, nullptr) || written == 0)
-      return false;
-    done += written;
-  }
-  return true;
-}
-
 std::optional<std::uint64_t> LastWriteTime(File& file) {
   FILETIME written{};
   if (!::GetFileTime(Handle(file), nullptr, nullptr, &written)) return std::nullopt;
   return Join(written);
-}
-
-bool SetFileTimes(File& file, std::uint64_t fileTime) {
-  FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-  return ::SetFileTime(Handle(file), &time, &time, &time) != 0;
 }
 
 bool PathExists(std::string_view path) {
@@ -108,8 +115,6 @@ bool PathExists(std::string_view path) {
 bool SetNormalAttributes(std::string_view path) {
   return ::SetFileAttributesA(std::string(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
 }
-
-bool RemoveFile(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
 
 bool MakeDirectory(std::string_view path) {
   return ::CreateDirectoryA(std::string(path).c_str(), nullptr) != 0;

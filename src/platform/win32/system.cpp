@@ -18,11 +18,6 @@ std::string CommandLine() { return ::GetCommandLineA(); }
 
 void InitControls() { ::InitCommonControls(); }
 
-void EndProcess(int exitCode) {
-  std::fflush(nullptr);
-  std::exit(exitCode);
-}
-
 BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style) {
   UINT flags = MB_OK;
   switch (style) {

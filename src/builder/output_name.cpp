@@ -1,38 +1,20 @@
-//===- version.cpp - File version and the package's output name -------------===//
+//===- output_name.cpp - The package's file name from a file version ---------===//
 //
 // The naming pattern comes from the packing list, so it is never handed to a
 // printf-style formatter: it is read here, and only what the builder accepts
 // is formatted ("%s" once, "%%"); anything else refuses the name.
 //
 //===----------------------------------------------------------------------===//
-#include "builder/version.h"
+#include "builder/output_name.h"
 
 #include <algorithm>
 
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace qd {
 
-bool QueryFileVersion(std::string_view path, std::uint32_t* major, std::uint32_t* minor,
-                      std::uint32_t* build, std::uint32_t* revision) {
-  const auto version = platform::ReadVersionResource(path);
-  if (!version) return false;
-  if (!version->hasFixedInfo) return true;
-  if (major) *major = version->fileVersionMS >> 16;
-  if (minor) *minor = version->fileVersionMS & 0xFFFF;
-  if (build) *build = version->fileVersionLS >> 16;
-  if (revision) *revision = version->fileVersionLS & 0xFFFF;
-  return true;
-}
-
 namespace {
-
-// A number in decimal, with at least `digits` digits.
-std::string Decimal(std::uint32_t value, std::size_t digits = 1) {
-  std::string text = std::to_string(value);
-  if (text.size() < digits) text.insert(0, digits - text.size(), '0');
-  return text;
-}
 
 // The revision letter: code revision + 97 below 500, revision - 403 from
 // 500 on. Codes up to 255 are that one byte; a larger code has no character
@@ -41,13 +23,14 @@ std::string Decimal(std::uint32_t value, std::size_t digits = 1) {
 std::string RevisionLetter(std::uint32_t revision) {
   const std::uint64_t code = revision < 500 ? std::uint64_t{revision} + 97 : revision - 403;
   if (code <= 0xFF) return std::string(1, static_cast<char>(code));
-  return "_" + Decimal(revision);
+  return "_" + text::Decimal(revision);
 }
 
 // The build tag "%d_%02d_%02d%c".
 std::string BuildTag(std::uint32_t major, std::uint32_t minor, std::uint32_t build,
                      std::uint32_t revision) {
-  return Decimal(major) + "_" + Decimal(minor, 2) + "_" + Decimal(build, 2) + RevisionLetter(revision);
+  return text::Decimal(major) + "_" + text::Decimal(minor, 2) + "_" + text::Decimal(build, 2) +
+         RevisionLetter(revision);
 }
 
 // Reads the decimal digits at `at`, moving past them; values above `limit`

@@ -6,13 +6,13 @@
 // directory levels, so a directory that points at itself cannot loop.
 //
 //===----------------------------------------------------------------------===//
-#include "platform/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-namespace qd::platform {
+namespace qd::pe {
 
 //===----------------------------------------------------------------------===//
 // Headers
@@ -303,4 +303,4 @@ std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t>
   return FindVersionResource(readAt);
 }
 
-}  // namespace qd::platform
+}  // namespace qd::pe

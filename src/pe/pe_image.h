@@ -2,9 +2,10 @@
 //
 // The parts of a PE image that the system looks at: the headers that locate
 // the CheckSum field, the image checksum rule, and the file version in the
-// version resource. Everything here works on bytes the caller supplies, so
-// the POSIX layer can name and seal Windows files on a Linux build server and
-// the same rules can be tested and fuzzed without a file. Every offset and
+// version resource. Everything here works on bytes the caller supplies and
+// needs no operating system, so the POSIX platform layer can name and seal
+// Windows files on a Linux build server, the package code can stamp a
+// checksum, and the same rules can be tested and fuzzed without a file. Every offset and
 // count read from an image is hostile: a malformed image gives "no header" or
 // "no version", never a read outside the bytes supplied and never a loop
 // without end.
@@ -18,9 +19,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/platform.h"
-
-namespace qd::platform {
+namespace qd::pe {
 
 //===----------------------------------------------------------------------===//
 // Headers
@@ -81,6 +80,13 @@ std::optional<std::uint64_t> LocateCheckSumField(std::span<const std::uint8_t> d
                                                  std::span<const std::uint8_t> peHeaders,
                                                  std::uint64_t fileSize);
 
+// The CheckSum field stored in an image's optional header and the checksum
+// computed over the whole file.
+struct ImageChecksum {
+  std::uint32_t stored = 0;
+  std::uint32_t computed = 0;
+};
+
 // Both values for an image held whole in memory.
 std::optional<ImageChecksum> ImageChecksumOf(std::span<const std::uint8_t> image);
 
@@ -96,6 +102,14 @@ std::optional<ImageChecksum> ImageChecksumOf(std::span<const std::uint8_t> image
 
 inline constexpr std::uint32_t FixedFileInfoSignature = 0xFEEF04BD;
 
+// A file's version resource. `hasFixedInfo` is false when the resource exists
+// but holds no fixed file information.
+struct VersionResource {
+  bool hasFixedInfo = false;
+  std::uint32_t fileVersionMS = 0;
+  std::uint32_t fileVersionLS = 0;
+};
+
 // Reads up to `buffer.size()` bytes at `offset` of the image into `buffer`;
 // returns the count read, which is smaller at the end of the image (0 past
 // it or on failure).
@@ -105,4 +119,4 @@ using ReadAtFn = std::function<std::size_t(std::uint64_t offset, std::span<std::
 std::optional<VersionResource> FindVersionResource(const ReadAtFn& readAt);
 std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t> image);
 
-}  // namespace qd::platform
+}  // namespace qd::pe

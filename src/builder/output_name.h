@@ -1,4 +1,4 @@
-//===- version.h - File version and the package's output name ---------------===//
+//===- output_name.h - The package's file name from a file version ---------===//
 #pragma once
 
 #include <cstdint>
@@ -6,13 +6,6 @@
 #include <string_view>
 
 namespace qd {
-
-// Reads the four numbers of the file version of the file at `path`. Each
-// output may be null and is then not written. True when the file has a
-// version resource that could be read; when that resource holds no fixed file
-// information the result is true and no number is written.
-bool QueryFileVersion(std::string_view path, std::uint32_t* major, std::uint32_t* minor,
-                      std::uint32_t* build, std::uint32_t* revision);
 
 // The package's file name: a value holding "%" is a pattern whose "%s"
 // receives the build tag "%d_%02d_%02d%c"; any other value is used unchanged.

@@ -1,0 +1,54 @@
+//===- platform.cpp - What both halves of the platform layer share ----------===//
+//
+// Portable code of the platform library: the file operations reach the
+// platform through the table in use, and the process ends the same way
+// everywhere. The halves in posix/ and win32/ hold only what differs.
+//
+//===----------------------------------------------------------------------===//
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace qd::platform {
+namespace {
+
+const FileOperations* replacement = nullptr;
+
+const FileOperations& Operations() { return replacement ? *replacement : NativeFileOperations(); }
+
+}  // namespace
+
+const FileOperations* UseFileOperations(const FileOperations* operations) {
+  const FileOperations* previous = replacement;
+  replacement = operations;
+  return previous;
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  return Operations().close(Release());
+}
+
+File Open(std::string_view path, OpenMode mode) { return File(Operations().open(path, mode)); }
+
+std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer) {
+  return Operations().read(file.Native(), buffer);
+}
+
+bool WriteBytes(File& file, std::span<const std::uint8_t> data) {
+  return Operations().write(file.Native(), data);
+}
+
+bool SetFileTimes(File& file, std::uint64_t fileTime) {
+  return Operations().setTimes(file.Native(), fileTime);
+}
+
+bool RemoveFile(std::string_view path) { return Operations().remove(path); }
+
+void EndProcess(int exitCode) {
+  std::fflush(nullptr);
+  std::exit(exitCode);
+}
+
+}  // namespace qd::platform
