@@ -22,6 +22,7 @@
 #include "support/files.h"
 #include "support/process.h"
 #include "support/random.h"
+#include "support/tools.h"
 
 namespace qd::test {
 
@@ -113,12 +114,13 @@ struct BuildTree {
     return Run(QDPACK_NATIVE_EXE, args, options);
   }
   // The builder under a resource limit ("--fsize=N", "--as=N"); a write past
-  // the file-size limit fails instead of ending the process.
+  // the file-size limit fails instead of ending the process. Needs Prlimit.
   RunResult BuildLimited(const std::string& limit) const {
     RunOptions options;
     options.workingDirectory = dir.path().string();
     const std::string command =
-        "trap '' XFSZ; exec prlimit " + limit + " -- '" QDPACK_NATIVE_EXE "' /m SetupQd.ini";
+        "trap '' XFSZ; exec '" + std::string(Prlimit.path) + "' " + limit + " -- '" QDPACK_NATIVE_EXE
+        "' /m SetupQd.ini";
     return Run("/bin/sh", {"-c", command}, options);
   }
   std::string Log() const { return ReadText(dir / "logfile.txt"); }

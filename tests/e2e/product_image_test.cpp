@@ -14,17 +14,19 @@
 #include <string>
 
 #include "support/process.h"
+#include "support/tools.h"
 
 namespace qd::test {
 namespace {
 
 std::string ObjdumpOfProduct() {
   const std::string product = std::string(QDPACK_WIN32_DIR) + "/src/QdPack.exe";
-  return qd::test::Run("i686-w64-mingw32-objdump", {"-p", product}).out;
+  return qd::test::Run(Objdump.path, {"-p", product}).out;
 }
 
 TEST(Product, IsA32BitGuiImageThatImportsOnlySystemLibraries) {
   if (std::string(QDPACK_WIN32_DIR).empty()) GTEST_SKIP() << "no Windows builds";
+  QD_REQUIRE_TOOL(Objdump);
   const std::string dump = ObjdumpOfProduct();
   EXPECT_NE(dump.find("Magic\t\t\t010b\t(PE32)"), std::string::npos);
   EXPECT_NE(dump.find("(Windows GUI)"), std::string::npos);
@@ -45,8 +47,9 @@ TEST(Product, IsA32BitGuiImageThatImportsOnlySystemLibraries) {
 
 TEST(Product, CarriesItsIconVersionBlockAndManifest) {
   if (std::string(QDPACK_WIN32_DIR).empty()) GTEST_SKIP() << "no Windows builds";
+  QD_REQUIRE_TOOL(Windres);
   const std::string product = std::string(QDPACK_WIN32_DIR) + "/src/QdPack.exe";
-  const std::string resources = qd::test::Run("i686-w64-mingw32-windres", {"-i", product, "-O", "rc"}).out;
+  const std::string resources = qd::test::Run(Windres.path, {"-i", product, "-O", "rc"}).out;
   // One 32 x 32 icon of 16 colours at 4 bits, in icon group 109.
   EXPECT_NE(resources.find("109 14 /* RT_GROUP_ICON */"), std::string::npos);
   EXPECT_NE(resources.find("\"\\040\\040\\020\\000\", 1, 4,"), std::string::npos);

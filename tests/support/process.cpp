@@ -2,6 +2,7 @@
 #include "support/process.h"
 
 #include "support/files.h"
+#include "support/tools.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -102,7 +103,7 @@ RunResult RunWine(const std::string& program, const std::vector<std::string>& ar
   wine.environment.push_back("WINEPREFIX=" QDPACK_WINEPREFIX);
   wine.environment.push_back("WINEDEBUG=-all");
   std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>\"$QD_WINE_STDERR\"",
-                                     "/usr/lib/wine/wine64", program};
+                                     Wine64.path, program};
   shellArgs.insert(shellArgs.end(), args.begin(), args.end());
   wine.environment.push_back(std::string("QD_WINE_STDERR=") + errPath);
   RunResult result = Run("/bin/sh", shellArgs, wine);

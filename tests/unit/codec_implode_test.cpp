@@ -6,6 +6,7 @@
 #include "codec_test_support.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/tools.h"
 
 namespace qd::test {
 namespace {
@@ -164,8 +165,7 @@ TEST(Implode, AStateRecordCanBeReused) {
 
 // The independent decoder takes every binary-mode stream we make.
 TEST(Implode, BinaryStreamsDecodeWithTheReferenceTool) {
-  const std::string tool = "/usr/bin/dynamite";
-  ASSERT_TRUE(std::filesystem::exists(tool)) << "install the dynamite package";
+  QD_REQUIRE_TOOL(Dynamite);
   ScratchDir dir;
   std::vector<Bytes> inputs;
   for (const std::string& name : VectorInputs()) inputs.push_back(Vector(name + ".bin"));
@@ -177,7 +177,7 @@ TEST(Implode, BinaryStreamsDecodeWithTheReferenceTool) {
       const auto unpacked = dir / "out.bin";
       WriteAll(packed, Implode(inputs[i], 0, dictionary).output);
       std::filesystem::remove(unpacked);
-      const RunResult result = test::Run(tool, {packed.string(), unpacked.string()});
+      const RunResult result = test::Run(Dynamite.path, {packed.string(), unpacked.string()});
       EXPECT_EQ(result.exitCode, 0) << i << " " << dictionary << result.err;
       EXPECT_TRUE(ReadAll(unpacked) == inputs[i]) << i << " " << dictionary;
     }
