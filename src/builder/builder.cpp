@@ -100,13 +100,13 @@ std::string ComposeLine(std::string_view pattern, std::string_view argument) {
   return text;
 }
 
-// Logs `text`, closes the log and ends the process with the error number.
-[[noreturn]] void Fail(Build& build, std::string_view text, int errorNumber,
-                       bool withScriptPath = true) {
+// Logs `text`, closes the log and ends the process with the error number,
+// reported against the script once there is one.
+[[noreturn]] void Fail(Build& build, std::string_view text, int errorNumber) {
   ErrorText = text;
   WriteLog(build, ErrorText);
   build.log.Close();
-  ReportError(errorNumber, withScriptPath ? build.scriptFile.c_str() : nullptr);
+  ReportError(errorNumber, build.scriptFile.empty() ? nullptr : build.scriptFile.c_str());
 }
 
 void Warn(Build& build, std::string_view text) {
@@ -181,7 +181,8 @@ std::string ScriptFileOf(const std::string& scriptPath) {
   return std::string(".") + platform::PathSeparator + scriptPath;
 }
 
-// Steps 5 and 6: the version numbers of the version source.
+// The version numbers of the version source: the first list entry, or the
+// entry that [Out] VersionFile names in its place.
 struct Version {
   std::uint32_t major = 0, minor = 0, build = 0, revision = 0;
 };
@@ -207,7 +208,7 @@ Version ReadVersion(Build& build) {
   return version;
 }
 
-// Step 10: the stub, copied whole, then the package marker.
+// The stub, copied whole, then the package marker.
 void CopyStub(Build& build, const std::string& stubPath) {
   platform::File stub = platform::OpenForReading(stubPath);
   if (!stub.IsOpen()) Fail(build, line::ReadStub, FileError);
@@ -227,7 +228,7 @@ void CopyStub(Build& build, const std::string& stubPath) {
   if (!platform::WriteBytes(build.output, PackageMarker())) Fail(build, line::WriteItem, FileError);
 }
 
-// Step 11: every entry whose source is missing leaves the list, and the
+// The removal pass: every entry whose source is missing leaves the list, and the
 // entries after it move down one place, in the script file itself.
 void RemoveMissingEntries(Build& build) {
   int index = 1;
@@ -288,21 +289,19 @@ void PackItem(Build& build, const std::string& path, const ItemLines& lines) {
   if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, lines.write, FileError);
 }
 
-// Step 13: one item per list entry, in list order. Returns the packed count.
+// The packing pass: one item per list entry, in list order. Returns the
+// packed count.
 int PackFiles(Build& build) {
-  int packed = 0;
-  for (int index = 1; index <= MaxFileListEntries; ++index) {
-    const std::string value = ReadListValue(build, index);
-    if (IsAbsent(value)) break;
-    ++packed;
+  const std::vector<std::string> list = ReadFileList(build.scriptFile);
+  for (const std::string& value : list) {
     const auto entry = SplitFileListEntry(value);
     if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
     PackItem(build, entry->source, FileLines);
   }
-  return packed;
+  return static_cast<int>(list.size());
 }
 
-// Step 15: zero bytes up to a multiple of 4, then four more.
+// The tail: zero bytes up to a multiple of 4, then four more.
 void WriteTail(Build& build) {
   const auto length = platform::FileSize(build.output);
   if (!length) Fail(build, line::WriteItem, FileError);
@@ -319,9 +318,9 @@ int BuildPackage(std::string_view commandText) {
   // The script path is the text after the last blank; a command text without
   // a blank names no script.
   const std::size_t blank = commandText.rfind(' ');
-  if (blank == std::string_view::npos) Fail(build, line::ScriptNotFound, FileError, false);
+  if (blank == std::string_view::npos) Fail(build, line::ScriptNotFound, FileError);
   build.scriptPath = std::string(commandText.substr(blank + 1));
-  if (!platform::PathExists(build.scriptPath)) Fail(build, line::ScriptNotFound, FileError, false);
+  if (!platform::PathExists(build.scriptPath)) Fail(build, line::ScriptNotFound, FileError);
   build.scriptFile = ScriptFileOf(build.scriptPath);
   platform::SetNormalAttributes(build.scriptFile);
 
@@ -344,11 +343,11 @@ int BuildPackage(std::string_view commandText) {
 
   CopyStub(build, stubPath);
   RemoveMissingEntries(build);
-  // Step 12: the script as item 0, read from the file the removal pass rewrote.
+  // The script as item 0, read from the file the removal pass rewrote.
   PackItem(build, build.scriptFile, ScriptLines);
   if (PackFiles(build) == 0) Fail(build, line::NoInputFiles, SyntaxError);
   WriteTail(build);
-  build.output.Close();
+  if (!build.output.Close()) Fail(build, line::WriteItem, FileError);
 
   // A stub that is no 32-bit image cannot be stamped; the package is written
   // all the same.

@@ -18,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "builder/builder.h"
 #include "codec/codec.h"
 #include "e2e/builder_support.h"
 #include "package/script.h"
+#include "support/file_faults.h"
 
 // The address sanitizer reserves terabytes of address space up front.
 #if defined(__SANITIZE_ADDRESS__)
@@ -437,6 +439,7 @@ TEST_F(BuilderTest, ScriptWhoseStreamOutgrowsItsBufferFailsToCompress) {
 }
 
 TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
+  QD_REQUIRE_TOOL(Prlimit);
   // A reference build tells where each item starts.
   tree().WriteScript({});
   ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
@@ -486,7 +489,37 @@ TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
   }
 }
 
+// The same failures, and those the operating system cannot be made to
+// produce on cue, run in-process against a double of the file operations.
+TEST_F(BuilderTest, FileOperationsThatFailEndTheBuildWithTheirLine) {
+  struct Case {
+    const char* name;
+    FileFault fault;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"a source that cannot be opened", {FileCall::Open, "payload.bin"}, "\r\nError opening an input file.\r\n"},
+      {"a source that reads short", {FileCall::Read, "payload.bin", 1, 100}, "Error reading the input file.\r\n"},
+      {"the script that cannot be read", {FileCall::Read, "SetupQd.ini"}, "Error reading the .INI file.\r\n"},
+      {"a failed write of the stub", {FileCall::Write, "Update"}, "Error writing to the output file.\r\n"},
+      {"a package whose close fails", {FileCall::Close, "Update"}, "Error writing to the output file.\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree().WriteScript({});
+    EXPECT_EXIT(
+        {
+          fs::current_path(tree().dir.path());
+          FileFaultScope fault(c.fault);
+          BuildPackage("/m SetupQd.ini");
+        },
+        testing::ExitedWithCode(255), "");
+    EXPECT_EQ(tree().Log(), c.log);
+  }
+}
+
 TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
+  QD_REQUIRE_TOOL(Prlimit);
 #if defined(QD_ADDRESS_SANITIZER)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
 #endif
