@@ -1,31 +1,59 @@
-//===- layout_fuzz.cpp - The package layout reader on arbitrary bytes -------===//
+//===- layout_fuzz.cpp - The package readers on arbitrary bytes --------------===//
 //
 // Walks a buffer as the installer walks its own file: the stub's end, then
 // item after item until none is left. Every item must lie within the buffer,
-// end in a marker, and move the walk forward.
+// end in a marker, and move the walk forward; and the reader that streams a
+// file in pieces must find the same pieces as the reader of the whole file.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
 #include <cstdlib>
 
 #include "package/layout.h"
+#include "package/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
+  // The streaming reader delivers the data in reads of a size taken from it.
+  const std::size_t step = size == 0 ? 1 : std::size_t{1} + data[0] % 97;
+  std::size_t at = 0;
+  qd::PackageReader reader(
+      [&](std::span<std::uint8_t> buffer) {
+        const std::size_t n = std::min({buffer.size(), size - at, step});
+        std::copy_n(data + at, n, buffer.begin());
+        at += n;
+        return static_cast<std::int64_t>(n);
+      },
+      0, size);
+  const auto ignore = [](std::span<const std::uint8_t>) { return true; };
+
   const auto stubEnd = qd::FindStubEnd(bytes);
+  const qd::Piece stub = reader.CopyStub(ignore);
+  if ((stub.status == qd::PieceStatus::Ok) != stubEnd.has_value()) std::abort();
   if (!stubEnd) return 0;
-  if (*stubEnd + qd::PackageMarkerSize > size) std::abort();
+  if (*stubEnd + qd::PackageMarkerSize > size || stub.packedSize != *stubEnd) std::abort();
   const auto marker = qd::PackageMarker();
-  std::size_t at = qd::FirstItemOffset(*stubEnd);
-  while (const auto item = qd::FindItem(bytes, at)) {
-    if (item->streamBegin != at || item->streamEnd < at || item->next <= at || item->next > size)
+  std::size_t next = qd::FirstItemOffset(*stubEnd);
+  for (;;) {
+    const auto item = qd::FindItem(bytes, next);
+    const qd::Piece piece = reader.UnpackItem(ignore);
+    if (!item) {
+      if (piece.status == qd::PieceStatus::Ok) std::abort();
+      return 0;
+    }
+    if (item->streamBegin != next || item->streamEnd < next || item->next <= next || item->next > size)
       std::abort();
     if (!std::equal(marker.begin(), marker.end(), bytes.begin() + static_cast<std::ptrdiff_t>(item->streamEnd)))
       std::abort();
     if (item->timeStamp != qd::DecodeTimeStamp(bytes.subspan(item->streamEnd + qd::PackageMarkerSize)
                                                    .first<qd::TimeStampSize>()))
       std::abort();
-    at = item->next;
+    // Where the whole file has an item, the streaming reader finds the same
+    // one, whether or not its stream decodes.
+    if (piece.status == qd::PieceStatus::NoMarker || piece.packedSize != item->streamEnd - next) std::abort();
+    if (piece.status == qd::PieceStatus::Ok && (piece.timeStamp != item->timeStamp || reader.Position() != item->next))
+      std::abort();
+    if (piece.status != qd::PieceStatus::Ok) return 0;
+    next = item->next;
   }
-  return 0;
 }

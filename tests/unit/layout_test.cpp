@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <string>
 
+#include "codec/codec.h"
+#include "package/reader.h"
 #include "support/files.h"
+#include "support/random.h"
 
 namespace qd {
 namespace {
@@ -114,6 +117,75 @@ TEST(PackageLayout, TimeStampsAreStoredLowWordFirst) {
 TEST(PackageLayout, TheTailBringsTheLengthToAMultipleOfFourThenAddsFourZeros) {
   const std::pair<std::uint64_t, std::size_t> cases[] = {{0, 4}, {1, 7}, {2, 6}, {3, 5}, {4, 4}, {0x100000001, 7}};
   for (const auto& [length, tail] : cases) EXPECT_EQ(TailLength(length), tail) << length;
+}
+
+// The installer reads its own file in pieces; wherever the reader's buffer
+// and the reads end, it must find what a reader of the whole file finds.
+TEST(PackageReader, FindsWhatTheWholeFileHoldsWhereverItsBufferEnds) {
+  test::Random random{42};
+  for (std::size_t stubSize : {std::size_t{100}, std::size_t{65536 - 20}, std::size_t{65536 - 13}, std::size_t{65536 - 6}}) {
+    std::vector<Bytes> contents;
+    std::vector<std::pair<Bytes, std::uint64_t>> items;
+    for (std::size_t size : {0u, 1u, 5000u, 70000u}) {
+      Bytes content(size);
+      for (auto& b : content) b = static_cast<std::uint8_t>(random.Skewed(256));
+      Bytes stream(size + size / 5 + 16);
+      stream.resize(static_cast<std::size_t>(CompressToMemory(stream.data(), static_cast<std::uint32_t>(stream.size()),
+                                                              content.data(), static_cast<std::uint32_t>(size))));
+      contents.push_back(content);
+      items.push_back({stream, size * 7});
+    }
+    Package p = MakePackage(items);
+    p.bytes.insert(p.bytes.begin() + 2, stubSize - p.stubSize, 'S');  // the stub grows before its marker
+    const std::span<const std::uint8_t> whole(p.bytes);
+    std::size_t at = 0;
+    PackageReader reader(
+        [&](std::span<std::uint8_t> buffer) {
+          const std::size_t n = std::min({buffer.size(), p.bytes.size() - at, std::size_t{1} + random.Below(5000)});
+          std::copy_n(p.bytes.begin() + static_cast<std::ptrdiff_t>(at), n, buffer.begin());
+          at += n;
+          return static_cast<std::int64_t>(n);
+        },
+        0, p.bytes.size() - TailZeroSize);
+    Bytes got;
+    const auto keep = [&got](std::span<const std::uint8_t> bytes) {
+      got.insert(got.end(), bytes.begin(), bytes.end());
+      return true;
+    };
+    const Piece stub = reader.CopyStub(keep);
+    ASSERT_EQ(stub.status, PieceStatus::Ok) << stubSize;
+    EXPECT_EQ(stub.packedSize, stubSize);
+    EXPECT_TRUE(got == Bytes(p.bytes.begin(), p.bytes.begin() + static_cast<std::ptrdiff_t>(stubSize)));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const auto item = FindItem(whole, reader.Position());
+      got.clear();
+      const Piece piece = reader.UnpackItem(keep);
+      ASSERT_EQ(piece.status, PieceStatus::Ok) << stubSize << " item " << i;
+      EXPECT_TRUE(got == contents[i]) << stubSize << " item " << i;
+      EXPECT_EQ(piece.packedSize, item->streamEnd - item->streamBegin);
+      EXPECT_EQ(piece.timeStamp, item->timeStamp);
+      EXPECT_EQ(reader.Position(), item->next);
+    }
+    EXPECT_EQ(reader.UnpackItem(keep).status, PieceStatus::Malformed) << "the tail is no item";
+  }
+}
+
+TEST(PackageReader, AFileThatEndsBeforeAMarkerGivesNoItem) {
+  const Package p = MakePackage({{{0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}, 9}});
+  const std::size_t first = FirstItemOffset(p.stubSize);
+  for (std::size_t length = first; length < first + 6 + PackageMarkerSize + TimeStampSize; ++length) {
+    std::size_t at = first;
+    PackageReader reader(
+        [&](std::span<std::uint8_t> buffer) {
+          const std::size_t n = std::min(buffer.size(), p.bytes.size() - at);
+          std::copy_n(p.bytes.begin() + static_cast<std::ptrdiff_t>(at), n, buffer.begin());
+          at += n;
+          return static_cast<std::int64_t>(n);
+        },
+        first, length);
+    const Piece piece = reader.UnpackItem([](std::span<const std::uint8_t>) { return true; });
+    EXPECT_NE(piece.status, PieceStatus::Ok) << length;
+  }
 }
 
 // The layout's invariant on the product: its text stands once in the stub.
