@@ -46,6 +46,10 @@ bool SetFileTimes(File& file, std::uint64_t fileTime) {
 
 bool RemoveFile(std::string_view path) { return Operations().remove(path); }
 
+bool MakeDirectory(std::string_view path, DirectoryAccess access) {
+  return Operations().makeDirectory(path, access);
+}
+
 void EndProcess(int exitCode) {
   std::fflush(nullptr);
   std::exit(exitCode);

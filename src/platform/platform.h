@@ -96,6 +96,12 @@ enum class OpenMode {
   Create,  // created, or emptied when it exists, for reading and writing, not shared
 };
 
+// Who may write into a directory made by MakeDirectory.
+enum class DirectoryAccess {
+  Default,         // as the platform gives a new directory
+  Administrators,  // only administrators and the system (POSIX: the owner alone)
+};
+
 File Open(std::string_view path, OpenMode mode);
 inline File OpenForReading(std::string_view path) { return Open(path, OpenMode::Read); }
 inline File OpenForUpdate(std::string_view path) { return Open(path, OpenMode::Update); }
@@ -114,11 +120,14 @@ std::optional<std::uint64_t> LastWriteTime(File& file);
 bool SetFileTimes(File& file, std::uint64_t fileTime);
 
 bool RemoveFile(std::string_view path);
+// Makes a directory; false when it cannot be made, also when the name exists.
+bool MakeDirectory(std::string_view path, DirectoryAccess access = DirectoryAccess::Default);
 
 //===----------------------------------------------------------------------===//
 // The file operations as one table
 //
-// Opening, reading, writing, closing, setting times and deleting go through
+// Opening, reading, writing, closing, setting times, deleting and making a
+// directory go through
 // one table of operations: the platform's own, or a double that a test puts
 // in its place to fail a chosen call or cut a read short, so that every
 // failure path of the builder and the installer can be run in-process.
@@ -131,6 +140,7 @@ struct FileOperations {
   bool (*close)(std::intptr_t file);
   bool (*setTimes)(std::intptr_t file, std::uint64_t fileTime);
   bool (*remove)(std::string_view path);
+  bool (*makeDirectory)(std::string_view path, DirectoryAccess access);
 };
 
 // The platform's own operations.
@@ -148,7 +158,6 @@ const FileOperations* UseFileOperations(const FileOperations* operations);
 // in the last part of the path match as in a directory search.
 bool PathExists(std::string_view path);
 bool SetNormalAttributes(std::string_view path);
-bool MakeDirectory(std::string_view path);
 bool RemoveEmptyDirectory(std::string_view path);
 
 // The current directory, without a trailing separator.
@@ -170,6 +179,41 @@ std::string CommandLine();
 void InitControls();
 // Ends the process through the standard library's normal exit.
 [[noreturn]] void EndProcess(int exitCode);
+
+// A program to start: the file, its whole command line as Windows hands it
+// to the program, and the end of that line after the program's own name.
+struct ProgramCommand {
+  std::string program;
+  std::string line;
+  std::string arguments;
+};
+
+// Starts the program from the current directory with this process's
+// environment, waits until it has ended and returns its exit code; nullopt
+// when it could not be started.
+// POSIX: the arguments are the blank-separated words of `arguments`; a
+// program file without its execute bit gets it first (unpacked files carry
+// none); and since an exit status keeps only 8 bits, 194, the low byte of
+// 3010, comes back as 3010.
+std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+
+//===----------------------------------------------------------------------===//
+// Rights and restart
+//
+// POSIX: an administrator is a process with effective user id 0, the
+// platform counts as one of the NT family (so the rights check applies), and
+// a restart is reported on standard error, never performed.
+//===----------------------------------------------------------------------===//
+
+// True when the process's token holds the Administrators group, enabled or
+// not (a group held for deny only counts too). Any failure gives false.
+bool IsUserAdministrator();
+// True on an NT-family system.
+bool IsNtPlatform();
+// Enables the shutdown privilege of the process; results are not examined.
+void EnableShutdownPrivilege();
+// Asks the system for a normal restart, not forced; the result is not examined.
+void RequestRestart();
 
 //===----------------------------------------------------------------------===//
 // Message boxes

@@ -72,12 +72,18 @@ bool Remove(std::string_view path) {
   return NativeFileOperations().remove(path);
 }
 
-constexpr platform::FileOperations Double{Open, Read, Write, Close, SetTimes, Remove};
+bool MakeDirectory(std::string_view path, platform::DirectoryAccess access) {
+  if (Strikes(FileCall::MakeDirectory, std::string(path))) return false;
+  return NativeFileOperations().makeDirectory(path, access);
+}
+
+constexpr platform::FileOperations Double{Open, Read, Write, Close, SetTimes, Remove, MakeDirectory};
 
 }  // namespace
 
 FileFaultScope::FileFaultScope(FileFault fault) {
-  plan = Plan{std::move(fault)};
+  plan.emplace();
+  plan->fault = std::move(fault);
   platform::UseFileOperations(&Double);
 }
 

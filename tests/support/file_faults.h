@@ -1,8 +1,9 @@
 //===- file_faults.h - File operations that fail on cue -----------------------===//
 //
 // A double of the platform's file operations, in the manner of a test VFS:
-// while a FileFaultScope lives, every open, read, write, close, time update
-// and deletion goes through it to the platform, except the one call its
+// while a FileFaultScope lives, every open, read, write, close, time update,
+// deletion and new directory goes through it to the platform, except the one
+// call its
 // fault names, which fails (or, for a read, delivers fewer bytes, as if the
 // file ended there). Builder and installer failures run in-process with it,
 // inside a death test, since they end the process.
@@ -16,7 +17,7 @@
 
 namespace qd::test {
 
-enum class FileCall { Open, Read, Write, Close, SetTimes, Remove };
+enum class FileCall { Open, Read, Write, Close, SetTimes, Remove, MakeDirectory };
 
 struct FileFault {
   FileCall call = FileCall::Open;

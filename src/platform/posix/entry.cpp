@@ -6,7 +6,7 @@
 //===----------------------------------------------------------------------===//
 #include <string>
 
-#include "process.h"
+#include "platform/posix/command_line.h"
 #include "startup/startup.h"
 
 int main(int argc, char** argv) {

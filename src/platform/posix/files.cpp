@@ -82,13 +82,19 @@ bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
 
 bool RemoveNative(std::string_view path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
+// Only the owner may enter a directory made here, whatever the access asked:
+// that already keeps out everyone but the owner and the superuser.
+bool MakeDirectoryNative(std::string_view path, DirectoryAccess) {
+  return ::mkdir(NativePath(path).c_str(), 0700) == 0;
+}
+
 bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
 
 }  // namespace
 
 const FileOperations& NativeFileOperations() {
-  static constexpr FileOperations native{OpenNative,    ReadNative,     WriteNative,
-                                         CloseNative,   SetTimesNative, RemoveNative};
+  static constexpr FileOperations native{OpenNative,     ReadNative,   WriteNative,        CloseNative,
+                                         SetTimesNative, RemoveNative, MakeDirectoryNative};
   return native;
 }
 
@@ -141,7 +147,6 @@ bool SetNormalAttributes(std::string_view path) {
   return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-bool MakeDirectory(std::string_view path) { return ::mkdir(NativePath(path).c_str(), 0700) == 0; }
 bool RemoveEmptyDirectory(std::string_view path) { return ::rmdir(NativePath(path).c_str()) == 0; }
 
 std::string CurrentDirectory() {

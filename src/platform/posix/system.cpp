@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "process.h"
+#include "command_line.h"
 
 namespace qd::platform {
 namespace {

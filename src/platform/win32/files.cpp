@@ -5,6 +5,8 @@
 //
 //===----------------------------------------------------------------------===//
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -77,11 +79,27 @@ bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
 
 bool RemoveNative(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
 
+// Full control for the Administrators group and the system, inherited by
+// everything made inside, and nothing inherited from the parent directory.
+constexpr const char* AdministratorsOnly = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+bool MakeDirectoryNative(std::string_view path, DirectoryAccess access) {
+  const std::string name(path);
+  if (access == DirectoryAccess::Default) return ::CreateDirectoryA(name.c_str(), nullptr) != 0;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(AdministratorsOnly, SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, nullptr))
+    return false;
+  const bool made = ::CreateDirectoryA(name.c_str(), &attributes) != 0;
+  ::LocalFree(attributes.lpSecurityDescriptor);
+  return made;
+}
+
 }  // namespace
 
 const FileOperations& NativeFileOperations() {
-  static constexpr FileOperations native{OpenNative,    ReadNative,     WriteNative,
-                                         CloseNative,   SetTimesNative, RemoveNative};
+  static constexpr FileOperations native{OpenNative,     ReadNative,   WriteNative,        CloseNative,
+                                         SetTimesNative, RemoveNative, MakeDirectoryNative};
   return native;
 }
 
@@ -114,10 +132,6 @@ bool PathExists(std::string_view path) {
 
 bool SetNormalAttributes(std::string_view path) {
   return ::SetFileAttributesA(std::string(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
-}
-
-bool MakeDirectory(std::string_view path) {
-  return ::CreateDirectoryA(std::string(path).c_str(), nullptr) != 0;
 }
 
 bool RemoveEmptyDirectory(std::string_view path) {
