@@ -67,9 +67,9 @@ constexpr std::string_view NoInputFiles = "No input files. Check the .INF syntax
 }  // namespace line
 
 // Error numbers of the builder's failures.
-constexpr int FileError = 3;
-constexpr int SyntaxError = 4;
-constexpr int MemoryError = 5;
+constexpr int FileError = error::File;
+constexpr int SyntaxError = error::Configuration;
+constexpr int MemoryError = error::Package;
 
 constexpr std::string_view LogFileName = "logfile.txt";
 

@@ -14,6 +14,9 @@
 
 namespace qd {
 
+// The name of the script inside a package's work directory.
+inline constexpr std::string_view ScriptFileName = "SetupQd.ini";
+
 inline constexpr std::string_view AbsentValue = "@";
 inline constexpr int MaxFileListEntries = 99;
 

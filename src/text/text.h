@@ -17,6 +17,7 @@
 namespace qd::text {
 
 constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&

@@ -11,6 +11,9 @@
 
 namespace qd::messages {
 
+// Keys of the language section's texts.
+inline constexpr std::string_view RestartQuestionKey = "Msg12";
+
 // Language section used when the script names none.
 inline constexpr std::string_view DefaultLanguage = "ENU";
 // The key of the text for an error number: "Err%02d".

@@ -17,9 +17,6 @@
 namespace qd {
 namespace {
 
-// Error 6 is a cancel: the user knows, nothing is shown.
-constexpr int CancelError = 6;
-
 // A value of the script; absent ("@") when there is no script at all.
 std::string LookUp(std::string_view section, std::string_view key, const char* scriptPath) {
   if (!scriptPath) return std::string(AbsentValue);
@@ -51,7 +48,7 @@ void ShowDecoderResult(std::uint32_t explodeResult) {
 }
 
 void ReportError(int errorNumber, const char* scriptPath) {
-  if (SilentMode == 0 && errorNumber != CancelError) ShowReport(errorNumber, scriptPath);
+  if (SilentMode == 0 && errorNumber != error::Cancel) ShowReport(errorNumber, scriptPath);
   platform::EndProcess(-1);
 }
 

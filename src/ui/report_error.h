@@ -12,6 +12,18 @@
 
 namespace qd {
 
+// The error numbers; the script's text for number N is its key "Err%02d".
+namespace error {
+inline constexpr int Checksum = 2;        // the package's image checksum does not match
+inline constexpr int File = 3;            // a file cannot be found, opened, read, created or written
+inline constexpr int Configuration = 4;   // the script lacks a value or has one it cannot use
+inline constexpr int Package = 5;         // an item does not decode; memory for it cannot be had
+inline constexpr int Cancel = 6;          // the user cancelled: nothing is shown
+inline constexpr int SetupFailed = 7;     // the setup program failed
+inline constexpr int WorkDirectory = 8;   // a file cannot be created in the work directory
+inline constexpr int NotAdministrator = 9;
+}  // namespace error
+
 // `scriptPath` may be null: there is no script to read texts from.
 [[noreturn]] void ReportError(int errorNumber, const char* scriptPath);
 

@@ -1,0 +1,54 @@
+//===- extract.h - Unpacking a package's items into the work directory ------===//
+//
+// The installer reads its own file front to back: the stub (copied, and
+// thrown away), the script, then one item for each entry of the script's
+// file list, each unpacked under its destination name directly in the work
+// directory and given the time stamp stored behind it. Every failure is
+// reported and ends the process.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace qd {
+
+// The running package and where its next item starts.
+struct InstallerPackage {
+  platform::File file;             // open for reading, shared with readers
+  std::uint64_t readLength = 0;    // the bytes that count: the file less its last four
+  std::uint64_t itemPosition = 0;  // file offset of the next item
+};
+
+// What ExtractItem takes out: the stub image, copied as it stands, or an item,
+// unpacked and given its time stamp.
+enum class Unpack { StubImage, Item };
+
+// Takes the next piece of the package into `output` and closes it; the
+// package then stands on the piece after it. Failures are reported against
+// `scriptPath`: a package that cannot be read or a file that cannot be
+// written is error 3; an item that does not decode (after the box with the
+// decoder's result), or that no marker ends, is error 5.
+void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack,
+                 const std::string& scriptPath);
+
+// Unpacks one item per entry of the file list, from the package's position
+// on, then requires that the first entry's file has a version resource and
+// that the script names an output; closes the package. Returns only when all
+// of that holds.
+void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package);
+
+// Deletes every listed file that an installer run unpacked, then the script.
+void DeleteExtractedFiles(const std::string& scriptPath);
+
+// The path of a list entry's destination in the work directory; nullopt for a
+// name that is not a plain file name there (a drive, a root, a directory
+// part, "." or "..") or that makes too long a path.
+std::optional<std::string> WorkFilePath(std::string_view destination);
+
+}  // namespace qd

@@ -1,0 +1,77 @@
+//===- setup_command.cpp - Running the package's setup program ---------------===//
+#include "installer/setup_command.h"
+
+#include <array>
+
+#include "package/script.h"
+#include "startup/run_state.h"
+#include "text/text.h"
+#include "ui/report_error.h"
+
+namespace qd {
+namespace {
+
+// The command buffer's size: the work directory, the name and the switches.
+constexpr std::size_t CommandCapacity = 360;
+
+bool HoldsSwitch(std::string_view line, std::string_view name) {
+  const std::string slash = "/" + std::string(name);
+  const std::string dash = "-" + std::string(name);
+  return line.find(slash) != std::string_view::npos || line.find(dash) != std::string_view::npos;
+}
+
+bool HasExtension(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  return dot != std::string_view::npos && name.find_first_of("\\/", dot) == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SetupSwitches(std::string_view upperCommandLine) {
+  std::string switches;
+  if (HoldsSwitch(upperCommandLine, "UNINSTALL"))
+    switches += " /UNINSTALL";
+  else if (!HoldsSwitch(upperCommandLine, "INSTALL"))
+    switches += " /NOSHARECOUNT";
+  for (std::string_view name : {"QDHELPONVISTA", "STARTSERVICE", "VIOLATEVISTALOGO"})
+    if (HoldsSwitch(upperCommandLine, name)) switches += " /" + std::string(name);
+  return switches;
+}
+
+std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileName, std::string_view switches,
+                                                         bool (*exists)(std::string_view path)) {
+  platform::ProgramCommand command;
+  command.line = WorkDirectory + std::string(fileName) + std::string(switches);
+  if (command.line.size() >= CommandCapacity) return std::nullopt;
+  for (std::size_t end = 0; end != std::string_view::npos;) {
+    end = fileName.find(' ', end + 1);
+    const std::string_view name = fileName.substr(0, end);
+    std::string program = WorkDirectory + std::string(name);
+    if (!HasExtension(name)) {
+      if (exists(program + ".exe"))
+        program += ".exe";
+      else if (!exists(program))
+        continue;
+    } else if (!exists(program)) {
+      continue;
+    }
+    command.program = std::move(program);
+    command.arguments = std::string(fileName.substr(name.size())) + std::string(switches);
+    return command;
+  }
+  return std::nullopt;
+}
+
+std::int32_t RunSetupCommand(const std::string& scriptPath) {
+  const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, scriptPath);
+  if (IsAbsent(fileName)) ReportError(error::Configuration, scriptPath.c_str());
+  std::string ownLine = platform::CommandLine().substr(0, platform::MaxText);
+  for (char& c : ownLine) c = text::AsciiUpper(c);
+  const auto command = SetupCommandFor(fileName, SetupSwitches(ownLine), platform::PathExists);
+  if (!command) return SetupNotStarted;
+  const auto exitCode = platform::RunProgram(*command);
+  if (!exitCode) return SetupNotStarted;
+  return static_cast<std::int32_t>(*exitCode);
+}
+
+}  // namespace qd

@@ -1,0 +1,47 @@
+//===- setup_command.h - Running the package's setup program -----------------===//
+//
+// Once the listed files are unpacked, the installer runs the setup program
+// that the script names ([Cmd] FileName), from the work directory, with
+// switches taken from its own command line, and waits for it to end.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace qd {
+
+// Exit codes of a setup program that mean success.
+inline constexpr std::int32_t SetupSucceeded = 0;
+inline constexpr std::int32_t SetupNeedsRestart = 3010;
+// What RunSetupCommand returns when the program could not be started: a
+// failure like any exit code but those two.
+inline constexpr std::int32_t SetupNotStarted = -1;
+
+// The switches passed on, for the installer's own command line in upper case:
+// " /UNINSTALL" when it holds "/UNINSTALL" or "-UNINSTALL"; else nothing when
+// it holds "/INSTALL" or "-INSTALL"; else " /NOSHARECOUNT"; then each of
+// " /QDHELPONVISTA", " /STARTSERVICE" and " /VIOLATEVISTALOGO" whose text
+// stands in it with either sign. Plain substring tests over the whole line.
+std::string SetupSwitches(std::string_view upperCommandLine);
+
+// The command for [Cmd] FileName `fileName` in the work directory, with
+// `switches` appended; `exists` tells whether a path names a file. The
+// program is the shortest stretch of the name up to a blank (or all of it)
+// that names a file in the work directory, ".exe" added when that stretch
+// has no extension, as the system would search for it, but only there.
+// nullopt when no such file exists or the command line would be longer than
+// its 360-character buffer holds.
+std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileName, std::string_view switches,
+                                                         bool (*exists)(std::string_view path));
+
+// Runs the setup program and returns its exit code, unchanged (3010
+// included), or SetupNotStarted. A script without [Cmd] FileName is error 4.
+std::int32_t RunSetupCommand(const std::string& scriptPath);
+
+}  // namespace qd
