@@ -151,9 +151,9 @@ inline std::vector<std::size_t> FindMarkers(const std::vector<std::uint8_t>& byt
   return found;
 }
 
-inline PackageView ReadPackage(const std::filesystem::path& path) {
+inline PackageView ReadPackageBytes(std::vector<std::uint8_t> bytes) {
   PackageView view;
-  view.bytes = ReadAll(path);
+  view.bytes = std::move(bytes);
   view.markers = FindMarkers(view.bytes);
   if (view.markers.size() < 2) return view;
   view.stubSize = view.markers[1];
@@ -171,6 +171,8 @@ inline PackageView ReadPackage(const std::filesystem::path& path) {
   view.tailBegin = begin;
   return view;
 }
+
+inline PackageView ReadPackage(const std::filesystem::path& path) { return ReadPackageBytes(ReadAll(path)); }
 
 // The PE image checksum, computed here from the rule: 16-bit little-endian
 // words with the carry folded in, the CheckSum field counted as zero, plus the

@@ -498,11 +498,16 @@ TEST_F(BuilderTest, FileOperationsThatFailEndTheBuildWithTheirLine) {
     std::string log;
   };
   const Case cases[] = {
-      {"a source that cannot be opened", {FileCall::Open, "payload.bin"}, "\r\nError opening an input file.\r\n"},
-      {"a source that reads short", {FileCall::Read, "payload.bin", 1, 100}, "Error reading the input file.\r\n"},
-      {"the script that cannot be read", {FileCall::Read, "SetupQd.ini"}, "Error reading the .INI file.\r\n"},
-      {"a failed write of the stub", {FileCall::Write, "Update"}, "Error writing to the output file.\r\n"},
-      {"a package whose close fails", {FileCall::Close, "Update"}, "Error writing to the output file.\r\n"},
+      {"a source that cannot be opened", {.call = FileCall::Open, .path = "payload.bin"},
+       "\r\nError opening an input file.\r\n"},
+      {"a source that reads short", {.call = FileCall::Read, .path = "payload.bin", .shortRead = 100},
+       "Error reading the input file.\r\n"},
+      {"the script that cannot be read", {.call = FileCall::Read, .path = "SetupQd.ini"},
+       "Error reading the .INI file.\r\n"},
+      {"a failed write of the stub", {.call = FileCall::Write, .path = "Update"},
+       "Error writing to the output file.\r\n"},
+      {"a package whose close fails", {.call = FileCall::Close, .path = "Update"},
+       "Error writing to the output file.\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -72,6 +72,10 @@ DriverOutput Drive(const std::string& program, const std::vector<std::string>& a
     driverArgs.push_back("--press");
     driverArgs.push_back(std::to_string(id));
   }
+  for (const std::string& setting : options.environment) {
+    driverArgs.push_back("--env");
+    driverArgs.push_back(setting);
+  }
   driverArgs.push_back("--");
   driverArgs.push_back(WinePath(program));
   driverArgs.insert(driverArgs.end(), args.begin(), args.end());

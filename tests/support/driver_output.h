@@ -54,6 +54,7 @@ struct DriveOptions {
   std::vector<int> presses;  // button ids for the windows in turn; then IDOK
   int timeoutSeconds = 30;
   RunOptions run;  // working directory and environment of the driver
+  std::vector<std::string> environment;  // "NAME=value" set for the program inside wine
 };
 
 // Runs the 64-bit Windows program at `program` (a path of this machine) with

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -22,23 +23,24 @@ namespace qd::test {
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
 
-  // Standard input is empty: a question that a program asks is answered No.
+  // Standard input is the given text, then its end: a question that finds no
+  // answer there is answered No.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  for (int* p : {out, err}) {
+  for (int* p : {in, out, err}) {
     posix_spawn_file_actions_addclose(&actions, p[0]);
     posix_spawn_file_actions_addclose(&actions, p[1]);
   }
   if (!options.workingDirectory.empty())
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
 
-  std::vector<std::string> argvText{program};
+  std::vector<std::string> argvText{options.argv0.empty() ? program : options.argv0};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& a : argvText) argv.push_back(a.data());
@@ -54,13 +56,24 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
   close(out[1]);
   close(err[1]);
   if (rc != 0) {
+    close(in[1]);
     close(out[0]);
     close(err[0]);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
   }
+  // The input is small: the pipe takes it whole before the program reads. A
+  // program that ends without reading it must not end the test with SIGPIPE.
+  if (!options.input.empty()) std::signal(SIGPIPE, SIG_IGN);
+  for (std::size_t done = 0; done < options.input.size();) {
+    const ssize_t n = write(in[1], options.input.data() + done, options.input.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(in[1]);
 
   // Drain both outputs without blocking on either.
   RunResult result;

@@ -15,6 +15,8 @@ struct RunResult {
 struct RunOptions {
   std::string workingDirectory;           // empty: the test's own
   std::vector<std::string> environment;   // "NAME=value" added to the test's own
+  std::string argv0;                      // the name the program sees itself run by; empty: `program`
+  std::string input;                      // standard input (empty: none)
 };
 
 // Runs `program` with `args` and waits for it.

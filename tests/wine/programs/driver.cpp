@@ -5,10 +5,11 @@
 // the program's exit code, so that native tests can check the Windows side
 // under wine.
 //
-//   driver.exe [--timeout SECONDS] [--press ID]... -- PROGRAM [ARGUMENT]...
+//   driver.exe [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... -- PROGRAM [ARGUMENT]...
 //
 // Each --press gives the button for the next window state, in turn; when they
-// run out, IDOK (1) is pressed. A window counts again when what it shows
+// run out, IDOK (1) is pressed. Each --env sets a variable of the program's
+// environment (wine sets TMP and TEMP from its own settings, not from ours). A window counts again when what it shows
 // changes (a dialog whose button turns from Next to Finish), but only while
 // its thread waits for input, so work done inside a button handler is not
 // interrupted. Output, one item per line, fields separated by tabs, texts
@@ -226,7 +227,8 @@ bool Responsive(HWND window) {
 }
 
 int Usage() {
-  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... -- PROGRAM [ARGUMENT]...\n", stderr);
+  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... -- PROGRAM [ARGUMENT]...\n",
+             stderr);
   return 2;
 }
 
@@ -244,6 +246,11 @@ int main(int argc, char** argv) {
       timeoutMs = std::strtoull(argv[++i], nullptr, 10) * 1000;
     } else if (option == "--press") {
       presses.push_back(static_cast<int>(std::strtol(argv[++i], nullptr, 0)));
+    } else if (option == "--env") {
+      const std::string setting = argv[++i];
+      const std::size_t equals = setting.find('=');
+      if (equals == std::string::npos) return Usage();
+      SetEnvironmentVariableA(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str());
     } else {
       return Usage();
     }

@@ -1,0 +1,307 @@
+//===- installer_support.h - Packages to install, and what an install left ---===//
+//
+// What the installer's end-to-end tests share between the native build and
+// the 64-bit Windows build under wine: packages composed item by item (as
+// the builder writes them, so that a test can also give the installer
+// scripts and damage the builder would never produce), a run of the
+// package's installer in a scratch tree, and what the run left behind.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "e2e/builder_support.h"
+#include "support/driver_output.h"
+
+namespace qd::test {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Installer { Native, Wine };
+
+// What is done to a package after it has been composed.
+enum class Damage {
+  None,
+  Checksum,  // a byte of the last item changes, the checksum stays
+  Stream,    // the first file's stream loses its last bytes, the checksum is made right
+  Cut,       // the file ends inside the last item, the checksum is made right
+};
+
+inline constexpr std::string_view DefaultCommands = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd Engine Setup\r\nLANG=ENU\r\n";
+
+struct InstallCase {
+  const char* behaviour;
+  // The [Files] values; each is packed as one item, in order. Its content
+  // follows from its source: the example engine.dll, the setup program, or
+  // a few lines of text.
+  std::vector<std::string> entries = {"engine.dll,build\\engine.dll", "setup.exe,build\\setup.exe"};
+  std::string moreFiles;  // further [Files] lines that are not packed
+  std::string out = "[Out]\r\nOutputName=Update%s.exe\r\n";
+  std::string commands{DefaultCommands};
+  std::vector<std::string> args = {"/h"};
+  int setupExit = 0;
+  Damage damage = Damage::None;
+
+  // What the run must give: its exit code, the names left in its work
+  // directory (none: the directory is gone), and what the setup program got
+  // after its own name (empty: it did not run).
+  int exitCode = 0;
+  std::optional<std::vector<std::string>> left;
+  std::string setupArgs;
+};
+
+struct InstallResult {
+  int exitCode = 0;       // the full exit code: 194 from the native build is 3010, 255 is -1
+  std::string report;     // what the run showed: standard error, or the driver's report
+  std::optional<fs::path> workDirectory;
+  std::vector<std::string> left;  // sorted
+  std::string setupArgs;
+};
+
+inline Bytes Compressed(const Bytes& input) {
+  Bytes stream(input.size() + input.size() / 5 + 16);
+  const std::int32_t n = CompressToMemory(stream.data(), static_cast<std::uint32_t>(stream.size()), input.data(),
+                                          static_cast<std::uint32_t>(input.size()));
+  stream.resize(static_cast<std::size_t>(std::max(n, 0)));
+  return stream;
+}
+
+// Writes the right image checksum into the package's headers (the system's
+// stamping refuses 64-bit images).
+inline void SealChecksum(Bytes& package) {
+  std::uint32_t stored = 0;
+  const std::uint32_t sum = ImageChecksum(package, stored);
+  std::size_t header = 0;
+  for (std::size_t i = 0; i < 4; ++i) header |= std::size_t{package[60 + i]} << (8 * i);
+  for (std::size_t i = 0; i < 4; ++i) package[header + 88 + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+}
+
+struct PackedItem {
+  Bytes content;
+  std::uint64_t time = 0;
+};
+
+// stub, marker, one item per content (script first), tail, sealed.
+inline Bytes ComposePackage(const Bytes& stub, const std::vector<PackedItem>& items) {
+  Bytes package = stub;
+  package.insert(package.end(), MarkerText.begin(), MarkerText.end());
+  for (const PackedItem& item : items) {
+    const Bytes stream = Compressed(item.content);
+    package.insert(package.end(), stream.begin(), stream.end());
+    package.insert(package.end(), MarkerText.begin(), MarkerText.end());
+    for (std::size_t i = 0; i < 8; ++i) package.push_back(static_cast<std::uint8_t>(item.time >> (8 * i)));
+  }
+  package.resize((package.size() + 3) / 4 * 4 + 4, 0);
+  SealChecksum(package);
+  return package;
+}
+
+// A scratch tree for one install: the package, the directory the installer
+// runs in (where the setup program writes what it got), and the temporary
+// directory in which the installer makes its work directory.
+class InstallTree {
+ public:
+  explicit InstallTree(Installer installer) : installer_(installer) {
+    fs::create_directories(dir_ / "run");
+    fs::create_directories(dir_ / "tmp");
+  }
+  fs::path Package() const { return dir_ / "Update.exe"; }
+  fs::path RunDirectory() const { return dir_ / "run"; }
+  fs::path Temporary() const { return dir_ / "tmp"; }
+
+  // The bytes packed for a list entry's source.
+  Bytes ContentOf(const std::string& entry) const {
+    const std::string source = entry.substr(entry.rfind(',') + 1);
+    if (source == "build\\engine.dll") return ReadAll(EngineSource());
+    if (source == "build\\setup.exe") return SetupProgram();
+    const std::string text = "The file " + source + " of the test package.\r\n";
+    return {text.begin(), text.end()};
+  }
+
+  // Composes the case's package; returns the items' time stamps, script first.
+  std::vector<PackedItem> Compose(const InstallCase& c) const {
+    std::string script = "[In]\r\nQdFileName=QdPack.exe\r\n" + c.out + "[Files]\r\n";
+    for (std::size_t i = 0; i < c.entries.size(); ++i)
+      script += "File" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + "=" + c.entries[i] + "\r\n";
+    script += c.moreFiles + c.commands;
+    std::vector<PackedItem> items{{Bytes(script.begin(), script.end()), TimeOfItem(0)}};
+    for (std::size_t i = 0; i < c.entries.size(); ++i) items.push_back({ContentOf(c.entries[i]), TimeOfItem(i + 1)});
+    Bytes package = ComposePackage(ReadAll(Stub()), items);
+    Break(package, c.damage);
+    WriteAll(Package(), package);
+    return items;
+  }
+
+  InstallResult Install(const InstallCase& c) const {
+    WriteText(RunDirectory() / "setup_exit.txt", std::to_string(c.setupExit));
+    fs::remove(RunDirectory() / "setup_args.txt");
+    InstallResult result;
+    if (installer_ == Installer::Native) {
+      RunOptions options;
+      options.workingDirectory = RunDirectory().string();
+      options.environment = {"TMPDIR=" + Temporary().string()};
+      options.argv0 = Package().string();
+      const RunResult run = Run(QDPACK_NATIVE_EXE, c.args, options);
+      result.exitCode = run.exitCode == 194 ? 3010 : run.exitCode == 255 ? -1 : run.exitCode;
+      result.report = run.err;
+    } else {
+      DriveOptions options;
+      options.run.workingDirectory = RunDirectory().string();
+      options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
+      const DriverOutput out = Drive(Package().string(), c.args, options);
+      result.exitCode = out.exitCode.value_or(-999);
+      result.report = out.raw;
+    }
+    for (const auto& entry : fs::directory_iterator(Temporary())) {
+      result.workDirectory = entry.path();
+      for (const auto& file : fs::directory_iterator(entry.path())) result.left.push_back(file.path().filename().string());
+    }
+    std::sort(result.left.begin(), result.left.end());
+    if (fs::exists(RunDirectory() / "setup_args.txt")) {
+      const std::string line = ReadText(RunDirectory() / "setup_args.txt");
+      const std::size_t name = line.find("setup.exe");
+      result.setupArgs = name == std::string::npos ? line : line.substr(name + 10);
+      while (!result.setupArgs.empty() && std::isspace(static_cast<unsigned char>(result.setupArgs.back())))
+        result.setupArgs.pop_back();
+    }
+    return result;
+  }
+
+  static std::uint64_t TimeOfItem(std::size_t index) {
+    return 132223104001234567u + index * 10000000u;  // 2020-01-01, a fraction of a second, then a second each
+  }
+
+ private:
+  fs::path Stub() const {
+    return installer_ == Installer::Native ? fs::path(StubSource()) : fs::path(QDPACK_WIN64_DIR) / "src/QdPack.exe";
+  }
+
+  // The setup program: a shell script natively, a Windows program under wine.
+  // Both write what they got after their name to setup_args.txt and end with
+  // the code in setup_exit.txt (natively 3010 as its low byte, 194).
+  Bytes SetupProgram() const {
+    if (installer_ == Installer::Wine) return ReadAll(fs::path(QDPACK_WIN64_DIR) / "tests/wine/recording_setup.exe");
+    const std::string script =
+        "#!/bin/sh\nprintf '%s %s' \"$0\" \"$*\" > setup_args.txt\n"
+        "code=$(cat setup_exit.txt)\n[ \"$code\" = 3010 ] && code=194\nexit $code\n";
+    return {script.begin(), script.end()};
+  }
+
+  static void Break(Bytes& package, Damage damage) {
+    if (damage == Damage::None) return;
+    const PackageView view = ReadPackageBytes(package);
+    const PackageItem& last = view.items.back();
+    switch (damage) {
+      case Damage::None: break;
+      case Damage::Checksum: package[last.begin + 2] ^= 0x5A; return;
+      case Damage::Stream: {
+        // Without its last bytes the stream ends before its end code.
+        const auto end = static_cast<std::ptrdiff_t>(view.items[1].end);
+        package.erase(package.begin() + end - 3, package.begin() + end);
+        break;
+      }
+      case Damage::Cut: package.resize((last.begin + last.end) / 2); break;
+    }
+    SealChecksum(package);
+  }
+
+  Installer installer_;
+  ScratchDir dir_;
+};
+
+// The silent runs that both builds must end alike: every outcome of a run
+// without the dialog, and every error the installer itself raises.
+inline std::vector<InstallCase> SilentRunCases() {
+  const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
+  InstallCase hundred{"at most 99 files are unpacked; a File100 key is never read"};
+  hundred.entries.resize(99);
+  std::vector<std::string> left = {"SetupQd.ini", "engine.dll", "setup.exe"};
+  for (std::size_t i = 2; i < 99; ++i) {
+    hundred.entries[i] = "f" + std::to_string(i) + ".txt,f" + std::to_string(i);
+    left.push_back("f" + std::to_string(i) + ".txt");
+  }
+  std::sort(left.begin(), left.end());
+  hundred.moreFiles = "File100=never.txt,never\r\n";
+  hundred.setupExit = 7;
+  hundred.exitCode = -1;
+  hundred.left = left;
+  hundred.setupArgs = "/NOSHARECOUNT";
+
+  return {
+      {.behaviour = "a setup program that returns 0 ends the run with 0, and nothing stays",
+       .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "3010 ends the run with 3010, without a question, and nothing stays",
+       .setupExit = 3010, .exitCode = 3010, .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "any other code ends the run with -1 and leaves the files",
+       .setupExit = 7, .exitCode = -1, .left = all, .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "switches in any case and sign are passed on in upper case with a slash",
+       .args = {"/h", "-install", "/qdhelponvista", "-StartService", "/VIOLATEVISTALOGO"},
+       .setupArgs = "/QDHELPONVISTA /STARTSERVICE /VIOLATEVISTALOGO"},
+      {.behaviour = "an uninstall switch wins over an install switch",
+       .args = {"/h", "-UNINSTALL", "/INSTALL"}, .setupArgs = "/UNINSTALL"},
+      {.behaviour = "a wrong checksum is error 2 before anything is written",
+       .damage = Damage::Checksum, .exitCode = -1, .left = std::vector<std::string>{}},
+      {.behaviour = "a stream that does not decode is error 5",
+       .damage = Damage::Stream, .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll"}},
+      {.behaviour = "a package cut short is error 5",
+       .damage = Damage::Cut, .exitCode = -1, .left = all},
+      {.behaviour = "a destination outside the work directory is error 3, and nothing is written there",
+       .entries = {"engine.dll,build\\engine.dll", "..\\escaped.txt,escaped"},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll"}},
+      {.behaviour = "a first file without a version is error 3 once all are unpacked",
+       .entries = {"readme.txt,readme", "setup.exe,build\\setup.exe"},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "readme.txt", "setup.exe"}},
+      {.behaviour = "an entry without a comma is error 4",
+       .entries = {"engine.dll,build\\engine.dll", "setup.exe"},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll"}},
+      {.behaviour = "a script without an output name is error 4 once all are unpacked",
+       .out = "", .exitCode = -1, .left = all},
+      {.behaviour = "a script without a setup command is error 4 once all are unpacked",
+       .commands = "[CMD]\r\nTitle=Qd Engine Setup\r\n", .exitCode = -1, .left = all},
+      {.behaviour = "the list ends at a gap; names may hold commas; a later item overwrites an earlier one",
+       .entries = {"engine.dll,build\\engine.dll", "a,b.txt,first", "setup.exe,build\\setup.exe",
+                   "a,b.txt,second"},
+       .moreFiles = "File06=never.txt,never\r\n", .setupExit = 7, .exitCode = -1,
+       .left = std::vector<std::string>{"SetupQd.ini", "a,b.txt", "engine.dll", "setup.exe"},
+       .setupArgs = "/NOSHARECOUNT"},
+      hundred,
+  };
+}
+
+// Checks a run against its case: exit code, setup arguments, what stayed in
+// the work directory, and that every file left holds the last item packed
+// under its name with that item's time stamp.
+inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const InstallTree& tree,
+                          const std::vector<PackedItem>& items) {
+  SCOPED_TRACE(c.behaviour);
+  EXPECT_EQ(run.exitCode, c.exitCode) << run.report;
+  EXPECT_EQ(run.setupArgs, c.setupArgs);
+  if (!c.left) {
+    EXPECT_FALSE(run.workDirectory) << "the work directory stays";
+    return;
+  }
+  ASSERT_TRUE(run.workDirectory) << "the work directory is gone";
+  EXPECT_EQ(run.left, *c.left);
+  EXPECT_EQ(std::distance(fs::directory_iterator(tree.Temporary()), fs::directory_iterator()), 1)
+      << "a file was written beside the work directory";
+  if (c.damage != Damage::None) return;
+  std::set<std::string> checked;
+  for (std::size_t i = c.entries.size(); i-- > 0;) {
+    const std::string name = c.entries[i].substr(0, c.entries[i].rfind(','));
+    const fs::path file = *run.workDirectory / name;
+    if (!fs::exists(file) || !checked.insert(name).second) continue;
+    EXPECT_TRUE(ReadAll(file) == items[i + 1].content) << name;
+    EXPECT_EQ(FileTimeOf(file), items[i + 1].time) << name;
+  }
+}
+
+}  // namespace qd::test
