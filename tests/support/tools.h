@@ -21,6 +21,7 @@ struct Tool {
 inline constexpr Tool Wine64{"wine64", QDPACK_TOOL_WINE64};
 inline constexpr Tool Dynamite{"dynamite", QDPACK_TOOL_DYNAMITE};
 inline constexpr Tool Objdump{"i686-w64-mingw32-objdump", QDPACK_TOOL_OBJDUMP};
+inline constexpr Tool Objdump64{"x86_64-w64-mingw32-objdump", QDPACK_TOOL_OBJDUMP64};
 inline constexpr Tool Windres{"i686-w64-mingw32-windres", QDPACK_TOOL_WINDRES};
 inline constexpr Tool Prlimit{"prlimit", QDPACK_TOOL_PRLIMIT};
 inline constexpr Tool Import{"import (ImageMagick)", QDPACK_TOOL_IMPORT};

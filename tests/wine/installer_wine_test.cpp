@@ -59,5 +59,43 @@ TEST_F(WineInstall, AnAdministratorsRunWithoutAWorkDirectoryStopsWithError8) {
   EXPECT_TRUE(fs::is_empty(tree.Temporary()));
 }
 
+// Windows looks for a DLL that is not one of its known DLLs beside the
+// program first; wine does so when told to prefer native DLLs. A package run
+// beside planted copies of the DLLs it uses loads none of them, while a
+// program that imports them the usual way does.
+TEST_F(WineInstall, DllsLeftBesideAPackageAreNeverLoaded) {
+  InstallTree tree(Installer::Wine);
+  const InstallCase c{.behaviour = "planted", .setupArgs = "/NOSHARECOUNT"};
+  const auto items = tree.Compose(c);
+  const fs::path planted = fs::path(QDPACK_WIN64_DIR) / "tests/wine/planted.dll";
+  const fs::path folder = tree.Package().parent_path();
+  for (const char* name : {"version.dll", "imagehlp.dll", "comctl32.dll"}) fs::copy_file(planted, folder / name);
+  const std::string preferPlanted = "WINEDLLOVERRIDES=version,imagehlp,comctl32=n,b";
+
+  DriveOptions options;
+  options.run.workingDirectory = tree.RunDirectory().string();
+  options.run.environment = {preferPlanted};
+  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string())};
+  const DriverOutput out = Drive(tree.Package().string(), {"/h"}, options);
+  const auto plantedLoads = [&tree] {
+    int loads = 0;
+    for (const auto& file : fs::directory_iterator(tree.RunDirectory()))
+      loads += file.path().filename().string().starts_with("planted-") ? 1 : 0;
+    return loads;
+  };
+  EXPECT_EQ(out.exitCode, 0) << out.raw;
+  EXPECT_TRUE(fs::exists(tree.RunDirectory() / "setup_args.txt")) << "the package installed";
+  EXPECT_EQ(plantedLoads(), 0);
+
+  // The control: a program beside the same DLLs that imports them the usual
+  // way is caught (it is given no file, so it calls none of their functions).
+  fs::copy_file(fs::path(QDPACK_WIN64_DIR) / "tests/wine/image_probe.exe", folder / "probe.exe");
+  RunOptions control;
+  control.workingDirectory = tree.RunDirectory().string();
+  control.environment = {preferPlanted};
+  RunWine((folder / "probe.exe").string(), {}, control);
+  EXPECT_GT(plantedLoads(), 0) << "the planted DLLs were not found where the control looked";
+}
+
 }  // namespace
 }  // namespace qd::test

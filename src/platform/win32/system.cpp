@@ -11,12 +11,20 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "system_library.h"
 
 namespace qd::platform {
 
 std::string CommandLine() { return ::GetCommandLineA(); }
 
-void InitControls() { ::InitCommonControls(); }
+// The common controls are loaded from the system directory (through the
+// manifest, version 6), not imported: an imported library's own imports are
+// looked for beside the program before our first line runs. The library
+// stays loaded while the process lives, for the dialog's progress bar.
+void InitControls() {
+  static const win32::SystemLibrary controls("comctl32.dll");
+  if (const auto init = controls.Find<decltype(InitCommonControls)>("InitCommonControls")) init();
+}
 
 BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style) {
   UINT flags = MB_OK;
