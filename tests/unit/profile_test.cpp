@@ -17,8 +17,21 @@
 namespace qd {
 namespace {
 
+using namespace std::string_literals;
 using platform::ReadProfileString;
 using platform::WriteProfileString;
+
+// A file's bytes in UTF-16 with its byte-order mark.
+std::string Utf16(std::u16string_view text, bool bigEndian = false) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
 
 const std::string Long300(300, 'x');
 const std::string Long259(259, 'x');
@@ -65,6 +78,33 @@ TEST(ProfileRead, FindsValuesByThePlatformsRules) {
       {"a fallback of spaces keeps one", "", "A", "k", "   ", " "},
       {"quotes around the fallback are dropped", "", "A", "k", "\"q\"", "q"},
       {"the fallback is cut to 259 characters", "", "A", "k", Long300, Long259},
+  };
+  test::ScratchDir dir;
+  const auto path = dir / "script.ini";
+  for (const ReadCase& c : cases) {
+    test::WriteText(path, c.file);
+    EXPECT_EQ(ReadProfileString(c.section, c.key, c.fallback, path.string()), c.expected)
+        << c.behaviour;
+  }
+}
+
+TEST(ProfileRead, UnicodeScriptsAndNulsReadAsOnWindows) {
+  // Values come back in Windows-1252: "\u00E9" is 0xE9, the euro sign 0x80,
+  // and a character the code page lacks is "?".
+  const std::string expected = "v\xE9\x80?";
+  const std::vector<ReadCase> cases = {
+      {"UTF-16 with its mark", Utf16(u"[A]\r\nk=v\u00E9\u20AC\u4E2D\r\n"), "A", "k", "@", expected},
+      {"UTF-16 big-endian with its mark", Utf16(u"[A]\r\nk=v\u00E9\u20AC\u4E2D\r\n", true), "A", "k", "@",
+       expected},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF[A]\r\nk=v\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD\r\n", "A", "k", "@",
+       expected},
+      {"a Windows-1252 file as it stands", "[A]\r\nk=v\xE9\x80\r\n", "A", "k", "@", "v\xE9\x80"},
+      {"a NUL ends a value", "[A]\r\nk=ab\0cd\r\n"s, "A", "k", "@", "ab"},
+      {"a NUL ends a value in UTF-16", Utf16(u"[A]\r\nk=ab\0cd\r\n"s), "A", "k", "@", "ab"},
+      {"a NUL ends a key", "[A]\r\nn\0m = 3\r\n"s, "A", "n", "@", "3"},
+      {"a NUL ends a heading", "[B\0C]\r\nz=1\r\n"s, "B", "z", "@", "1"},
+      {"a value that starts at a NUL is empty", "[A]\r\nk= \0 x\r\n"s, "A", "k", "@", ""},
+      {"requested names end at a NUL too", "[A]\r\nk=1\r\n", "A\0x"s, "k\0y"s, "@", "1"},
   };
   test::ScratchDir dir;
   const auto path = dir / "script.ini";
@@ -185,6 +225,18 @@ TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
        "\xEF\xBB\xBF[A]\r\nk=1\r\n",
        {{"A", "k", "2"}},
        "\xEF\xBB\xBF[A]\r\nk=2\r\n"},
+      {"a UTF-16 file stays UTF-16, characters beyond the code page included",
+       Utf16(u"[Files]\r\nFile01=a,b\r\nFile02=c,d\r\n[T]\r\nt=\u4E2D\r\n"),
+       {{"Files", "File01", "\xE9,e"}, {"Files", "File02", std::nullopt}},
+       Utf16(u"[Files]\r\nFile01=\u00E9,e\r\n[T]\r\nt=\u4E2D\r\n")},
+      {"a UTF-8 file with its mark stays UTF-8",
+       "\xEF\xBB\xBF[T]\r\nt=\xE4\xB8\xAD\r\n",
+       {{"T", "u", "\x80"}},
+       "\xEF\xBB\xBF[T]\r\nt=\xE4\xB8\xAD\r\nu=\xE2\x82\xAC\r\n"},
+      {"what follows a NUL is not written back",
+       "[A]\r\nk=ab\0cd\r\nn\0m=3\r\nj=1\r\n"s,
+       {{"A", "j", "2"}},
+       "[A]\r\nk=ab\r\nn=3\r\nj=2\r\n"},
       {"a write creates a missing file", std::nullopt, {{"S", "k", "v"}, {"T", "j", "w"}},
        "[S]\r\nk=v\r\n[T]\r\nj=w\r\n"},
       {"a deletion does not create a missing file", std::nullopt, {{"S", "k", std::nullopt}},
@@ -204,6 +256,22 @@ TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
       EXPECT_EQ(test::ReadText(path), *c.expected) << c.behaviour;
     }
   }
+}
+
+TEST(ProfileWrite, ARewriteTakesTheFilesPlaceWholeAndKeepsItsLinkAndPermissions) {
+  namespace fs = std::filesystem;
+  test::ScratchDir dir;
+  fs::create_directories(dir / "real");
+  test::WriteText(dir / "real/s.ini", "[A]\r\nk=1\r\n");
+  fs::permissions(dir / "real/s.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real/s.ini", dir / "link.ini");
+  ASSERT_TRUE(WriteProfileString("A", "k", "2", (dir / "link.ini").string()));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(test::ReadText(dir / "real/s.ini"), "[A]\r\nk=2\r\n");
+  EXPECT_EQ(fs::status(dir / "real/s.ini").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 1)
+      << "no temporary file is left beside it";
 }
 
 TEST(ProfileWrite, ARewriteKeepsAnEmptyHeadingAndTheEntriesUnderIt) {
