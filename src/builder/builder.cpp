@@ -357,7 +357,8 @@ int BuildPackage(std::string_view commandText) {
   const std::string scriptFile = scriptFound ? ScriptFileOf(build.scriptPath) : std::string();
 
   const std::string logPath = InCurrentDirectory(LogFileName);
-  if (!scriptFound || !IsOneOf(platform::IdentityOf(logPath), InputIdentities(scriptFile)))
+  const auto earlierLog = platform::IdentityOf(logPath);
+  if (!scriptFound || !earlierLog || !IsOneOf(earlierLog, InputIdentities(scriptFile)))
     build.log = platform::CreateAlways(logPath);
   if (!scriptFound) Fail(build, line::ScriptNotFound, FileError);
   build.scriptFile = scriptFile;

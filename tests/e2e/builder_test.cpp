@@ -223,33 +223,6 @@ TEST_F(BuilderTest, BuildsFromWindowsEndAsOnWindowsAndLeaveEveryFileTheyRead) {
   }
 }
 
-TEST_F(BuilderTest, ANameThatDiffersOnlyInCaseFromSeveralFilesFindsNone) {
-  // Windows can hold only one of these; a Linux tree that holds several is
-  // not guessed at: the exact name counts, or none.
-  struct Case {
-    const char* name;
-    std::vector<const char*> files;
-    std::string log;
-  };
-  const Case cases[] = {
-      {"one other spelling is found", {"build/Extra.bin"}, ""},
-      {"the exact one among several", {"build/extra.bin", "build/Extra.bin", "build/EXTRA.bin"}, ""},
-      {"several others: none",
-       {"build/Extra.bin", "build/EXTRA.bin"},
-       "Warning: build\\extra.bin not found, removing from .ini file\r\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    BuildTree tree;
-    for (const char* file : c.files) WriteAll(tree / file, MixedBytes(500, 9));
-    ScriptParts parts;
-    parts.files.push_back("extra.bin,build\\extra.bin");
-    tree.WriteScript(parts);
-    EXPECT_EQ(tree.Build().exitCode, 0) << tree.Log();
-    EXPECT_EQ(tree.Log(), c.log);
-  }
-}
-
 //===----------------------------------------------------------------------===//
 // The removal pass
 //===----------------------------------------------------------------------===//

@@ -31,15 +31,8 @@ struct ParityCase {
   std::string script = "SetupQd.ini";
 };
 
-// A script's text in UTF-16LE with its byte-order mark (the text is ASCII).
-inline std::string Utf16Script(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char c : text) {
-    bytes += c;
-    bytes += '\0';
-  }
-  return bytes;
-}
+// A script's text (ASCII) as a UTF-16 file with its byte-order mark.
+inline std::string Utf16Script(const std::string& text) { return Utf16(std::u16string(text.begin(), text.end())); }
 
 // The example engine's version 2.5.7 with another revision, which chooses
 // the package name's last character.

@@ -3,8 +3,10 @@
 // The native build finds the file a path names as Windows finds it, and
 // shares the files it holds open as Windows shares them, so that a script
 // written on Windows names the same files on a Linux build server and a
-// build can never read a file it is writing. The wine tests compare whole
-// builds with the Windows build; these pin the rules one at a time.
+// build can never read a file it is writing. The builds of
+// e2e/parity_cases.h compare whole builds with the Windows build; these pin
+// the rules one at a time, and the one Windows cannot show: of several names
+// that differ only in case, only the exact one is taken.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -72,17 +74,6 @@ TEST(NativePaths, NameTheFileWindowsWouldFind) {
   EXPECT_FALSE(platform::PathExists(dir.path().string() + "\\build\\pay.bin"));
 }
 
-TEST(NativePaths, NewFilesGetTheNameWindowsWouldGiveThem) {
-  test::ScratchDir dir;
-  fs::create_directories(dir / "out");
-  const std::string base = dir.path().string() + "\\";
-  EXPECT_TRUE(platform::CreateAlways(base + "OUT\\\xC5\x80.exe.").IsOpen());
-  EXPECT_TRUE(fs::exists(dir / "out/\xC3\x85\xE2\x82\xAC.exe")) << "0xC5 0x80 is \"Å€\"";
-  for (const char* refused : {"a|b", "a<b", "a>b", "a\"b", "a\tb", "a*b", "a?b"})
-    EXPECT_FALSE(platform::CreateAlways(base + "out\\" + refused).IsOpen()) << refused;
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
-}
-
 TEST(NativeFiles, FilesHeldOpenAreSharedAsOnWindows) {
   struct Case {
     OpenMode held;
@@ -112,24 +103,6 @@ TEST(NativeFiles, FilesHeldOpenAreSharedAsOnWindows) {
     EXPECT_TRUE(platform::Open(otherSpelling, c.second).IsOpen()) << "closed, the file is free";
   }
   EXPECT_TRUE(platform::RemoveFile(path));
-}
-
-TEST(NativeFiles, OneFileHasOneIdentityUnderEveryName) {
-  test::ScratchDir dir;
-  fs::create_directories(dir / "build");
-  test::WriteText(dir / "build/engine.dll", "engine");
-  test::WriteText(dir / "build/other.dll", "engine");
-  fs::create_symlink("build/engine.dll", dir / "link.dll");
-  fs::create_hard_link(dir / "build/engine.dll", dir / "hard.dll");
-  const std::string base = dir.path().string() + "\\";
-  const auto identity = platform::IdentityOf(base + "build\\engine.dll");
-  ASSERT_TRUE(identity.has_value());
-  for (const char* name : {"BUILD\\ENGINE.DLL.", "x\\..\\build\\engine.dll", "link.dll", "hard.dll"})
-    EXPECT_EQ(platform::IdentityOf(base + name), identity) << name;
-  EXPECT_NE(platform::IdentityOf(base + "build\\other.dll"), identity) << "same bytes, another file";
-  EXPECT_FALSE(platform::IdentityOf(base + "build\\none.dll").has_value());
-  platform::File open = platform::OpenForReading(base + "link.dll");
-  EXPECT_EQ(platform::IdentityOf(open), identity);
 }
 
 }  // namespace

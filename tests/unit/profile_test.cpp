@@ -20,18 +20,7 @@ namespace {
 using namespace std::string_literals;
 using platform::ReadProfileString;
 using platform::WriteProfileString;
-
-// A file's bytes in UTF-16 with its byte-order mark.
-std::string Utf16(std::u16string_view text, bool bigEndian = false) {
-  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (char16_t unit : text) {
-    const char high = static_cast<char>(unit >> 8);
-    const char low = static_cast<char>(unit & 0xFF);
-    bytes += bigEndian ? high : low;
-    bytes += bigEndian ? low : high;
-  }
-  return bytes;
-}
+using test::Utf16;
 
 const std::string Long300(300, 'x');
 const std::string Long259(259, 'x');
@@ -78,33 +67,6 @@ TEST(ProfileRead, FindsValuesByThePlatformsRules) {
       {"a fallback of spaces keeps one", "", "A", "k", "   ", " "},
       {"quotes around the fallback are dropped", "", "A", "k", "\"q\"", "q"},
       {"the fallback is cut to 259 characters", "", "A", "k", Long300, Long259},
-  };
-  test::ScratchDir dir;
-  const auto path = dir / "script.ini";
-  for (const ReadCase& c : cases) {
-    test::WriteText(path, c.file);
-    EXPECT_EQ(ReadProfileString(c.section, c.key, c.fallback, path.string()), c.expected)
-        << c.behaviour;
-  }
-}
-
-TEST(ProfileRead, UnicodeScriptsAndNulsReadAsOnWindows) {
-  // Values come back in Windows-1252: "\u00E9" is 0xE9, the euro sign 0x80,
-  // and a character the code page lacks is "?".
-  const std::string expected = "v\xE9\x80?";
-  const std::vector<ReadCase> cases = {
-      {"UTF-16 with its mark", Utf16(u"[A]\r\nk=v\u00E9\u20AC\u4E2D\r\n"), "A", "k", "@", expected},
-      {"UTF-16 big-endian with its mark", Utf16(u"[A]\r\nk=v\u00E9\u20AC\u4E2D\r\n", true), "A", "k", "@",
-       expected},
-      {"UTF-8 with its mark", "\xEF\xBB\xBF[A]\r\nk=v\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD\r\n", "A", "k", "@",
-       expected},
-      {"a Windows-1252 file as it stands", "[A]\r\nk=v\xE9\x80\r\n", "A", "k", "@", "v\xE9\x80"},
-      {"a NUL ends a value", "[A]\r\nk=ab\0cd\r\n"s, "A", "k", "@", "ab"},
-      {"a NUL ends a value in UTF-16", Utf16(u"[A]\r\nk=ab\0cd\r\n"s), "A", "k", "@", "ab"},
-      {"a NUL ends a key", "[A]\r\nn\0m = 3\r\n"s, "A", "n", "@", "3"},
-      {"a NUL ends a heading", "[B\0C]\r\nz=1\r\n"s, "B", "z", "@", "1"},
-      {"a value that starts at a NUL is empty", "[A]\r\nk= \0 x\r\n"s, "A", "k", "@", ""},
-      {"requested names end at a NUL too", "[A]\r\nk=1\r\n", "A\0x"s, "k\0y"s, "@", "1"},
   };
   test::ScratchDir dir;
   const auto path = dir / "script.ini";

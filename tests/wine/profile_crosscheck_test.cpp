@@ -33,18 +33,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// A file's bytes in UTF-16 with its byte-order mark.
-std::string Utf16(std::u16string_view text, bool bigEndian = false) {
-  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (char16_t unit : text) {
-    const char high = static_cast<char>(unit >> 8);
-    const char low = static_cast<char>(unit & 0xFF);
-    bytes += bigEndian ? high : low;
-    bytes += bigEndian ? low : high;
-  }
-  return bytes;
-}
-
 const std::string Probe = QDPACK_WIN64_DIR "/tests/wine/profile_probe.exe";
 
 // One private-profile operation: a read (with its fallback), a write or a
