@@ -15,9 +15,18 @@
 // failures. Every read and write of the output is checked: a package that
 // could not be written whole is never reported as built.
 //
+// No file the build reads is ever emptied by it. Before the output is
+// created, it is compared by file identity (so other spellings, "..", and
+// links count) with the script, the stub, the version source, every listed
+// source and the log; the same file fails with the output's line, every
+// input untouched. The log is not created over a file the build reads
+// either: that file keeps its bytes, and the log's lines are lost as when
+// the log cannot be created.
+//
 //===----------------------------------------------------------------------===//
 #include "builder/builder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -181,16 +190,43 @@ std::string ScriptFileOf(const std::string& scriptPath) {
   return std::string(".") + platform::PathSeparator + scriptPath;
 }
 
-// The version numbers of the version source: the first list entry, or the
+// The value whose source carries the version: the first list entry, or the
 // entry that [Out] VersionFile names in its place.
+std::string VersionValue(const std::string& scriptFile) {
+  const std::string versionFile = ReadScriptValue(script::Out, script::VersionFile, scriptFile, "");
+  if (!versionFile.empty()) return versionFile;
+  return ReadScriptValue(script::Files, FileListKey(1), scriptFile);
+}
+
+// The identities of the files the script makes a build read: the script,
+// the stub, the version source and the listed sources that exist.
+std::vector<platform::FileIdentity> InputIdentities(const std::string& scriptFile) {
+  std::vector<std::string> paths = {scriptFile, ReadScriptValue(script::In, script::QdFileName, scriptFile)};
+  const std::string version = VersionValue(scriptFile);
+  if (const auto entry = SplitFileListEntry(version); entry && !IsAbsent(version))
+    paths.push_back(InCurrentDirectory(entry->source));
+  for (const std::string& value : ReadFileList(scriptFile))
+    if (const auto entry = SplitFileListEntry(value)) paths.push_back(entry->source);
+
+  std::vector<platform::FileIdentity> identities;
+  for (const std::string& path : paths)
+    if (const auto identity = IsAbsent(path) ? std::nullopt : platform::IdentityOf(path))
+      identities.push_back(*identity);
+  return identities;
+}
+
+bool IsOneOf(const std::optional<platform::FileIdentity>& identity,
+             const std::vector<platform::FileIdentity>& files) {
+  return identity && std::find(files.begin(), files.end(), *identity) != files.end();
+}
+
+// The version numbers of the version source.
 struct Version {
   std::uint32_t major = 0, minor = 0, build = 0, revision = 0;
 };
 
 Version ReadVersion(Build& build) {
-  std::string value = ReadListValue(build, 1);
-  std::string versionFile = ReadScriptValue(script::Out, script::VersionFile, build.scriptFile, "");
-  if (!versionFile.empty()) value = versionFile;
+  const std::string value = VersionValue(build.scriptFile);
 
   std::string source;
   if (!IsAbsent(value)) {
@@ -313,15 +349,19 @@ void WriteTail(Build& build) {
 
 int BuildPackage(std::string_view commandText) {
   Build build;
-  build.log = platform::CreateAlways(InCurrentDirectory(LogFileName));
-
   // The script path is the text after the last blank; a command text without
   // a blank names no script.
   const std::size_t blank = commandText.rfind(' ');
-  if (blank == std::string_view::npos) Fail(build, line::ScriptNotFound, FileError);
-  build.scriptPath = std::string(commandText.substr(blank + 1));
-  if (!platform::PathExists(build.scriptPath)) Fail(build, line::ScriptNotFound, FileError);
-  build.scriptFile = ScriptFileOf(build.scriptPath);
+  if (blank != std::string_view::npos) build.scriptPath = std::string(commandText.substr(blank + 1));
+  const bool scriptFound = blank != std::string_view::npos && platform::PathExists(build.scriptPath);
+  const std::string scriptFile = scriptFound ? ScriptFileOf(build.scriptPath) : std::string();
+
+  const std::string logPath = InCurrentDirectory(LogFileName);
+  const auto earlierLog = platform::IdentityOf(logPath);
+  if (!scriptFound || !earlierLog || !IsOneOf(earlierLog, InputIdentities(scriptFile)))
+    build.log = platform::CreateAlways(logPath);
+  if (!scriptFound) Fail(build, line::ScriptNotFound, FileError);
+  build.scriptFile = scriptFile;
   platform::SetNormalAttributes(build.scriptFile);
 
   const Version version = ReadVersion(build);
@@ -338,6 +378,10 @@ int BuildPackage(std::string_view commandText) {
   // conversion than one "%s", comes back empty: it names no file to create.
   if (outputName.empty() || outputName.size() > platform::MaxText)
     Fail(build, line::CreateOutput, FileError);
+  // Creating the output empties it: it may be no file the build uses.
+  std::vector<platform::FileIdentity> used = InputIdentities(build.scriptFile);
+  if (const auto log = platform::IdentityOf(build.log)) used.push_back(*log);
+  if (IsOneOf(platform::IdentityOf(outputName), used)) Fail(build, line::CreateOutput, FileError);
   build.output = platform::CreateAlways(outputName);
   if (!build.output.IsOpen()) Fail(build, line::CreateOutput, FileError);
 

@@ -5,9 +5,12 @@
 // posix/ implements them from what the system expects of each call, so that
 // the native build behaves like the product (see each group's comment).
 //
-// Paths are narrow strings in the platform's code page. On POSIX a backslash
-// in a path is a directory separator too, so that scripts written for
-// Windows work unchanged on a Linux build server.
+// Paths are narrow strings in the platform's code page. On POSIX they are
+// resolved as Windows resolves them (posix/native_path.h): a backslash is a
+// directory separator too, "." and ".." are lexical, trailing dots and blanks
+// fall away, names are found without regard to case, and the code page is
+// Windows-1252 (posix/code_page.h); so scripts written for Windows work
+// unchanged on a Linux build server.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
@@ -90,6 +93,11 @@ class File {
   std::intptr_t native_ = Invalid;
 };
 
+// How a file is opened, and with whom it is shared while it is open: a file
+// open for Update or Create cannot be opened again, nor deleted, until it is
+// closed; a file open for Read can be opened again for Read only. POSIX
+// keeps these rules between the files this process holds open, as Windows
+// keeps them between all processes.
 enum class OpenMode {
   Read,    // an existing file, for reading, shared with other readers
   Update,  // an existing file, for reading and writing, not shared
@@ -120,6 +128,17 @@ std::optional<std::uint64_t> LastWriteTime(File& file);
 bool SetFileTimes(File& file, std::uint64_t fileTime);
 
 bool RemoveFile(std::string_view path);
+
+// Who a file is, whatever it is called: every path that reaches the same file
+// (in another case, through "..", through a link) gives the same identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// nullopt when there is no file at `path`.
+std::optional<FileIdentity> IdentityOf(std::string_view path);
+std::optional<FileIdentity> IdentityOf(File& file);
 // Makes a directory; false when it cannot be made, also when the name exists.
 bool MakeDirectory(std::string_view path, DirectoryAccess access = DirectoryAccess::Default);
 

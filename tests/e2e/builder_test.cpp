@@ -21,6 +21,7 @@
 #include "builder/builder.h"
 #include "codec/codec.h"
 #include "e2e/builder_support.h"
+#include "e2e/parity_cases.h"
 #include "package/script.h"
 #include "support/file_faults.h"
 
@@ -197,6 +198,29 @@ TEST_F(BuilderTest, LogThatCannotBeCreatedDoesNotStopTheBuild) {
   tree().WriteScript(parts);
   ASSERT_EQ(tree().Build().exitCode, 0);
   EXPECT_TRUE(fs::exists(tree() / EnginePackage));
+}
+
+TEST_F(BuilderTest, BuildsFromWindowsEndAsOnWindowsAndLeaveEveryFileTheyRead) {
+  for (const ParityCase& c : ParityCases()) {
+    SCOPED_TRACE(c.name);
+    BuildTree tree;
+    ArrangeParityCase(tree, c);
+    const auto before = TreeFiles(tree.dir.path());
+    const RunResult result = tree.Build({"/m", c.script});
+    EXPECT_EQ(result.exitCode, c.exitCode) << tree.Log();
+    if (c.log) {
+      EXPECT_EQ(tree.Log(), *c.log);
+    }
+    const auto after = TreeFiles(tree.dir.path());
+    for (const auto& [name, bytes] : before) {
+      const auto found = after.find(name);
+      EXPECT_TRUE(found != after.end() && found->second == bytes) << name << " changed";
+    }
+    if (!c.package.empty()) {
+      const PackageView view = ReadPackage(tree / c.package);
+      EXPECT_GE(view.items.size(), 2u) << c.package;
+    }
+  }
 }
 
 //===----------------------------------------------------------------------===//
@@ -468,24 +492,17 @@ TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
     EXPECT_EQ(fs::file_size(tree() / EnginePackage), c.limit) << "written as far as it went";
   }
 
-  // The removal pass rewrites the script; a script larger than the limit
-  // cannot be written back, whether an entry moves down or only the last
-  // key is deleted.
-  const std::vector<std::string> lists[] = {
-      {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"},
-      {"engine.dll,build\\engine.dll", "payload.bin,build\\payload.bin", "x,build\\gone.bin"}};
-  for (const auto& files : lists) {
-    ScriptParts parts;
-    parts.files = files;
-    parts.rest += "[Padding]\r\n";
-    for (std::size_t i = 0; parts.rest.size() < scriptStart + 4096; ++i)
-      parts.rest += "Line" + std::to_string(i) + "=" + std::string(100, 'p') + "\r\n";
-    tree().WriteScript(parts);
-    const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(scriptStart + 1));
+  // The removal pass rewrites the script; a script that cannot be written
+  // back whole is left as it was, not a line of it lost.
+  for (const RewriteLimit& c : RewriteLimits(scriptStart)) {
+    SCOPED_TRACE(c.name);
+    tree().WriteScript(c.parts);
+    const RunResult result = tree().BuildLimited("--fsize=" + std::to_string(c.limit));
     EXPECT_EQ(result.exitCode, 255) << result.err;
     EXPECT_EQ(tree().Log(),
               "Warning: build\\gone.bin not found, removing from .ini file\r\n"
               "Write to  SetupQd.ini failed, exiting.\r\n");
+    EXPECT_TRUE(ReadText(tree() / "SetupQd.ini") == c.parts.Text()) << "the script is whole";
   }
 }
 

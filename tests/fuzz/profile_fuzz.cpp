@@ -3,13 +3,16 @@
 // A package script is input from whoever wrote the package. The input is a
 // script file; the reader must give every value within its limit, and a value
 // written must read back as written (leading blanks aside) without harming
-// the rest of the file's values.
+// the rest of the file's values. A NUL ends the text it stands in, and blanks
+// before it then end a line of the rewritten file, where a read trims them
+// (as on Windows): a script with a NUL reads alike from its first rewrite on.
 //
 //===----------------------------------------------------------------------===//
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -28,6 +31,15 @@ void WriteScript(const std::uint8_t* data, std::size_t size) {
   std::fclose(file);
 }
 
+// Whether the script's text holds a NUL character, in its encoding.
+bool HoldsNul(const std::uint8_t* data, std::size_t size) {
+  const bool utf16 = size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
+  if (!utf16) return size != 0 && std::memchr(data, 0, size) != nullptr;
+  for (std::size_t at = 2; at + 1 < size; at += 2)
+    if (data[at] == 0 && data[at + 1] == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -42,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char* key : keys)
       if (ReadProfileString(section, key, "@", path).size() > qd::platform::MaxText) std::abort();
 
+  if (HoldsNul(data, size)) WriteProfileString("QdFuzz", "rewrite", "1", path);
   const std::string before = ReadProfileString("CMD", "LANG", "@", path);
   if (WriteProfileString("Files", "File02", "b.dll, build\\b.dll", path)) {
     if (ReadProfileString("Files", "File02", "@", path) != "b.dll, build\\b.dll") std::abort();

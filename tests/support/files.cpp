@@ -30,6 +30,17 @@ void WriteText(const std::filesystem::path& path, std::string_view text) {
   WriteAll(path, {text.begin(), text.end()});
 }
 
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
 ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "qdtest.XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");

@@ -14,6 +14,9 @@ std::string ReadText(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& data);
 void WriteText(const std::filesystem::path& path, std::string_view text);
 
+// The bytes of a UTF-16 file holding `text`, byte-order mark first.
+std::string Utf16(std::u16string_view text, bool bigEndian = false);
+
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the object goes.
 class ScratchDir {

@@ -17,8 +17,10 @@
 namespace qd {
 namespace {
 
+using namespace std::string_literals;
 using platform::ReadProfileString;
 using platform::WriteProfileString;
+using test::Utf16;
 
 const std::string Long300(300, 'x');
 const std::string Long259(259, 'x');
@@ -185,6 +187,18 @@ TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
        "\xEF\xBB\xBF[A]\r\nk=1\r\n",
        {{"A", "k", "2"}},
        "\xEF\xBB\xBF[A]\r\nk=2\r\n"},
+      {"a UTF-16 file stays UTF-16, characters beyond the code page included",
+       Utf16(u"[Files]\r\nFile01=a,b\r\nFile02=c,d\r\n[T]\r\nt=\u4E2D\r\n"),
+       {{"Files", "File01", "\xE9,e"}, {"Files", "File02", std::nullopt}},
+       Utf16(u"[Files]\r\nFile01=\u00E9,e\r\n[T]\r\nt=\u4E2D\r\n")},
+      {"a UTF-8 file with its mark stays UTF-8",
+       "\xEF\xBB\xBF[T]\r\nt=\xE4\xB8\xAD\r\n",
+       {{"T", "u", "\x80"}},
+       "\xEF\xBB\xBF[T]\r\nt=\xE4\xB8\xAD\r\nu=\xE2\x82\xAC\r\n"},
+      {"what follows a NUL is not written back",
+       "[A]\r\nk=ab\0cd\r\nn\0m=3\r\nj=1\r\n"s,
+       {{"A", "j", "2"}},
+       "[A]\r\nk=ab\r\nn=3\r\nj=2\r\n"},
       {"a write creates a missing file", std::nullopt, {{"S", "k", "v"}, {"T", "j", "w"}},
        "[S]\r\nk=v\r\n[T]\r\nj=w\r\n"},
       {"a deletion does not create a missing file", std::nullopt, {{"S", "k", std::nullopt}},
@@ -204,6 +218,22 @@ TEST(ProfileWrite, RewritesTheFileAsThePlatformDoes) {
       EXPECT_EQ(test::ReadText(path), *c.expected) << c.behaviour;
     }
   }
+}
+
+TEST(ProfileWrite, ARewriteTakesTheFilesPlaceWholeAndKeepsItsLinkAndPermissions) {
+  namespace fs = std::filesystem;
+  test::ScratchDir dir;
+  fs::create_directories(dir / "real");
+  test::WriteText(dir / "real/s.ini", "[A]\r\nk=1\r\n");
+  fs::permissions(dir / "real/s.ini", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real/s.ini", dir / "link.ini");
+  ASSERT_TRUE(WriteProfileString("A", "k", "2", (dir / "link.ini").string()));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(test::ReadText(dir / "real/s.ini"), "[A]\r\nk=2\r\n");
+  EXPECT_EQ(fs::status(dir / "real/s.ini").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 1)
+      << "no temporary file is left beside it";
 }
 
 TEST(ProfileWrite, ARewriteKeepsAnEmptyHeadingAndTheEntriesUnderIt) {

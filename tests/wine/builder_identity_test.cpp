@@ -5,7 +5,9 @@
 // files, same modification times): the packages are byte-identical. Where
 // the removal pass rewrites the script, the two rewritten scripts are
 // byte-identical too, and the packages differ only in the script's time
-// stamp, since each side wrote its script at its own moment.
+// stamp, since each side wrote its script at its own moment. Builds that a
+// package author brings from Windows (e2e/parity_cases.h) leave the same
+// bytes in both trees, and neither build changes a file it reads.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "e2e/builder_support.h"
+#include "e2e/parity_cases.h"
 
 namespace qd::test {
 namespace {
@@ -33,14 +36,17 @@ struct Builds {
   BuildTree windows;
   RunResult nativeResult;
   RunResult windowsResult;
+  using Side = BuildTree Builds::*;
 };
 
-// Builds `parts` on both sides, with `arrange` applied to both trees first.
+// Builds `parts` on both sides, with `arrange` applied to both trees first;
+// `encode` gives the script's bytes from its text.
 void BuildBoth(Builds& builds, const ScriptParts& parts,
-               void (*arrange)(BuildTree&) = [](BuildTree&) {}) {
+               void (*arrange)(BuildTree&) = [](BuildTree&) {},
+               std::string (*encode)(const std::string&) = nullptr) {
   for (BuildTree* tree : {&builds.native, &builds.windows}) {
     arrange(*tree);
-    tree->WriteScript(parts);
+    WriteText(*tree / "SetupQd.ini", encode ? encode(parts.Text()) : parts.Text());
     SetAllTimes(*tree);
   }
   builds.nativeResult = builds.native.Build();
@@ -73,9 +79,11 @@ TEST_F(BuilderIdentity, CleanBuildGivesTheSameBytesOnBothSides) {
 }
 
 TEST_F(BuilderIdentity, RemovalPassRewritesTheScriptTheSameWayOnBothSides) {
+  using namespace std::string_literals;
   struct Case {
     const char* name;
     std::vector<std::string> files;
+    std::string (*encode)(const std::string&) = nullptr;
   };
   const Case cases[] = {
       {"one in the middle",
@@ -84,6 +92,11 @@ TEST_F(BuilderIdentity, RemovalPassRewritesTheScriptTheSameWayOnBothSides) {
        {"engine.dll,  build\\engine.dll", "x, build\\gone1.bin", "y,\tbuild\\gone2.bin",
         "payload.bin, build\\payload.bin"}},
       {"the last", {"engine.dll,build\\engine.dll", "payload.bin,build\\payload.bin", "z,gone"}},
+      {"a UTF-16 script",
+       {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin"},
+       Utf16Script},
+      {"a NUL in an entry that moves down",
+       {"engine.dll,build\\engine.dll", "x,build\\gone.bin", "payload.bin,build\\payload.bin\0junk"s}},
   };
   // A full list of 99 whose 50th source is missing: 49 entries move down and
   // the key of entry 99 is deleted.
@@ -102,7 +115,7 @@ TEST_F(BuilderIdentity, RemovalPassRewritesTheScriptTheSameWayOnBothSides) {
     Builds builds;
     ScriptParts parts;
     parts.files = c.files;
-    BuildBoth(builds, parts, arrange);
+    BuildBoth(builds, parts, arrange, c.encode);
     ASSERT_EQ(builds.nativeResult.exitCode, 0) << builds.native.Log();
     ASSERT_EQ(builds.windowsResult.exitCode, 0) << builds.windows.Log() << builds.windowsResult.err;
     EXPECT_NE(builds.native.Log(), "") << "a source was missing";
@@ -160,19 +173,69 @@ TEST_F(BuilderIdentity, FailuresWriteTheSameLogOnBothSides) {
   }
 }
 
-TEST_F(BuilderIdentity, ScriptNamedAsTheOutputCannotBeReadForPackingOnWindows) {
-  // The output is created without sharing, so on Windows the script it
-  // replaced can no longer be opened for packing. The POSIX file layer has no
-  // sharing modes, so this line is the Windows build's alone.
-  BuildTree tree;
-  ScriptParts parts;
-  parts.out = {"OutputName=SetupQd.ini"};
-  tree.WriteScript(parts);
-  RunOptions options;
-  options.workingDirectory = tree.dir.path().string();
-  const RunResult result = RunWine(WindowsBuilder(), {"/m", "SetupQd.ini"}, options);
-  EXPECT_EQ(result.exitCode, 255) << result.err;
-  EXPECT_EQ(tree.Log(), "Error reading the .INI file.\r\n");
+TEST_F(BuilderIdentity, BuildsFromWindowsLeaveTheSameFilesOnBothSides) {
+  for (const ParityCase& c : ParityCases()) {
+    SCOPED_TRACE(c.name);
+    Builds builds;
+    for (BuildTree* tree : {&builds.native, &builds.windows}) {
+      ArrangeParityCase(*tree, c);
+      SetAllTimes(*tree);
+    }
+    const auto before = TreeFiles(builds.windows.dir.path());
+    builds.nativeResult = builds.native.Build({"/m", c.script});
+    RunOptions options;
+    options.workingDirectory = builds.windows.dir.path().string();
+    builds.windowsResult = RunWine(WindowsBuilder(), {"/m", c.script}, options);
+    EXPECT_EQ(builds.nativeResult.exitCode, c.exitCode) << builds.native.Log();
+    EXPECT_EQ(builds.windowsResult.exitCode, c.exitCode) << builds.windows.Log() << builds.windowsResult.err;
+
+    const auto native = TreeFiles(builds.native.dir.path());
+    const auto windows = TreeFiles(builds.windows.dir.path());
+    for (const auto& [name, bytes] : windows) {
+      const auto found = native.find(name);
+      EXPECT_TRUE(found != native.end() && found->second == bytes) << name << " differs";
+    }
+    EXPECT_EQ(native.size(), windows.size()) << "the same files on both sides";
+    for (const auto& [name, bytes] : before) {
+      const auto found = windows.find(name);
+      EXPECT_TRUE(found != windows.end() && found->second == bytes) << name << " changed on Windows";
+    }
+  }
+}
+
+TEST_F(BuilderIdentity, AFailedRewriteLeavesTheScriptWholeOnBothSides) {
+  QD_REQUIRE_TOOL(Prlimit);
+  // The output holds the stub and a marker when the removal pass runs.
+  const std::size_t floor = std::filesystem::file_size(StubSource()) + MarkerText.size();
+  for (const RewriteLimit& c : RewriteLimits(floor)) {
+    SCOPED_TRACE(c.name);
+    Builds builds;
+    for (BuildTree* tree : {&builds.native, &builds.windows}) {
+      tree->WriteScript(c.parts);
+      SetAllTimes(*tree);
+    }
+    const std::string limit = "--fsize=" + std::to_string(c.limit);
+    builds.nativeResult = builds.native.BuildLimited(limit);
+    RunOptions options;
+    options.workingDirectory = builds.windows.dir.path().string();
+    options.environment = {"WINEPREFIX=" QDPACK_WINEPREFIX, "WINEDEBUG=-all"};
+    builds.windowsResult =
+        qd::test::Run("/bin/sh",
+            {"-c", "trap '' XFSZ; exec \"$0\" " + limit + " -- \"$1\" \"$2\" /m SetupQd.ini 2>/dev/null",
+             Prlimit.path, Wine64.path, WindowsBuilder()},
+            options);
+    for (Builds::Side side : {&Builds::native, &Builds::windows}) {
+      const BuildTree& tree = builds.*side;
+      EXPECT_EQ(tree.Log(),
+                "Warning: build\\gone.bin not found, removing from .ini file\r\n"
+                "Write to  SetupQd.ini failed, exiting.\r\n");
+      EXPECT_TRUE(ReadText(tree / "SetupQd.ini") == c.parts.Text()) << "the script is whole";
+      EXPECT_EQ(std::distance(fs::directory_iterator(tree.dir.path()), fs::directory_iterator()), 5)
+          << "no copy is left beside it";
+    }
+    EXPECT_EQ(builds.nativeResult.exitCode, 255);
+    EXPECT_EQ(builds.windowsResult.exitCode, 255);
+  }
 }
 
 }  // namespace

@@ -4,11 +4,16 @@
 // GetPrivateProfileStringA (profile_probe.exe under wine); every value must
 // agree. The same writes and deletions must leave byte-identical files.
 //
+// Unicode scripts (UTF-16 in either byte order, UTF-8 with its mark) and NUL
+// characters are in, since a script saved on Windows may hold them.
+//
 // Left out on purpose, where our reader does the sound thing and wine does
 // not: a quoted value of exactly 259 characters (wine drops its last
 // character), section or key arguments with blanks around them in a write
-// (wine keeps trailing blanks of a new section's name), and bytes outside
-// ASCII (wine converts through its code page).
+// (wine keeps trailing blanks of a new section's name). Left out as well:
+// characters of a Unicode script that Windows-1252 lacks but the platform
+// maps to a look-alike letter (U+0100 to "A"), which we read as "?", and
+// malformed UTF-8 after a UTF-8 mark.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -25,6 +30,8 @@
 
 namespace qd::test {
 namespace {
+
+using namespace std::string_literals;
 
 const std::string Probe = QDPACK_WIN64_DIR "/tests/wine/profile_probe.exe";
 
@@ -124,13 +131,22 @@ const std::vector<Script> TrickyScripts = {
     {"blank-like control characters", "[A]\r\nk=\v1\f\x1A\r\n\x1A[B]\r\nj=2\r\n"},
     {"a byte-order mark", "\xEF\xBB\xBF[A]\r\nk=bom\r\n"},
     {"an empty file", ""},
+    {"UTF-16 with its mark",
+     Utf16(u"[A]\r\nk=v\u00E9\u20AC\u4E2D\U0001F600x\r\nj = \"q\u00FC\" \r\n[\u00C9]\r\nk=e\r\n[B]\r\nj=b\r\n")},
+    {"UTF-16 big-endian with its mark", Utf16(u"[A]\r\nk=v\u00E9\u20AC\r\n[Files]\r\nFile02=x,y\r\n", true)},
+    {"UTF-8 with its mark and more than ASCII", "\xEF\xBB\xBF[A]\r\nk=v\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD\r\nj=\xC2\x81\r\n"},
+    {"Windows-1252 bytes", "[A]\r\nk=v\xE9\x80\x81\xFF\r\n[\xC9]\r\nj=1\r\n"},
+    {"UTF-16 without a mark", Utf16(u"[A]\r\nk=v\r\n").substr(2)},
+    {"NUL characters",
+     "[ B \0C ]\r\nj=x\r\n[A]\r\nk=ab\0cd\r\nj = x \0 y\r\nn\0m = 3\r\nq=\0\r\n\0lead=1\r\nz=a\0\r\n"s},
+    {"NUL characters in UTF-16", Utf16(u"[A]\r\nk=ab\0cd\r\nn\0m=3\r\n"s)},
 };
 
 TEST(ProfileCrossCheck, ReadsGiveThePlatformsValues) {
   const std::vector<std::string> sections = {"A", "a", " A ", "B", "", "CMD", "cmd", "ENU", "Files",
-                                             "x]", "[B", "Missing"};
-  const std::vector<std::string> keys = {"k", "K", " k ", "j", "q", "q2", "z", "noeq", "empty",
-                                         "top", "LANG", "Title", "Err04", "File02", "; k", "# hash", "twice"};
+                                             "x]", "[B", "Missing", "\xC9", "B "};
+  const std::vector<std::string> keys = {"k", "K", " k ", "j", "q", "q2", "z", "noeq", "empty", "top", "LANG",
+                                         "Title", "Err04", "File02", "; k", "# hash", "twice", "n", "lead"};
   std::vector<Operation> reads;
   for (const std::string& section : sections)
     for (const std::string& key : keys) reads.push_back({Operation::Read, section, key, "@"});
@@ -192,6 +208,15 @@ TEST(ProfileCrossCheck, WritesLeaveTheFileThePlatformLeaves) {
        TrickyScripts[4].text + TrickyScripts[5].text.substr(0, TrickyScripts[5].text.find("[]")),
        {{O::Write, "x]", "k", "n"}, {O::Write, "", "top", "2"}, {O::Write, "B", "z", "3"}}},
       {"a byte-order mark", TrickyScripts[9].text, {{O::Write, "A", "k", "changed"}}},
+      {"a UTF-16 script keeps its encoding and what the code page lacks",
+       Utf16(u"[Files]\r\nFile01=a,b\r\nFile02=c,d\r\nFile03=e,f\r\n[T]\r\nt=\u4E2D\r\n"),
+       {{O::Write, "Files", "File02", "\xE9,\x80"}, {O::Delete, "Files", "File03", ""}, {O::Write, "U", "u", "\xFF"},
+        {O::Read, "Files", "File02", "@"}}},
+      {"a UTF-16 big-endian script", TrickyScripts[12].text, {{O::Write, "Files", "File02", "z,z"}}},
+      {"a UTF-8 script with its mark", TrickyScripts[13].text, {{O::Write, "A", "j", "\xE9"}}},
+      {"Windows-1252 bytes as they stand", TrickyScripts[14].text, {{O::Write, "A", "k", "\x81\xE9"}}},
+      {"what follows a NUL is lost on a rewrite",
+       "[A]\r\nk=ab\0cd\r\nj = x \0 y\r\nn\0m = 3\r\nq=\0\r\nz=a\0\r\n"s, {{O::Write, "A", "k2", "2"}}},
       {"no file: writes create it", std::nullopt,
        {{O::Write, "Files", "File01", "a, a"}, {O::Write, "CMD", "Title", "T"}, {O::Write, "files", "File02", "b, b"}}},
       {"no file: a deletion creates nothing", std::nullopt, {{O::Delete, "Files", "File01", ""}}},

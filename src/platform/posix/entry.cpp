@@ -1,7 +1,8 @@
 //===- entry.cpp - Entry point of the native build ---------------------------===//
 //
 // Only POSIX code here. The argument text is the arguments joined by blanks,
-// as the Windows entry receives the command line without the program name.
+// as the Windows entry receives the command line without the program name,
+// in the platform's code page.
 //
 //===----------------------------------------------------------------------===//
 #include <string>
@@ -11,10 +12,5 @@
 
 int main(int argc, char** argv) {
   qd::platform::posix::RememberCommandLine(argc, argv);
-  std::string argumentText;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) argumentText += ' ';
-    argumentText += argv[i];
-  }
-  return qd::ProgramMain(nullptr, argumentText);
+  return qd::ProgramMain(nullptr, qd::platform::posix::ArgumentText(argc, argv));
 }

@@ -2,8 +2,13 @@
 //
 // Only POSIX code here. Files behave as the system expects of the Windows
 // calls: a directory cannot be opened as a file, a directory search matches
-// wildcards in the last part of a path, and file times are counted in
-// 100-nanosecond intervals since 1601.
+// wildcards in the last part of a path without regard to case, file times
+// are counted in 100-nanosecond intervals since 1601, and the files this
+// process holds open are shared as OpenMode says.
+//
+// The sharing is the one process-wide record here: the kernel of Windows
+// keeps it for every open handle, so the platform layer keeps it for every
+// descriptor it opened, from the open to the close.
 //
 //===----------------------------------------------------------------------===//
 #include <dirent.h>
@@ -16,9 +21,11 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <map>
 
-#include "platform/platform.h"
+#include "code_page.h"
 #include "native_path.h"
+#include "platform/platform.h"
 
 namespace qd::platform {
 namespace {
@@ -31,17 +38,53 @@ constexpr std::int64_t TicksPerSecond = 10000000;
 
 int Descriptor(const File& file) { return static_cast<int>(file.Native()); }
 
+FileIdentity IdentityOfStat(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// The files this process holds open: descriptor, identity and how it was opened.
+struct HeldFile {
+  FileIdentity identity;
+  OpenMode mode;
+};
+std::map<int, HeldFile>& HeldFiles() {
+  static std::map<int, HeldFile> held;
+  return held;
+}
+
+// Whether the file may be opened in `mode` while this process holds it:
+// readers share with readers; a writer shares with no one.
+bool SharingAllows(const FileIdentity& identity, OpenMode mode) {
+  for (const auto& [descriptor, held] : HeldFiles())
+    if (held.identity == identity && (mode != OpenMode::Read || held.mode != OpenMode::Read)) return false;
+  return true;
+}
+
+bool IsHeld(const FileIdentity& identity) {
+  for (const auto& [descriptor, held] : HeldFiles())
+    if (held.identity == identity) return true;
+  return false;
+}
+
 std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
+  const std::string native = NativePath(path);
+  // Asked before the open, which would already have emptied the file.
+  struct stat before {};
+  if (::stat(native.c_str(), &before) == 0 && !SharingAllows(IdentityOfStat(before), mode)) {
+    errno = EBUSY;
+    return File::Invalid;
+  }
   int flags = O_RDONLY;
   if (mode == OpenMode::Update) flags = O_RDWR;
   if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
-  int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0644);
+  int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return File::Invalid;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(fd);
     return File::Invalid;
   }
+  HeldFiles()[fd] = {IdentityOfStat(info), mode};
   return fd;
 }
 
@@ -68,7 +111,10 @@ bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
   return true;
 }
 
-bool CloseNative(std::intptr_t file) { return ::close(static_cast<int>(file)) == 0; }
+bool CloseNative(std::intptr_t file) {
+  HeldFiles().erase(static_cast<int>(file));
+  return ::close(static_cast<int>(file)) == 0;
+}
 
 bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
   if (fileTime > static_cast<std::uint64_t>(INT64_MAX)) return false;
@@ -80,7 +126,13 @@ bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
   return ::futimens(static_cast<int>(file), times) == 0;
 }
 
-bool RemoveNative(std::string_view path) { return ::unlink(NativePath(path).c_str()) == 0; }
+// A file this process holds open cannot be deleted: no open shares deletion.
+bool RemoveNative(std::string_view path) {
+  const std::string native = NativePath(path);
+  struct stat info {};
+  if (::lstat(native.c_str(), &info) == 0 && IsHeld(IdentityOfStat(info))) return false;
+  return ::unlink(native.c_str()) == 0;
+}
 
 // Only the owner may enter a directory made here, whatever the access asked:
 // that already keeps out everyone but the owner and the superuser.
@@ -89,6 +141,9 @@ bool MakeDirectoryNative(std::string_view path, DirectoryAccess) {
 }
 
 bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+
+// Text from the system (UTF-8) in the platform's code page.
+std::string FromSystem(const char* text) { return posix::AnsiFromUtf8(text); }
 
 }  // namespace
 
@@ -119,25 +174,37 @@ std::optional<std::uint64_t> LastWriteTime(File& file) {
 }
 
 bool PathExists(std::string_view path) {
-  std::string native = NativePath(path);
-  std::size_t slash = native.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : native.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
-  if (!HasWildcard(name)) {
+  const auto search = posix::NativeSearchPath(path);
+  if (!search) return false;
+  if (!HasWildcard(search->pattern)) {
+    const std::string native = NativePath(path);
     struct stat info {};
-    return !name.empty() && ::stat(native.c_str(), &info) == 0;
+    return !native.empty() && ::stat(native.c_str(), &info) == 0;
   }
-  DIR* dir = ::opendir(directory.c_str());
+  DIR* dir = ::opendir(search->directory.c_str());
   if (!dir) return false;
   bool found = false;
   while (const dirent* entry = ::readdir(dir)) {
-    if (::fnmatch(name.c_str(), entry->d_name, 0) == 0) {
+    if (::fnmatch(search->pattern.c_str(), entry->d_name, FNM_CASEFOLD) == 0) {
       found = true;
       break;
     }
   }
   ::closedir(dir);
   return found;
+}
+
+std::optional<FileIdentity> IdentityOf(std::string_view path) {
+  const std::string native = NativePath(path);
+  struct stat info {};
+  if (native.empty() || ::stat(native.c_str(), &info) != 0) return std::nullopt;
+  return IdentityOfStat(info);
+}
+
+std::optional<FileIdentity> IdentityOf(File& file) {
+  struct stat info {};
+  if (!file.IsOpen() || ::fstat(Descriptor(file), &info) != 0) return std::nullopt;
+  return IdentityOfStat(info);
 }
 
 bool SetNormalAttributes(std::string_view path) {
@@ -152,13 +219,12 @@ bool RemoveEmptyDirectory(std::string_view path) { return ::rmdir(NativePath(pat
 std::string CurrentDirectory() {
   std::string directory(PATH_MAX, '\0');
   if (!::getcwd(directory.data(), directory.size())) return {};
-  directory.resize(directory.find('\0'));
-  return directory;
+  return FromSystem(directory.c_str());
 }
 
 std::string TemporaryDirectory() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string directory = tmp && *tmp ? tmp : "/tmp";
+  std::string directory = FromSystem(tmp && *tmp ? tmp : "/tmp");
   if (directory.back() != '/') directory += '/';
   return directory;
 }
@@ -166,19 +232,21 @@ std::string TemporaryDirectory() {
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
   std::string base = NativePath(directory);
   if (!base.empty() && base.back() != '/') base += '/';
+  std::string given(directory);
+  if (!given.empty() && given.back() != '/' && given.back() != '\\') given += '/';
   // Like the Windows call: prefix, four hex digits, ".tmp"; the first free name wins.
   auto start = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                static_cast<unsigned>(::getpid());
   static constexpr char Hex[] = "0123456789ABCDEF";
   for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {
     unsigned unique = ((start + attempt) & 0xFFFF) | 1;
-    std::string name = base + std::string(prefix);
+    std::string name(prefix);
     for (int shift = 12; shift >= 0; shift -= 4) name += Hex[(unique >> shift) & 0xF];
     name += ".tmp";
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int fd = ::open((base + name).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
-      return name;
+      return given + name;
     }
     if (errno != EEXIST) return {};
   }

@@ -14,6 +14,7 @@
 #include <iostream>
 #include <vector>
 
+#include "code_page.h"
 #include "native_path.h"
 #include "platform/platform.h"
 
@@ -25,12 +26,13 @@ namespace {
 // An exit status is 8 bits wide; this is 3010's low byte.
 constexpr std::uint32_t RestartStatus = 3010 & 0xFF;
 
+// The blank-separated words of `text`, as the system takes them (UTF-8).
 std::vector<std::string> Words(std::string_view text) {
   std::vector<std::string> words;
   std::size_t at = 0;
   while ((at = text.find_first_not_of(" \t", at)) != std::string_view::npos) {
     const std::size_t end = std::min(text.find_first_of(" \t", at), text.size());
-    words.emplace_back(text.substr(at, end - at));
+    words.push_back(posix::Utf8FromAnsi(text.substr(at, end - at)));
     at = end;
   }
   return words;

@@ -6,8 +6,11 @@
 // wine cross-check tests):
 //
 // Reading the file
-//   - The file is read whole. A UTF-8 byte-order mark at its start is skipped
-//     (and written back). Other bytes are taken as they stand.
+//   - The file is read whole. A file that starts with a byte-order mark is
+//     Unicode: UTF-16 in either byte order, or UTF-8. Its names and values
+//     pass through the code page (posix/code_page.h) at every read and write,
+//     and a rewrite keeps its encoding and its mark. Any other file is in the
+//     code page, and its bytes are taken as they stand.
 //   - Every CR and every LF ends a line; blank lines do not count.
 //   - A line is trimmed of blanks (space, tab, CR, LF, VT, FF and ^Z) at both
 //     ends. A line that starts with "[" and has a "]" after it heads a section:
@@ -17,11 +20,14 @@
 //     "=" and the value after it, both trimmed; a line without "=" is a name
 //     without a value. Comment lines are not special: "; note = x" is an entry.
 //   - Repeated sections stay separate; repeated entries stay too.
+//   - A NUL character ends the heading, name or value it stands in: what
+//     follows it up to the line's end is lost, for reads and for a rewrite.
 //
 // Looking a value up
-//   - Section and key are trimmed and compared without regard to case. Only
-//     the first section of that name is searched, and the first entry of that
-//     name in it counts; an entry without a value gives the fallback.
+//   - Section and key (each up to a NUL) are trimmed and compared without
+//     regard to the case of ASCII letters. Only the first section of that
+//     name is searched, and the first entry of that name in it counts; an
+//     entry without a value gives the fallback.
 //   - The fallback loses its trailing spaces (one character always stays).
 //   - A value (or fallback) of two or more characters that starts and ends
 //     with the same quotation mark, " or ', loses both marks.
@@ -43,6 +49,9 @@
 //     the first heading. (The platform also drops a heading "[]", which moves
 //     its entries into the section before; we keep it.)
 //     A file that does not exist is created.
+//   - The new text goes to a temporary file beside the file, which then takes
+//     the file's place (a link is followed to the file it names): a write
+//     that fails, a full disk for one, leaves the file as it was.
 //   - Section, key or value holding a line break, or a key holding "=", is
 //     refused: it could not be read back as written.
 //
@@ -53,21 +62,30 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
+#include "code_page.h"
 #include "native_path.h"
 #include "text/text.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <climits>
+#include <cstdlib>
 #include <vector>
 
 namespace qd::platform {
 namespace {
 
+using posix::NativePath;
+
+enum class Encoding { Ansi, Utf8, Utf16Le, Utf16Be };
+
 constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view Utf16LeMark = "\xFF\xFE";
+constexpr std::string_view Utf16BeMark = "\xFE\xFF";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\x1A';
@@ -79,6 +97,9 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+// The text up to its first NUL, where a C string would end.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
 struct Entry {
   std::string name;
   std::optional<std::string> value;
@@ -89,17 +110,53 @@ struct Section {
   std::vector<Entry> entries;
 };
 
+// Names and values are held as the file's text has them: in the code page
+// for a code-page file, in UTF-8 for a Unicode one.
 struct Profile {
-  bool utf8Mark = false;
+  Encoding encoding = Encoding::Ansi;
   std::vector<Section> sections;  // sections[0] is the unnamed one
 };
 
-Profile Parse(std::string_view text) {
-  Profile profile;
-  if (text.starts_with(Utf8Mark)) {
-    profile.utf8Mark = true;
-    text.remove_prefix(Utf8Mark.size());
+// The file's bytes as text to parse, and its encoding.
+std::string DecodeFile(std::string_view bytes, Encoding& encoding) {
+  if (bytes.starts_with(Utf16LeMark)) {
+    encoding = Encoding::Utf16Le;
+    return posix::Utf8FromUtf16(bytes.substr(Utf16LeMark.size()), false);
   }
+  if (bytes.starts_with(Utf16BeMark)) {
+    encoding = Encoding::Utf16Be;
+    return posix::Utf8FromUtf16(bytes.substr(Utf16BeMark.size()), true);
+  }
+  if (bytes.starts_with(Utf8Mark)) {
+    encoding = Encoding::Utf8;
+    return posix::ValidUtf8(bytes.substr(Utf8Mark.size()));
+  }
+  encoding = Encoding::Ansi;
+  return std::string(bytes);
+}
+
+std::string EncodeFile(std::string_view text, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::Utf16Le: return std::string(Utf16LeMark) + posix::Utf16FromUtf8(text, false);
+    case Encoding::Utf16Be: return std::string(Utf16BeMark) + posix::Utf16FromUtf8(text, true);
+    case Encoding::Utf8: return std::string(Utf8Mark) + std::string(text);
+    case Encoding::Ansi: break;
+  }
+  return std::string(text);
+}
+
+// Code-page text from the caller as the file's text, and back.
+std::string ToFileText(const Profile& profile, std::string_view text) {
+  return profile.encoding == Encoding::Ansi ? std::string(text) : posix::Utf8FromAnsi(text);
+}
+std::string FromFileText(const Profile& profile, std::string_view text) {
+  return profile.encoding == Encoding::Ansi ? std::string(text) : posix::AnsiFromUtf8(text);
+}
+
+Profile Parse(std::string_view bytes) {
+  Profile profile;
+  const std::string whole = DecodeFile(bytes, profile.encoding);
+  std::string_view text = whole;
   profile.sections.emplace_back();
   while (!text.empty()) {
     std::size_t end = text.find_first_of("\r\n");
@@ -109,16 +166,16 @@ Profile Parse(std::string_view text) {
 
     std::size_t close = line.rfind(']');
     if (line.front() == '[' && close != std::string_view::npos && close > 0) {
-      profile.sections.push_back({std::string(Trim(line.substr(1, close - 1))), {}});
+      profile.sections.push_back({std::string(UpToNul(Trim(line.substr(1, close - 1)))), {}});
       continue;
     }
     Entry entry;
     std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-      entry.name = line;
+      entry.name = UpToNul(line);
     } else {
-      entry.name = Trim(line.substr(0, equals));
-      entry.value = std::string(Trim(line.substr(equals + 1)));
+      entry.name = UpToNul(Trim(line.substr(0, equals)));
+      entry.value = std::string(UpToNul(Trim(line.substr(equals + 1))));
     }
     profile.sections.back().entries.push_back(std::move(entry));
   }
@@ -127,7 +184,6 @@ Profile Parse(std::string_view text) {
 
 std::string Format(const Profile& profile) {
   std::string text;
-  if (profile.utf8Mark) text += Utf8Mark;
   for (std::size_t index = 0; index < profile.sections.size(); ++index) {
     const Section& section = profile.sections[index];
     // Every heading but the leading unnamed section's, "[]" included: without
@@ -139,7 +195,7 @@ std::string Format(const Profile& profile) {
       text += "\r\n";
     }
   }
-  return text;
+  return EncodeFile(text, profile.encoding);
 }
 
 Section* FindSection(Profile& profile, std::string_view name) {
@@ -176,11 +232,48 @@ std::optional<std::string> Load(const std::string& path) {
   }
 }
 
-bool Store(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return !out.fail();
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Puts `bytes` in place of the file at `path` through a temporary file in
+// the same directory, so that the file is either the old one or the new one.
+// The new file takes the old one's permissions and, where allowed, its owner.
+bool Store(const std::string& path, std::string_view bytes) {
+  std::string target = path;
+  struct stat info {};
+  const bool existed = ::lstat(path.c_str(), &info) == 0;
+  if (existed && S_ISLNK(info.st_mode)) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return false;
+    target = real;
+    std::free(real);
+    if (::stat(target.c_str(), &info) != 0) return false;
+  }
+  const std::size_t slash = target.rfind('/');
+  std::string temporary = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".qd-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool written = WriteAll(fd, bytes);
+  if (existed) {
+    ::fchmod(fd, info.st_mode & 07777);
+    [[maybe_unused]] const int owner = ::fchown(fd, info.st_uid, info.st_gid);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  written = written && ::fsync(fd) == 0;
+  written = ::close(fd) == 0 && written;
+  if (written && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 // The value as a read returns it: without enclosing quotation marks, cut to
@@ -202,35 +295,41 @@ bool IsBareName(std::string_view path) { return path.find_first_of("\\/:") == st
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view fallback, std::string_view path) {
+  fallback = UpToNul(fallback);
   while (fallback.size() > 1 && fallback.back() == ' ') fallback.remove_suffix(1);
   std::optional<std::string> text;
-  if (!IsBareName(path)) text = Load(posix::NativePath(path));
+  if (!IsBareName(path)) text = Load(NativePath(path));
   if (!text) text.emplace();
   Profile profile = Parse(*text);
-  Section* found = FindSection(profile, Trim(section));
-  Entry* entry = found ? FindEntry(*found, Trim(key)) : nullptr;
-  return AsRead(entry && entry->value ? std::string_view(*entry->value) : fallback);
+  Section* found = FindSection(profile, ToFileText(profile, Trim(UpToNul(section))));
+  Entry* entry = found ? FindEntry(*found, ToFileText(profile, Trim(UpToNul(key)))) : nullptr;
+  if (!entry || !entry->value) return AsRead(fallback);
+  return AsRead(FromFileText(profile, *entry->value));
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key,
                         std::optional<std::string_view> value, std::string_view path) {
-  section = Trim(section);
-  key = Trim(key);
+  section = Trim(UpToNul(section));
+  key = Trim(UpToNul(key));
+  if (value) value = UpToNul(*value);
   if (HasLineBreak(section) || HasLineBreak(key) || key.find('=') != std::string_view::npos ||
       (value && HasLineBreak(*value))) {
     return false;
   }
   if (IsBareName(path)) return false;
-  const std::string native = posix::NativePath(path);
+  const std::string native = NativePath(path);
+  if (native.empty()) return false;
   std::optional<std::string> text = Load(native);
   if (!text) return false;  // never replace a file that could not be read
   Profile profile = Parse(*text);
+  const std::string sectionText = ToFileText(profile, section);
+  const std::string keyText = ToFileText(profile, key);
 
   if (!value) {
     for (Section& s : profile.sections) {
-      if (!text::EqualsIgnoringCase(s.name, section)) continue;
+      if (!text::EqualsIgnoringCase(s.name, sectionText)) continue;
       auto found = std::find_if(s.entries.begin(), s.entries.end(),
-                                [&](const Entry& e) { return text::EqualsIgnoringCase(e.name, key); });
+                                [&](const Entry& e) { return text::EqualsIgnoringCase(e.name, keyText); });
       if (found != s.entries.end()) {
         s.entries.erase(found);
         return Store(native, Format(profile));
@@ -241,12 +340,13 @@ bool WriteProfileString(std::string_view section, std::string_view key,
 
   std::string_view newValue = *value;
   while (!newValue.empty() && IsBlank(newValue.front())) newValue.remove_prefix(1);
-  Section* target = FindSection(profile, section);
-  if (!target) target = &profile.sections.emplace_back(Section{std::string(section), {}});
-  Entry* entry = FindEntry(*target, key);
-  if (!entry) entry = &target->entries.emplace_back(Entry{std::string(key), std::nullopt});
-  if (entry->value && *entry->value == newValue) return true;
-  entry->value = std::string(newValue);
+  const std::string valueText = ToFileText(profile, newValue);
+  Section* target = FindSection(profile, sectionText);
+  if (!target) target = &profile.sections.emplace_back(Section{sectionText, {}});
+  Entry* entry = FindEntry(*target, keyText);
+  if (!entry) entry = &target->entries.emplace_back(Entry{keyText, std::nullopt});
+  if (entry->value && *entry->value == valueText) return true;
+  entry->value = valueText;
   return Store(native, Format(profile));
 }
 

@@ -10,8 +10,9 @@
 #include <iostream>
 #include <string>
 
-#include "platform/platform.h"
+#include "code_page.h"
 #include "command_line.h"
+#include "platform/platform.h"
 
 namespace qd::platform {
 namespace {
@@ -28,13 +29,22 @@ void posix::RememberCommandLine(int argc, char** argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
     if (i == 0) {
-      line = '"' + std::string(argv[0]) + '"';
+      line = '"' + AnsiFromUtf8(argv[0]) + '"';
     } else {
       line += ' ';
-      line += argv[i];
+      line += AnsiFromUtf8(argv[i]);
     }
   }
   StoredCommandLine() = line;
+}
+
+std::string posix::ArgumentText(int argc, char** argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    text += AnsiFromUtf8(argv[i]);
+  }
+  return text;
 }
 
 std::string CommandLine() { return StoredCommandLine(); }
