@@ -43,6 +43,7 @@
 #include "package/version.h"
 #include "platform/platform.h"
 #include "startup/run_state.h"
+#include "text/text.h"
 #include "ui/report_error.h"
 
 namespace qd {
@@ -136,46 +137,70 @@ bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
          platform::WriteBytes(output, EncodeTimeStamp(fileTime));
 }
 
-// A whole file in memory and the room for its compressed stream.
-struct ItemBuffers {
-  std::uint32_t size = 0;
-  std::vector<std::uint8_t> file;
-  std::vector<std::uint8_t> compressed;
-  std::uint32_t capacity = 0;
+// A file read whole and compressed, ready to be written as an item: its
+// stream and last-write time, or the log line and error number of what went
+// wrong. Made without touching anything shared, so several are made at once.
+struct PreparedItem {
+  std::vector<std::uint8_t> stream;
+  std::uint64_t fileTime = 0;
+  std::uint64_t size = 0;  // of the file
+  std::string_view failure;
+  int error = 0;
 };
 
-// Sizes the two buffers of a file of `fileSize` bytes (zero-filled, the
-// compressed one a fifth larger); nullopt when they cannot be had. Both hold
-// at least one byte, so that their data pointers are never null.
-std::optional<ItemBuffers> AllocateItem(std::uint64_t fileSize) {
+// The log lines of one kind of item: the script's differ from the files'.
+struct ItemLines {
+  std::string_view open;   // the file cannot be opened
+  int openError;
+  std::string_view read;   // it cannot be read
+  std::string_view compress;
+  std::string_view write;  // its stream cannot be written
+};
+
+// Reads the file at `path` whole and compresses it. Its buffers are the
+// file's n bytes and n + n/5 for the stream (both 32-bit sizes), zero-filled;
+// the file's buffer is released before the item is handed on.
+PreparedItem PrepareItem(const std::string& path, const ItemLines& lines) {
+  PreparedItem item;
+  const auto fail = [&item](std::string_view line, int error) {
+    item.failure = line;
+    item.error = error;
+    item.stream = {};
+    return std::move(item);
+  };
+  platform::File file = platform::OpenForReading(path);
+  if (!file.IsOpen()) return fail(lines.open, lines.openError);
+  const auto size = platform::FileSize(file);
+  if (!size) return fail(lines.read, FileError);
+  item.size = *size;
   constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-  if (fileSize > limit || fileSize + fileSize / 5 > limit) return std::nullopt;
-  ItemBuffers buffers;
-  buffers.size = static_cast<std::uint32_t>(fileSize);
-  buffers.capacity = buffers.size + buffers.size / 5;
+  if (*size > limit || *size + *size / 5 > limit) return fail(line::Allocate, MemoryError);
+  const auto n = static_cast<std::uint32_t>(*size);
+  const std::uint32_t capacity = n + n / 5;
+  std::vector<std::uint8_t> content;
   try {
-    buffers.file.assign(buffers.size == 0 ? 1 : buffers.size, 0);
-    buffers.compressed.assign(buffers.capacity == 0 ? 1 : buffers.capacity, 0);
+    // At least one byte each, so that the data pointers are never null.
+    content.assign(n == 0 ? 1 : n, 0);
+    item.stream.assign(capacity == 0 ? 1 : capacity, 0);
   } catch (const std::bad_alloc&) {
-    return std::nullopt;
+    return fail(line::Allocate, MemoryError);
   }
-  return buffers;
+  if (platform::ReadBytes(file, std::span(content.data(), n)) != static_cast<std::int64_t>(n))
+    return fail(lines.read, FileError);
+  const std::int32_t length = CompressToMemory(item.stream.data(), capacity, content.data(), n);
+  if (length < 0) return fail(lines.compress, MemoryError);
+  item.stream.resize(static_cast<std::size_t>(length));
+  const auto fileTime = platform::LastWriteTime(file);
+  if (!fileTime) return fail(lines.read, FileError);
+  item.fileTime = *fileTime;
+  return item;
 }
 
-bool ReadWhole(platform::File& file, ItemBuffers& buffers) {
-  const std::int64_t read =
-      platform::ReadBytes(file, std::span(buffers.file.data(), buffers.size));
-  return read == static_cast<std::int64_t>(buffers.size);
-}
-
-// The compressed length, or -1.
-std::int32_t Compress(ItemBuffers& buffers) {
-  return CompressToMemory(buffers.compressed.data(), buffers.capacity, buffers.file.data(),
-                          buffers.size);
-}
-
-std::span<const std::uint8_t> Stream(const ItemBuffers& buffers, std::int32_t length) {
-  return {buffers.compressed.data(), static_cast<std::size_t>(length)};
+// Writes a prepared item: its stream, the marker and its time stamp.
+void WriteItem(Build& build, const PreparedItem& item, const ItemLines& lines) {
+  if (!item.failure.empty()) Fail(build, item.failure, item.error);
+  if (!platform::WriteBytes(build.output, item.stream) || !WriteMarkerAndTime(build.output, item.fileTime))
+    Fail(build, lines.write, FileError);
 }
 
 std::string ReadListValue(const Build& build, int index) {
@@ -292,47 +317,69 @@ void RemoveMissingEntries(Build& build) {
   }
 }
 
-// The log lines of one kind of item: the script's differ from the files'.
-struct ItemLines {
-  std::string_view open;   // the file cannot be opened
-  int openError;
-  std::string_view read;   // it cannot be read
-  std::string_view compress;
-  std::string_view write;  // its stream cannot be written
-};
-
 constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, line::CompressScript,
                                 line::WriteScriptItem};
 constexpr ItemLines FileLines{line::OpenSource, SyntaxError, line::ReadSource, line::CompressSource,
                               line::WriteItem};
 
-// Packs one file as an item: its stream, the marker and its last-write time.
-void PackItem(Build& build, const std::string& path, const ItemLines& lines) {
-  platform::File file = platform::OpenForReading(path);
-  if (!file.IsOpen()) Fail(build, lines.open, lines.openError);
-  const auto size = platform::FileSize(file);
-  if (!size) Fail(build, lines.read, FileError);
-  auto buffers = AllocateItem(*size);
-  if (!buffers) Fail(build, line::Allocate, MemoryError);
-  if (!ReadWhole(file, *buffers)) Fail(build, lines.read, FileError);
-  const std::int32_t length = Compress(*buffers);
-  if (length < 0) Fail(build, lines.compress, MemoryError);
-  if (!platform::WriteBytes(build.output, Stream(*buffers, length))) Fail(build, lines.write, FileError);
-  const auto fileTime = platform::LastWriteTime(file);
-  if (!fileTime) Fail(build, lines.read, FileError);
-  buffers.reset();
-  file.Close();
-  if (!WriteMarkerAndTime(build.output, *fileTime)) Fail(build, lines.write, FileError);
-}
+// Progress for a person watching the build: the file being written and the
+// bytes done of all the files'. Shown only where someone can see it.
+struct Progress {
+  bool shown = platform::ProgressVisible();
+  std::uint64_t total = 0;
+  std::uint64_t done = 0;
 
-// The packing pass: one item per list entry, in list order. Returns the
-// packed count.
+  static std::string Megabytes(std::uint64_t bytes) {
+    const std::uint64_t tenths = bytes * 10 / (1024 * 1024);
+    return text::Decimal(static_cast<std::int64_t>(tenths / 10)) + "." +
+           text::Decimal(static_cast<std::int64_t>(tenths % 10)) + " MB";
+  }
+  void Packed(std::string_view source, std::uint64_t size) {
+    done += size;
+    if (shown) platform::ShowProgress("Packing " + std::string(source) + ": " + Megabytes(done) + " of " + Megabytes(total));
+  }
+};
+
+// The packing pass: one item per list entry, written in list order, the
+// files read and compressed on several threads. Returns the packed count.
 int PackFiles(Build& build) {
   const std::vector<std::string> list = ReadFileList(build.scriptFile);
+  std::vector<std::optional<FileListEntry>> entries;
+  Progress progress;
   for (const std::string& value : list) {
-    const auto entry = SplitFileListEntry(value);
-    if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
-    PackItem(build, entry->source, FileLines);
+    entries.push_back(SplitFileListEntry(value));
+    if (progress.shown && entries.back())
+      if (platform::File file = platform::OpenForReading(entries.back()->source); file.IsOpen())
+        progress.total += platform::FileSize(file).value_or(0);
+  }
+
+  // An entry without a comma fails when its turn comes, as if read then.
+  std::vector<PreparedItem> items(entries.size());
+  std::optional<std::size_t> failed;
+  platform::RunOrdered(
+      entries.size(),
+      [&](std::size_t i) {
+        if (entries[i]) items[i] = PrepareItem(entries[i]->source, FileLines);
+      },
+      [&](std::size_t i) {
+        if (!entries[i] || !items[i].failure.empty()) {
+          failed = i;
+          return false;
+        }
+        if (!platform::WriteBytes(build.output, items[i].stream) ||
+            !WriteMarkerAndTime(build.output, items[i].fileTime)) {
+          failed = i;
+          return false;
+        }
+        progress.Packed(entries[i]->source, items[i].size);
+        items[i] = {};
+        return true;
+      });
+  if (progress.shown) platform::ShowProgress("");
+  // Failures are reported once no other thread works any more.
+  if (failed) {
+    if (!entries[*failed]) Fail(build, line::EntryNoComma, SyntaxError);
+    WriteItem(build, items[*failed], FileLines);
   }
   return static_cast<int>(list.size());
 }
@@ -388,7 +435,7 @@ int BuildPackage(std::string_view commandText) {
   CopyStub(build, stubPath);
   RemoveMissingEntries(build);
   // The script as item 0, read from the file the removal pass rewrote.
-  PackItem(build, build.scriptFile, ScriptLines);
+  WriteItem(build, PrepareItem(build.scriptFile, ScriptLines), ScriptLines);
   if (PackFiles(build) == 0) Fail(build, line::NoInputFiles, SyntaxError);
   WriteTail(build);
   if (!build.output.Close()) Fail(build, line::WriteItem, FileError);

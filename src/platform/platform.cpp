@@ -6,6 +6,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
+#include "run_ordered.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,14 @@ bool RemoveFile(std::string_view path) { return Operations().remove(path); }
 
 bool MakeDirectory(std::string_view path, DirectoryAccess access) {
   return Operations().makeDirectory(path, access);
+}
+
+void RunOrderedHere(std::size_t count, const std::function<void(std::size_t)>& produce,
+                    const std::function<bool(std::size_t)>& consume) {
+  for (std::size_t i = 0; i < count; ++i) {
+    produce(i);
+    if (!consume(i)) return;
+  }
 }
 
 void EndProcess(int exitCode) {

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -215,6 +216,29 @@ struct ProgramCommand {
 // none); and since an exit status keeps only 8 bits, 194, the low byte of
 // 3010, comes back as 3010.
 std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+
+//===----------------------------------------------------------------------===//
+// Work in order, on several threads
+//===----------------------------------------------------------------------===//
+
+// Runs `produce(i)` for every i from 0 to count - 1, and `consume(i)` for each
+// in order, on the calling thread, once produce(i) has finished. When consume
+// returns false, no further produce starts and RunOrdered returns once those
+// running have finished. produce must touch nothing that another produce or
+// consume touches.
+// POSIX: produce runs on as many threads as the machine runs at once, never
+// more than one item beyond them ahead of consume, so that at most threads + 1
+// items are held at a time. Windows: one item at a time, in order, since the
+// 32-bit program's address space holds one large file's buffers, not several.
+void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produce,
+                const std::function<bool(std::size_t)>& consume);
+
+// A line of progress for a person watching: shown in place on standard error
+// when it is a terminal (POSIX), nowhere else; an empty line clears it.
+// Whether there is anywhere to show it: work that only serves progress (such
+// as adding up sizes) can be left out otherwise.
+bool ProgressVisible();
+void ShowProgress(std::string_view line);
 
 //===----------------------------------------------------------------------===//
 // Rights and restart

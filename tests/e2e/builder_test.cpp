@@ -540,6 +540,27 @@ TEST_F(BuilderTest, FileOperationsThatFailEndTheBuildWithTheirLine) {
   }
 }
 
+// On a terminal the build shows what it packs; the package, the log and the
+// exit code are the same as without one.
+TEST_F(BuilderTest, ProgressShowsOnATerminalOnlyAndChangesNothing) {
+  QD_REQUIRE_TOOL(Script);
+  tree().WriteScript({});
+  const RunResult plain = tree().Build();
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  const auto package = ReadAll(tree() / EnginePackage);
+  fs::remove(tree() / EnginePackage);
+
+  RunOptions options;
+  options.workingDirectory = tree().dir.path().string();
+  const RunResult shown =
+      test::Run(Script.path, {"-q", "-e", "-c", "'" QDPACK_NATIVE_EXE "' /m SetupQd.ini", "/dev/null"}, options);
+  EXPECT_EQ(shown.exitCode, 0);
+  EXPECT_NE(shown.out.find("Packing build\\payload.bin"), std::string::npos) << shown.out;
+  EXPECT_TRUE(ReadAll(tree() / EnginePackage) == package);
+  EXPECT_EQ(tree().Log(), "");
+}
+
 TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
   QD_REQUIRE_TOOL(Prlimit);
 #if defined(QD_ADDRESS_SANITIZER)

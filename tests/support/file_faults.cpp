@@ -2,6 +2,7 @@
 #include "support/file_faults.h"
 
 #include <map>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -11,7 +12,7 @@ namespace {
 using platform::NativeFileOperations;
 
 // The one fault in force, and what the double has seen. Tests run their
-// faults one at a time.
+// faults one at a time; the builder's threads call in at once, hence the lock.
 struct Plan {
   FileFault fault;
   int counted = 0;
@@ -19,9 +20,11 @@ struct Plan {
   std::map<std::intptr_t, std::string> paths;  // open files and their paths
 };
 std::optional<Plan> plan;
+std::mutex planLock;
 
 // True when this call is the one that fails.
 bool Strikes(FileCall call, const std::string& path) {
+  const std::lock_guard lock(planLock);
   if (!plan || plan->struck || call != plan->fault.call) return false;
   if (path.find(plan->fault.path) == std::string::npos) return false;
   if (++plan->counted != plan->fault.nth) return false;
@@ -30,6 +33,7 @@ bool Strikes(FileCall call, const std::string& path) {
 }
 
 std::string PathOf(std::intptr_t file) {
+  const std::lock_guard lock(planLock);
   if (!plan) return {};
   const auto found = plan->paths.find(file);
   return found == plan->paths.end() ? std::string() : found->second;
@@ -38,6 +42,7 @@ std::string PathOf(std::intptr_t file) {
 std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   if (Strikes(FileCall::Open, std::string(path))) return platform::File::Invalid;
   const std::intptr_t file = NativeFileOperations().open(path, mode);
+  const std::lock_guard lock(planLock);
   if (plan && file != platform::File::Invalid) plan->paths[file] = std::string(path);
   return file;
 }
@@ -57,7 +62,10 @@ bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
 
 bool Close(std::intptr_t file) {
   const bool fails = Strikes(FileCall::Close, PathOf(file));
-  if (plan) plan->paths.erase(file);
+  {
+    const std::lock_guard lock(planLock);
+    if (plan) plan->paths.erase(file);
+  }
   // A failed close still gives the handle back, as the platform's does.
   return NativeFileOperations().close(file) && !fails;
 }
@@ -92,6 +100,9 @@ FileFaultScope::~FileFaultScope() {
   plan.reset();
 }
 
-bool FileFaultScope::Struck() const { return plan && plan->struck; }
+bool FileFaultScope::Struck() const {
+  const std::lock_guard lock(planLock);
+  return plan && plan->struck;
+}
 
 }  // namespace qd::test

@@ -22,6 +22,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 #include "code_page.h"
 #include "native_path.h"
@@ -42,7 +43,9 @@ FileIdentity IdentityOfStat(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// The files this process holds open: descriptor, identity and how it was opened.
+// The files this process holds open: descriptor, identity and how it was
+// opened. Files are opened on several threads at once (the builder packs in
+// parallel), so the registry is only touched under its lock.
 struct HeldFile {
   FileIdentity identity;
   OpenMode mode;
@@ -50,6 +53,10 @@ struct HeldFile {
 std::map<int, HeldFile>& HeldFiles() {
   static std::map<int, HeldFile> held;
   return held;
+}
+std::mutex& HeldFilesLock() {
+  static std::mutex lock;
+  return lock;
 }
 
 // Whether the file may be opened in `mode` while this process holds it:
@@ -68,6 +75,7 @@ bool IsHeld(const FileIdentity& identity) {
 
 std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
   const std::string native = NativePath(path);
+  const std::lock_guard lock(HeldFilesLock());
   // Asked before the open, which would already have emptied the file.
   struct stat before {};
   if (::stat(native.c_str(), &before) == 0 && !SharingAllows(IdentityOfStat(before), mode)) {
@@ -112,6 +120,7 @@ bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
 }
 
 bool CloseNative(std::intptr_t file) {
+  const std::lock_guard lock(HeldFilesLock());
   HeldFiles().erase(static_cast<int>(file));
   return ::close(static_cast<int>(file)) == 0;
 }
@@ -129,6 +138,7 @@ bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
 // A file this process holds open cannot be deleted: no open shares deletion.
 bool RemoveNative(std::string_view path) {
   const std::string native = NativePath(path);
+  const std::lock_guard lock(HeldFilesLock());
   struct stat info {};
   if (::lstat(native.c_str(), &info) == 0 && IsHeld(IdentityOfStat(info))) return false;
   return ::unlink(native.c_str()) == 0;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "../run_ordered.h"
 #include "system_library.h"
 
 namespace qd::platform {
@@ -39,5 +40,16 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
   if (answer == IDNO) return BoxAnswer::No;
   return BoxAnswer::Ok;
 }
+
+// One item at a time: the 32-bit program's address space holds one large
+// file's buffers, not several.
+void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produce,
+                const std::function<bool(std::size_t)>& consume) {
+  RunOrderedHere(count, produce, consume);
+}
+
+// A program of the GUI subsystem has no terminal to show progress on.
+bool ProgressVisible() { return false; }
+void ShowProgress(std::string_view) {}
 
 }  // namespace qd::platform

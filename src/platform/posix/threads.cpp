@@ -1,0 +1,81 @@
+//===- threads.cpp - Work in order on several threads, and progress, POSIX --===//
+//
+// Only POSIX code here. Items are produced on a pool of threads, as many as
+// the machine runs at once, and handed to the caller's thread in order; a
+// producer never runs more than one item beyond the pool ahead of the
+// consumer, which bounds how many items are held at once.
+//
+//===----------------------------------------------------------------------===//
+#include <unistd.h>
+
+#include <condition_variable>
+#include <iostream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "../run_ordered.h"
+#include "platform/platform.h"
+
+namespace qd::platform {
+
+void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produce,
+                const std::function<bool(std::size_t)>& consume) {
+  const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  if (threads == 1 || count < 2) return RunOrderedHere(count, produce, consume);
+
+  const std::size_t window = threads + 1;  // items started and not yet consumed
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t next = 0;      // the next item to start
+  std::size_t consumed = 0;  // items consumed so far
+  std::vector<bool> finished(count, false);
+  bool stop = false;
+
+  const auto work = [&] {
+    std::unique_lock held(lock);
+    for (;;) {
+      changed.wait(held, [&] { return stop || next == count || next < consumed + window; });
+      if (stop || next == count) return;
+      const std::size_t i = next++;
+      held.unlock();
+      produce(i);
+      held.lock();
+      finished[i] = true;
+      changed.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < std::min(threads, count); ++t) pool.emplace_back(work);
+
+  for (std::size_t i = 0; i < count; ++i) {
+    {
+      std::unique_lock held(lock);
+      changed.wait(held, [&] { return finished[i]; });
+    }
+    const bool more = consume(i);
+    {
+      const std::lock_guard held(lock);
+      consumed = i + 1;
+      stop = !more;
+    }
+    changed.notify_all();
+    if (!more) break;
+  }
+  {
+    const std::lock_guard held(lock);
+    stop = true;
+  }
+  changed.notify_all();
+  for (std::thread& thread : pool) thread.join();
+}
+
+bool ProgressVisible() { return ::isatty(STDERR_FILENO) == 1; }
+
+void ShowProgress(std::string_view line) {
+  if (!ProgressVisible()) return;
+  // Back to the line's start, the text, and the rest of the old line cleared.
+  std::cerr << '\r' << line << "\x1b[K" << std::flush;
+}
+
+}  // namespace qd::platform
