@@ -49,20 +49,12 @@ inline constexpr std::uint32_t ExplodeWriteSize = 4096;
 inline constexpr std::uint32_t ExplodeWindowSize = 8192 + 517;
 inline constexpr std::uint32_t ExplodeWindowSlack = 16;
 
-// All of the decoder's state; the caller owns it. The decoder clears the
-// history itself, so a record may be reused.
+// What the decoder keeps for one stream: the settings read from the header
+// and its two buffers. The caller owns the record (it is too large for a
+// stack); the decoder clears the history itself, so a record may be reused.
 struct ExplodeState {
-  std::uint32_t literalMode = 0;
-  std::uint32_t windowPosition = 0;  // index of the next byte to produce
-  std::uint32_t dictionaryBits = 0;
-  std::uint32_t dictionaryMask = 0;
-  std::uint64_t bitBuffer = 0;   // unread bits, next bit lowest
-  std::uint32_t bitCount = 0;    // valid bits in bitBuffer
-  std::uint32_t inputPosition = 0;
-  std::uint32_t inputCount = 0;  // bytes that the last read delivered
-  void* parameter = nullptr;
-  CodecReadFn read = nullptr;
-  CodecWriteFn write = nullptr;
+  std::uint32_t literalMode = 0;     // header byte 0
+  std::uint32_t dictionaryBits = 0;  // header byte 1
   std::array<std::uint8_t, ExplodeWindowSize + ExplodeWindowSlack> window{};
   std::array<std::uint8_t, ExplodeReadSize + 8> input{};
 };

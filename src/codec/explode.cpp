@@ -28,38 +28,38 @@ namespace {
 
 using namespace codec;
 
-// The longest token: flag, length code, 8 extra bits, distance code and 6
-// low bits; plus the 8 bits kept ahead.
-constexpr std::uint32_t TokenBits = 1 + 7 + 8 + 8 + 6 + 8;
-constexpr std::uint32_t HistorySize = 4096;
-constexpr std::uint32_t FlushPoint = 8192;
+// The longest token, plus the 8 bits kept ahead.
+constexpr std::uint32_t TokenBits = MaxTokenBits + 8;
+// The window keeps one largest dictionary of history below the new output.
+constexpr std::uint32_t HistorySize = MaxDistance;
+constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
 
 enum class Step { More, End, Failed };
 
 class Decoder {
  public:
-  explicit Decoder(ExplodeState& state) : s_(state) {}
+  Decoder(ExplodeState& state, CodecReadFn read, CodecWriteFn write, void* parameter)
+      : s_(state), read_(read), write_(write), parameter_(parameter) {}
 
   // The first read; false when it gave 4 bytes or fewer.
   bool Start() {
-    s_.inputPosition = ExplodeReadSize;
     std::uint32_t size = ExplodeReadSize;
-    s_.inputCount = std::min(s_.read(s_.input.data(), &size, s_.parameter), ExplodeReadSize);
-    return s_.inputCount > 4;
+    inCount_ = std::min(read_(s_.input.data(), &size, parameter_), ExplodeReadSize);
+    return inCount_ > 4;
   }
 
   std::uint32_t Run() {
     s_.literalMode = s_.input[0];
     s_.dictionaryBits = s_.input[1];
-    if (s_.dictionaryBits < 4 || s_.dictionaryBits > 6) return ExplodeBadDictionary;
-    s_.dictionaryMask = (1u << s_.dictionaryBits) - 1;
-    if (s_.literalMode > 1) return ExplodeBadLiteralMode;
+    if (s_.dictionaryBits < MinDictionaryBits || s_.dictionaryBits > MaxDictionaryBits)
+      return ExplodeBadDictionary;
+    if (s_.literalMode != BinaryLiterals && s_.literalMode != AsciiLiterals)
+      return ExplodeBadLiteralMode;
 
     bits_ = s_.input[2];
     count_ = 8;
     inPos_ = 3;
-    inCount_ = s_.inputCount;
     std::fill_n(s_.window.begin(), HistorySize, std::uint8_t{0});
     pos_ = HistorySize;
 
@@ -74,21 +74,12 @@ class Decoder {
       }
     }
     Write(HistorySize, pos_ - HistorySize);
-    SaveState();
     return step == Step::End ? ExplodeOk : ExplodeTruncated;
   }
 
  private:
   void Write(std::uint32_t from, std::uint32_t size) {
-    s_.write(s_.window.data() + from, &size, s_.parameter);
-  }
-
-  void SaveState() {
-    s_.bitBuffer = bits_;
-    s_.bitCount = count_;
-    s_.inputPosition = inPos_;
-    s_.inputCount = inCount_;
-    s_.windowPosition = pos_;
+    write_(s_.window.data() + from, &size, parameter_);
   }
 
   // Moves whole bytes of the input buffer into the bit buffer; never reads.
@@ -115,9 +106,8 @@ class Decoder {
 
   // Refills the input buffer through the read callback; false at its end.
   bool Refill() {
-    s_.inputPosition = ExplodeReadSize;
     std::uint32_t size = ExplodeReadSize;
-    const std::uint32_t got = std::min(s_.read(s_.input.data(), &size, s_.parameter), ExplodeReadSize);
+    const std::uint32_t got = std::min(read_(s_.input.data(), &size, parameter_), ExplodeReadSize);
     if (got == 0) return false;
     inCount_ = got;
     inPos_ = 0;
@@ -161,7 +151,7 @@ class Decoder {
     }
     if (!Drop<Checked>(1)) return Failure;
     std::uint32_t byte = 0;
-    if (s_.literalMode == 0) {
+    if (s_.literalMode == BinaryLiterals) {
       byte = Peek(8);
     } else {
       const std::uint32_t v = Peek(8);
@@ -201,7 +191,7 @@ class Decoder {
     const std::uint32_t length = symbol - FirstCopySymbol + MinCopyLength;
     const std::uint32_t high = DistanceLookup[Peek(8)];
     if (!Drop<Checked>(DistanceBits[high])) return Step::Failed;
-    const std::uint32_t lowBits = length == 2 ? 2 : s_.dictionaryBits;
+    const std::uint32_t lowBits = DistanceLowBits(length, s_.dictionaryBits);
     const std::uint32_t distance = ((high << lowBits) | Peek(lowBits)) + 1;
     if (!Drop<Checked>(lowBits)) return Step::Failed;
     Copy(distance, length);
@@ -225,21 +215,21 @@ class Decoder {
   }
 
   ExplodeState& s_;
-  std::uint64_t bits_ = 0;
-  std::uint32_t count_ = 0;
-  std::uint32_t inPos_ = 0;
-  std::uint32_t inCount_ = 0;
-  std::uint32_t pos_ = 0;
+  const CodecReadFn read_;
+  const CodecWriteFn write_;
+  void* const parameter_;
+  std::uint64_t bits_ = 0;    // unread bits, next bit lowest
+  std::uint32_t count_ = 0;   // valid bits in bits_
+  std::uint32_t inPos_ = 0;   // next unread byte of the input buffer
+  std::uint32_t inCount_ = 0; // bytes that the last read delivered
+  std::uint32_t pos_ = 0;     // window index of the next byte to produce
 };
 
 }  // namespace
 
 std::uint32_t ExplodeStream(CodecReadFn read, CodecWriteFn write, ExplodeState& state,
                             void* parameter) {
-  state.read = read;
-  state.write = write;
-  state.parameter = parameter;
-  Decoder decoder(state);
+  Decoder decoder(state, read, write, parameter);
   if (!decoder.Start()) return ExplodeTooShort;
   return decoder.Run();
 }

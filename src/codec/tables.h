@@ -26,6 +26,23 @@ inline constexpr std::uint32_t SymbolCount = 774;
 inline constexpr std::uint32_t MinCopyLength = 2;
 inline constexpr std::uint32_t EndOfStreamLength = 519;
 
+// Header byte 0: how literals are coded.
+inline constexpr std::uint32_t BinaryLiterals = 0;
+inline constexpr std::uint32_t AsciiLiterals = 1;
+
+// Header byte 1: the dictionary holds 64 << bits bytes.
+inline constexpr std::uint32_t MinDictionaryBits = 4;
+inline constexpr std::uint32_t MaxDictionaryBits = 6;
+constexpr std::uint32_t DictionarySize(std::uint32_t bits) { return 64u << bits; }
+// The bits for a dictionary of `size` bytes; 0 for a size the format lacks.
+constexpr std::uint32_t DictionaryBitsFor(std::uint32_t size) {
+  for (std::uint32_t bits = MinDictionaryBits; bits <= MaxDictionaryBits; ++bits)
+    if (DictionarySize(bits) == size) return bits;
+  return 0;
+}
+static_assert(DictionaryBitsFor(1024) == 4 && DictionaryBitsFor(4096) == 6);
+static_assert(DictionaryBitsFor(4095) == 0 && DictionaryBitsFor(512) == 0);
+
 inline constexpr std::array<std::uint8_t, 16> LengthBits = {3, 2, 3, 3, 4, 4, 4, 5,
                                                             5, 5, 5, 6, 6, 6, 7, 7};
 inline constexpr std::array<std::uint8_t, 16> LengthExtraBits = {0, 0, 0, 0, 0, 0, 0, 0,
@@ -56,6 +73,20 @@ inline constexpr std::array<std::uint8_t, 256> AsciiBits = {
     13, 12, 13, 13, 13, 12, 13, 13, 13, 12, 13, 13, 13, 13, 12, 13,  // 0xE0
     13, 13, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 0xF0
 };
+
+// A copy's distance is a high part (the distance code) and low bits: 2 for
+// a copy of 2 bytes, the dictionary bits for longer ones. So a 2-byte copy
+// reaches at most 256 bytes back, and no copy farther than the largest
+// dictionary.
+inline constexpr std::uint32_t ShortCopyLowBits = 2;
+constexpr std::uint32_t DistanceLowBits(std::uint32_t length, std::uint32_t dictionaryBits) {
+  return length == MinCopyLength ? ShortCopyLowBits : dictionaryBits;
+}
+inline constexpr std::uint32_t ShortCopyMaxDistance =
+    static_cast<std::uint32_t>(DistanceBits.size()) << ShortCopyLowBits;
+inline constexpr std::uint32_t MaxDistance =
+    static_cast<std::uint32_t>(DistanceBits.size()) << MaxDictionaryBits;
+static_assert(ShortCopyMaxDistance == 256 && MaxDistance == DictionarySize(MaxDictionaryBits));
 
 namespace detail {
 
@@ -129,6 +160,17 @@ static_assert(DistanceCodes == std::array<std::uint16_t, 64>{
 static_assert(AsciiCodes[0x20] == 0x0F && AsciiBits[0x20] == 4);
 static_assert(AsciiCodes[0x0A] == 0x62 && AsciiBits[0x0A] == 7);
 static_assert(AsciiCodes[0xFF] == 0x0000 && AsciiBits[0xFF] == 13);
+
+// The longest token: flag, length code and its extra bits, distance code
+// and the low bits of the largest dictionary.
+constexpr std::uint32_t Largest(const auto& values) {
+  std::uint32_t largest = 0;
+  for (auto v : values) largest = v > largest ? v : largest;
+  return largest;
+}
+inline constexpr std::uint32_t MaxTokenBits = 1 + Largest(LengthBits) + Largest(LengthExtraBits) +
+                                              Largest(DistanceBits) + MaxDictionaryBits;
+static_assert(MaxTokenBits == 30);
 
 //===----------------------------------------------------------------------===//
 // Decoder lookups: the next 8 bits of the stream select a table entry.
