@@ -11,9 +11,12 @@
 // the stream's own rule for "the input ran out": a stream may still end
 // right after its end-of-stream code.
 //
-// While the buffer holds at least TokenBits bits, a whole token with its
-// distance decodes without any check (the fast path); near the end of an
-// input buffer each drop is checked and may call the read callback.
+// Most tokens decode in FastTokens, which keeps its cursors in locals (a
+// byte stored into the window could alias a member, so members would be
+// reloaded after every store), refills the bit buffer a word at a time and
+// decodes a whole token with its distance without any check while the
+// buffer holds at least TokenBits bits. Near the end of an input buffer each
+// drop is checked instead and may call the read callback.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -36,6 +39,71 @@ constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
 
 enum class Step { More, End, Failed };
+
+std::uint64_t LoadWord(const std::uint8_t* at) {
+  std::uint64_t word;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, at, sizeof word);
+  } else {
+    word = 0;
+    for (std::uint32_t i = 0; i < 8; ++i) word |= std::uint64_t{at[i]} << (8 * i);
+  }
+  return word;
+}
+
+// An ASCII literal at the front of `bits`: its byte, and how many bits it
+// takes.
+struct AsciiLiteral {
+  std::uint32_t byte;
+  std::uint32_t bits;
+};
+
+AsciiLiteral DecodeAscii(std::uint64_t bits) {
+  const auto v = static_cast<std::uint32_t>(bits) & 0xFF;
+  std::uint32_t skipped = 0;
+  std::uint32_t byte = 0;
+  if (v != 0) {
+    byte = Ascii.first[v];
+    if (byte == AsciiEscape) {
+      skipped = (v & 0x3F) != 0 ? 4 : 6;
+      byte = skipped == 4 ? Ascii.second[(bits >> 4) & 0xFF] : Ascii.third[(bits >> 6) & 0x7F];
+    }
+  } else {
+    skipped = 8;
+    byte = Ascii.fourth[(bits >> 8) & 0xFF];
+  }
+  return {byte, skipped + Ascii.bits[byte]};
+}
+
+// Repeats `length` bytes from `distance` (below 8) back to `to`. The bytes
+// repeat every `distance`, so also every `stride`, the first multiple of it
+// that spans a word: after one stride, whole words follow.
+void RepeatPattern(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
+  const std::uint8_t* from = to - distance;
+  if (distance == 1) {
+    std::memset(to, *from, length);
+    return;
+  }
+  const std::uint32_t stride = (8 + distance - 1) / distance * distance;
+  const std::uint32_t first = std::min(length, stride);
+  for (std::uint32_t i = 0; i < first; ++i) to[i] = from[i];
+  for (std::uint32_t i = stride; i < length; i += 8) std::memcpy(to + i, to + i - stride, 8);
+}
+
+// Repeats `length` bytes from `distance` back to `to`; the source may
+// overlap the bytes being produced. Whole words may run up to 15 bytes past
+// the copy, into the window's slack. Most copies are short: two words
+// without a loop.
+inline void CopyBytes(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
+  if (distance < 8) {
+    RepeatPattern(to, distance, length);
+    return;
+  }
+  const std::uint8_t* from = to - distance;
+  std::memcpy(to, from, 8);
+  std::memcpy(to + 8, from + 8, 8);
+  for (std::uint32_t i = 16; i < length; i += 8) std::memcpy(to + i, from + i, 8);
+}
 
 class Decoder {
  public:
@@ -65,8 +133,12 @@ class Decoder {
 
     Step step = Step::More;
     while (step == Step::More) {
-      Fill();
-      step = count_ >= TokenBits ? Token<false>() : Token<true>();
+      step = FastTokens();
+      if (step == Step::More && pos_ < FlushPoint) {
+        // Too few bytes left in the input buffer for a word.
+        Fill();
+        step = Token();
+      }
       if (pos_ >= FlushPoint) {
         Write(HistorySize, ExplodeWriteSize);
         std::memmove(s_.window.data(), s_.window.data() + HistorySize, pos_ - HistorySize);
@@ -82,22 +154,72 @@ class Decoder {
     write_(s_.window.data() + from, &size, parameter_);
   }
 
+  // Decodes tokens until the window is due to be written, the input buffer
+  // holds less than a word while the bit buffer holds less than a token, or
+  // the stream ends. Never reads.
+  Step FastTokens() {
+    std::uint64_t bits = bits_;
+    std::uint32_t count = count_;
+    std::uint32_t inPos = inPos_;
+    std::uint32_t pos = pos_;
+    const std::uint8_t* const input = s_.input.data();
+    std::uint8_t* const window = s_.window.data();
+    const std::uint32_t inCount = inCount_;
+    const bool binary = s_.literalMode == BinaryLiterals;
+    const std::uint32_t dictionaryBits = s_.dictionaryBits;
+
+    Step step = Step::More;
+    while (pos < FlushPoint) {
+      if (inCount - inPos >= 8) {
+        bits |= LoadWord(input + inPos) << count;
+        inPos += (63 - count) >> 3;
+        count |= 56;
+      } else if (count < TokenBits) {
+        break;
+      }
+      if ((bits & 1) == 0) {
+        std::uint32_t used = 9;
+        std::uint32_t byte = static_cast<std::uint32_t>(bits >> 1) & 0xFF;
+        if (!binary) {
+          const AsciiLiteral literal = DecodeAscii(bits >> 1);
+          byte = literal.byte;
+          used = 1 + literal.bits;
+        }
+        window[pos++] = static_cast<std::uint8_t>(byte);
+        bits >>= used;
+        count -= used;
+        continue;
+      }
+      const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
+      std::uint32_t used = 1 + code.bits;
+      const std::uint32_t length =
+          code.base + (static_cast<std::uint32_t>(bits >> used) & ((1u << code.extraBits) - 1));
+      used += code.extraBits;
+      if (length == EndOfStreamLength) {
+        bits >>= used;
+        count -= used;
+        step = Step::End;
+        break;
+      }
+      const DistanceCode& high = DistanceDecode[(bits >> used) & 0xFF];
+      used += high.bits;
+      const std::uint32_t lowBits = DistanceLowBits(length, dictionaryBits);
+      const std::uint32_t low = static_cast<std::uint32_t>(bits >> used) & ((1u << lowBits) - 1);
+      used += lowBits;
+      bits >>= used;
+      count -= used;
+      CopyBytes(window + pos, ((std::uint32_t{high.high} << lowBits) | low) + 1, length);
+      pos += length;
+    }
+    bits_ = bits;
+    count_ = count;
+    inPos_ = inPos;
+    pos_ = pos;
+    return step;
+  }
+
   // Moves whole bytes of the input buffer into the bit buffer; never reads.
   void Fill() {
-    if (inCount_ - inPos_ >= 8) {
-      std::uint64_t word;
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&word, s_.input.data() + inPos_, sizeof word);
-      } else {
-        word = 0;
-        for (std::uint32_t i = 0; i < 8; ++i)
-          word |= std::uint64_t{s_.input[inPos_ + i]} << (8 * i);
-      }
-      bits_ |= word << count_;
-      inPos_ += (63 - count_) >> 3;
-      count_ |= 56;
-      return;
-    }
     while (count_ < 56 && inPos_ < inCount_) {
       bits_ |= std::uint64_t{s_.input[inPos_++]} << count_;
       count_ += 8;
@@ -118,38 +240,34 @@ class Decoder {
     return static_cast<std::uint32_t>(bits_) & ((1u << n) - 1);
   }
 
-  // Drops n bits (at most 8) and keeps 8 ahead. Checked: fails when the
-  // input has ended; unchecked: the caller made sure the bits are there.
-  template <bool Checked>
+  // Drops n bits (at most 8) and keeps 8 ahead; fails when the input has
+  // ended.
   bool Drop(std::uint32_t n) {
-    if constexpr (Checked) {
-      if (count_ < n + 8) {
-        if (inPos_ == inCount_ && !Refill()) return false;
-        bits_ |= std::uint64_t{s_.input[inPos_++]} << count_;
-        count_ += 8;
-      }
+    if (count_ < n + 8) {
+      if (inPos_ == inCount_ && !Refill()) return false;
+      bits_ |= std::uint64_t{s_.input[inPos_++]} << count_;
+      count_ += 8;
     }
     bits_ >>= n;
     count_ -= n;
     return true;
   }
 
-  // The next token's symbol index, or Failure.
-  template <bool Checked>
+  // The next token's symbol index, or Failure; each field checked.
   std::uint32_t Symbol() {
     if (bits_ & 1) {
-      if (!Drop<Checked>(1)) return Failure;
+      if (!Drop(1)) return Failure;
       const std::uint32_t row = LengthLookup[Peek(8)];
-      if (!Drop<Checked>(LengthBits[row])) return Failure;
+      if (!Drop(LengthBits[row])) return Failure;
       const std::uint32_t extra = LengthExtraBits[row];
       if (extra == 0) return FirstCopySymbol + row;
       const std::uint32_t x = Peek(extra);
       const std::uint32_t symbol = FirstCopySymbol + LengthBase[row] + x;
       // The stream may end right after the end-of-stream code.
-      if (!Drop<Checked>(extra) && symbol != EndOfStreamSymbol) return Failure;
+      if (!Drop(extra) && symbol != EndOfStreamSymbol) return Failure;
       return symbol;
     }
-    if (!Drop<Checked>(1)) return Failure;
+    if (!Drop(1)) return Failure;
     std::uint32_t byte = 0;
     if (s_.literalMode == BinaryLiterals) {
       byte = Peek(8);
@@ -159,28 +277,27 @@ class Decoder {
         byte = Ascii.first[v];
         if (byte == AsciiEscape) {
           if ((v & 0x3F) != 0) {
-            if (!Drop<Checked>(4)) return Failure;
+            if (!Drop(4)) return Failure;
             byte = Ascii.second[Peek(8)];
           } else {
-            if (!Drop<Checked>(6)) return Failure;
+            if (!Drop(6)) return Failure;
             byte = Ascii.third[Peek(7)];
           }
         }
       } else {
-        if (!Drop<Checked>(8)) return Failure;
+        if (!Drop(8)) return Failure;
         byte = Ascii.fourth[Peek(8)];
       }
-      if (!Drop<Checked>(Ascii.bits[byte])) return Failure;
+      if (!Drop(Ascii.bits[byte])) return Failure;
       return byte;
     }
-    if (!Drop<Checked>(8)) return Failure;
+    if (!Drop(8)) return Failure;
     return byte;
   }
 
   // Decodes one token and carries it out in the window.
-  template <bool Checked>
   Step Token() {
-    const std::uint32_t symbol = Symbol<Checked>();
+    const std::uint32_t symbol = Symbol();
     if (symbol < FirstCopySymbol) {
       s_.window[pos_++] = static_cast<std::uint8_t>(symbol);
       return Step::More;
@@ -190,28 +307,13 @@ class Decoder {
 
     const std::uint32_t length = symbol - FirstCopySymbol + MinCopyLength;
     const std::uint32_t high = DistanceLookup[Peek(8)];
-    if (!Drop<Checked>(DistanceBits[high])) return Step::Failed;
+    if (!Drop(DistanceBits[high])) return Step::Failed;
     const std::uint32_t lowBits = DistanceLowBits(length, s_.dictionaryBits);
     const std::uint32_t distance = ((high << lowBits) | Peek(lowBits)) + 1;
-    if (!Drop<Checked>(lowBits)) return Step::Failed;
-    Copy(distance, length);
-    return Step::More;
-  }
-
-  // Repeats `length` bytes from `distance` back; the source may overlap the
-  // bytes being produced. Distances reach at most 4096 back, into the history.
-  void Copy(std::uint32_t distance, std::uint32_t length) {
-    std::uint8_t* to = s_.window.data() + pos_;
-    const std::uint8_t* from = to - distance;
+    if (!Drop(lowBits)) return Step::Failed;
+    CopyBytes(s_.window.data() + pos_, distance, length);
     pos_ += length;
-    if (distance >= 8) {
-      // Whole words; may run up to 7 bytes past the copy into the slack.
-      for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(to + i, from + i, 8);
-    } else if (distance == 1) {
-      std::memset(to, *from, length);
-    } else {
-      for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
-    }
+    return Step::More;
   }
 
   ExplodeState& s_;

@@ -181,6 +181,38 @@ inline constexpr std::array<std::uint8_t, 256> LengthLookup =
 inline constexpr std::array<std::uint8_t, 256> DistanceLookup =
     detail::BuildLookup(DistanceBits, DistanceCodes);
 
+// The same lookups with everything a row gives in one entry, so that a
+// copy's fields resolve with one load each: a length code's bit count, its
+// extra bits and the copy length of its first value; a distance code's bit
+// count and high part.
+struct LengthCode {
+  std::uint16_t base;  // copy length with extra value 0
+  std::uint8_t bits;
+  std::uint8_t extraBits;
+};
+struct DistanceCode {
+  std::uint8_t high;
+  std::uint8_t bits;
+};
+
+constexpr std::array<LengthCode, 256> BuildLengthDecode() {
+  std::array<LengthCode, 256> decode{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::uint32_t row = LengthLookup[i];
+    decode[i] = {static_cast<std::uint16_t>(LengthBase[row] + MinCopyLength), LengthBits[row],
+                 LengthExtraBits[row]};
+  }
+  return decode;
+}
+constexpr std::array<DistanceCode, 256> BuildDistanceDecode() {
+  std::array<DistanceCode, 256> decode{};
+  for (std::size_t i = 0; i < 256; ++i)
+    decode[i] = {DistanceLookup[i], DistanceBits[DistanceLookup[i]]};
+  return decode;
+}
+inline constexpr std::array<LengthCode, 256> LengthDecode = BuildLengthDecode();
+inline constexpr std::array<DistanceCode, 256> DistanceDecode = BuildDistanceDecode();
+
 // ASCII literals: codes of up to 8 bits resolve in the first level. A longer
 // code leaves the escape 0xFF there; its remaining bits resolve in the second
 // level (after 4 bits, when the code's low 6 bits are not all zero), the third
