@@ -90,7 +90,7 @@ inline constexpr std::uint32_t ImplodeWorkSlack = 528;
 // The tables of the compressor's match search. Positions count the bytes of
 // the work buffer's history as the search numbers them; 0 is none.
 struct ImplodeMatchTables {
-  static constexpr std::uint32_t TripleHashBits = 15;
+  static constexpr std::uint32_t HashBits = 15;
   static constexpr std::uint32_t LinkCount = 4096;  // a whole window of positions
   static constexpr std::uint32_t RunCount = 2048;   // more runs than fit in a window
   static constexpr std::uint32_t EndHashCount = 4096;
@@ -107,10 +107,13 @@ struct ImplodeMatchTables {
   };
 
   std::array<std::uint32_t, 1u << 16> newestPair{};  // by the two bytes at a position
-  // Positions whose first three bytes are not all equal, by a hash of those
-  // bytes: the newest, and for each position the one before it.
-  std::array<std::uint32_t, 1u << TripleHashBits> newestTriple{};
+  // Positions whose first three bytes are not all equal, by a hash of their
+  // first three and of their first four bytes: the newest, and for each
+  // position the one before it.
+  std::array<std::uint32_t, 1u << HashBits> newestTriple{};
   std::array<std::uint32_t, LinkCount> earlierTriple{};
+  std::array<std::uint32_t, 1u << HashBits> newestQuad{};
+  std::array<std::uint32_t, LinkCount> earlierQuad{};
   std::array<Run, RunCount> runs{};  // a ring
   std::array<std::uint16_t, 256> newestRunOfByte{};
   std::array<std::uint16_t, EndHashCount> newestRunOfEnd{};  // by byte and next byte
@@ -123,7 +126,7 @@ struct ImplodeMatchTables {
 struct ImplodeState {
   std::uint32_t literalMode = 0;
   std::uint32_t dictionaryBits = 0;
-  std::array<std::uint8_t, ImplodeWriteSize + 2> output{};
+  std::array<std::uint8_t, ImplodeWriteSize + 4> output{};  // a write, and one word more
   // D bytes of history, 516 bytes of look-ahead and one block of input.
   std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work{};
   // The block index: every indexed offset, bucket by bucket of the pair

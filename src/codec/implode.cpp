@@ -18,6 +18,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,13 +47,14 @@ constexpr std::uint32_t NearDistance = 129;
 // dictionary, index a whole dictionary back.
 enum class BlockStage { First, Second, Later };
 
+// The search is a parameter of the type, so that the choice costs nothing
+// at each of the millions of searches.
+template <MatchSearch Search>
 class Encoder {
  public:
-  Encoder(ImplodeState& state, MatchSearch search, CodecReadFn read, CodecWriteFn write,
-          void* parameter)
+  Encoder(ImplodeState& state, CodecReadFn read, CodecWriteFn write, void* parameter)
       : s_(state),
         codes_(state.literalMode == BinaryLiterals ? BinarySymbols : AsciiSymbols),
-        search_(search),
         read_(read),
         write_(write),
         parameter_(parameter),
@@ -70,9 +72,9 @@ class Encoder {
     outputBytes_ = 2;
 
     const std::uint32_t loadAt = dictionary_ + MaxMatch;
-    const bool fast = search_ != MatchSearch::Block;
-    const bool indexEveryBlock = search_ != MatchSearch::Fast;
-    if (fast) finder_.Start(loadAt);
+    constexpr bool fast = Search != MatchSearch::Block;
+    constexpr bool indexEveryBlock = Search != MatchSearch::Fast;
+    if constexpr (fast) finder_.Start(loadAt);
     std::uint32_t p = loadAt;
     BlockStage stage = BlockStage::First;
     for (;;) {
@@ -94,13 +96,13 @@ class Encoder {
       // The fast search needs the index only for the bytes past the work
       // buffer, which only the last block reaches.
       if (indexEveryBlock || ended_) blocks_.Index(start, blockEnd);
-      if (fast) finder_.StartBlock(start);
+      if constexpr (fast) finder_.StartBlock(start);
       Encode(p, blockEnd);
       if (ended_) break;
       std::memmove(w_, w_ + BlockSize, loadAt);
       p -= BlockSize;
       movedOut_ += BlockSize;
-      if (fast) finder_.MoveDown(BlockSize);
+      if constexpr (fast) finder_.MoveDown(BlockSize);
     }
     Finish();
   }
@@ -134,18 +136,17 @@ class Encoder {
   // Matches
   //===--------------------------------------------------------------------===//
 
-  Match Search(std::uint32_t p) {
-    switch (search_) {
-      case MatchSearch::Fast: return finder_.Search(p);
-      case MatchSearch::Block: return blocks_.Search(p);
-      case MatchSearch::Checked: {
-        const Match fast = finder_.Search(p);
-        const Match block = blocks_.Search(p);
-        if (!(fast == block)) ReportDifference(p, fast, block);
-        return block;
-      }
+  Match Find(std::uint32_t p) {
+    if constexpr (Search == MatchSearch::Fast) {
+      return finder_.Search(p);
+    } else if constexpr (Search == MatchSearch::Block) {
+      return blocks_.Search(p);
+    } else {
+      const Match fast = finder_.Search(p);
+      const Match block = blocks_.Search(p);
+      if (!(fast == block)) ReportDifference(p, fast, block);
+      return block;
     }
-    return {};
   }
 
   [[noreturn]] void ReportDifference(std::uint32_t p, Match fast, Match block) const {
@@ -166,7 +167,7 @@ class Encoder {
 
   void Encode(std::uint32_t& p, std::uint32_t blockEnd) {
     while (p < blockEnd) {
-      Match match = Search(p);
+      Match match = Find(p);
       for (;;) {
         if (!Usable(match)) {
           PutSymbol(w_[p++]);
@@ -187,7 +188,7 @@ class Encoder {
           p += match.length;
           break;
         }
-        const Match next = Search(p + 1);
+        const Match next = Find(p + 1);
         if (next.length <= match.length ||
             (next.length == match.length + 1 && match.distance <= NearDistance)) {
           PutCopy(match);
@@ -204,46 +205,60 @@ class Encoder {
   // Output
   //===--------------------------------------------------------------------===//
 
-  // Appends the n lowest bits of v (n at most 16), lowest first.
+  // Appends the n lowest bits of v (n at most 32), lowest first. Whole
+  // bytes go to the output buffer four at a time; every 2048 of them leave
+  // in one write, as soon as they are complete.
   void Put(std::uint32_t n, std::uint32_t v) {
-    pending_ |= v << outputBits_;
-    outputBits_ += n;
-    while (outputBits_ >= 8) {
-      s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
-      pending_ >>= 8;
-      outputBits_ -= 8;
-      if (outputBytes_ == ImplodeWriteSize) Write(ImplodeWriteSize);
-    }
+    pending_ |= std::uint64_t{v} << pendingBits_;
+    pendingBits_ += n;
+    if (pendingBits_ < 32) return;
+    std::uint32_t word = static_cast<std::uint32_t>(pending_);
+    if constexpr (std::endian::native == std::endian::big)
+      word = (word >> 24) | ((word >> 8) & 0xFF00) | ((word << 8) & 0xFF0000) | (word << 24);
+    std::memcpy(s_.output.data() + outputBytes_, &word, sizeof word);
+    outputBytes_ += 4;
+    pending_ >>= 32;
+    pendingBits_ -= 32;
+    if (outputBytes_ >= ImplodeWriteSize) WriteFull();
   }
 
   void PutSymbol(std::uint32_t symbol) { Put(codes_.bits[symbol], codes_.values[symbol]); }
 
+  // The copy's symbol, distance code and low distance bits: at most 30 bits.
   void PutCopy(Match match) {
-    PutSymbol(match.length + FirstCopySymbol - MinCopyLength);
+    const std::uint32_t symbol = match.length + FirstCopySymbol - MinCopyLength;
     const std::uint32_t field = match.distance - 1;
     const std::uint32_t lowBits = DistanceLowBits(match.length, s_.dictionaryBits);
     const std::uint32_t high = field >> lowBits;
-    Put(DistanceBits[high], DistanceCodes[high]);
-    Put(lowBits, field & ((1u << lowBits) - 1));
+    std::uint32_t n = codes_.bits[symbol];
+    std::uint32_t v = codes_.values[symbol];
+    v |= std::uint32_t{DistanceCodes[high]} << n;
+    n += DistanceBits[high];
+    v |= (field & ((1u << lowBits) - 1)) << n;
+    Put(n + lowBits, v);
   }
 
-  void Write(std::uint32_t size) {
+  // Writes the first 2048 bytes and keeps the few after them.
+  void WriteFull() {
+    std::uint32_t size = ImplodeWriteSize;
     write_(s_.output.data(), &size, parameter_);
-    outputBytes_ = 0;
+    outputBytes_ -= ImplodeWriteSize;
+    std::memmove(s_.output.data(), s_.output.data() + ImplodeWriteSize, outputBytes_);
   }
 
   void Finish() {
     PutSymbol(EndOfStreamSymbol);
-    if (outputBits_ != 0) {
+    // The remaining whole bytes, then the partly filled one.
+    for (; pendingBits_ >= 8; pendingBits_ -= 8, pending_ >>= 8)
       s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
-      outputBits_ = 0;
-    }
-    Write(outputBytes_);
+    if (outputBytes_ >= ImplodeWriteSize) WriteFull();
+    if (pendingBits_ != 0) s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
+    std::uint32_t size = outputBytes_;
+    write_(s_.output.data(), &size, parameter_);
   }
 
   ImplodeState& s_;
   const SymbolCodes& codes_;
-  const MatchSearch search_;
   const CodecReadFn read_;
   const CodecWriteFn write_;
   void* const parameter_;
@@ -251,9 +266,9 @@ class Encoder {
   const std::uint32_t dictionary_;
   BlockSearch blocks_;
   MatchFinder finder_;
-  std::uint32_t pending_ = 0;      // bits of the byte being filled
-  std::uint32_t outputBytes_ = 0;  // index of the byte being filled
-  std::uint32_t outputBits_ = 0;   // bits used in it
+  std::uint64_t pending_ = 0;       // bits not yet in the output buffer
+  std::uint32_t pendingBits_ = 0;   // how many, below 32 between calls
+  std::uint32_t outputBytes_ = 0;   // whole bytes in the output buffer
   std::uint64_t movedOut_ = 0;     // input bytes that have left the work buffer
   bool firstRead_ = true;
   bool empty_ = false;
@@ -272,7 +287,13 @@ std::uint32_t ImplodeStreamUsing(MatchSearch search, CodecReadFn read, CodecWrit
   if (literalMode != BinaryLiterals && literalMode != AsciiLiterals) return ImplodeBadLiteralMode;
   state.literalMode = literalMode;
   state.dictionaryBits = bits;
-  Encoder(state, search, read, write, parameter).Compress();
+  switch (search) {
+    case MatchSearch::Fast: Encoder<MatchSearch::Fast>(state, read, write, parameter).Compress(); break;
+    case MatchSearch::Block: Encoder<MatchSearch::Block>(state, read, write, parameter).Compress(); break;
+    case MatchSearch::Checked:
+      Encoder<MatchSearch::Checked>(state, read, write, parameter).Compress();
+      break;
+  }
   return ImplodeOk;
 }
 

@@ -78,7 +78,7 @@ class MatchFinder {
 
   const std::uint8_t* At(std::uint32_t position) const { return w_ + (position - shift_); }
   void InsertThrough(std::uint32_t last);
-  void EndRun(std::uint32_t end, std::uint8_t byte, std::uint8_t next);
+  void EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t byte, std::uint8_t next);
   Match ChainSearch(std::uint32_t p, std::uint32_t lo);
   std::uint32_t OldestFullInChain(std::uint32_t newest, std::uint32_t p, std::uint32_t lo);
   Match RunSearch(std::uint32_t p, std::uint32_t lo);

@@ -8,15 +8,16 @@
 // block index's first offset, whose two bytes are those at the search's
 // position p.
 //
-// Positions enter the tables lazily, up to p - 2, so every key below is made
-// of bytes that were read. Three kinds of position p are told apart by the
-// three bytes at p:
+// Positions enter the tables lazily, up to p - 2; the bytes of their keys
+// (up to p + 1) never change afterwards. Two kinds of position p are told
+// apart by the three bytes at p:
 //
-// - Not three equal bytes: every candidate of 3 bytes or more starts with
-//   the same three, so a chain per hash of three bytes lists them, newest
+// - Not three equal bytes: every candidate of 4 bytes or more starts with
+//   the same four, so a chain per hash of four bytes lists them, newest
 //   first. A candidate is compared only when it could be longer than the
-//   best so far; when none is longer than 2, the newest position of the pair
-//   is the answer.
+//   best so far. When none is longer than 3, the answer is the newest
+//   position with the same three bytes (a chain per hash of three), else
+//   the newest with the same two.
 // - Three equal bytes b (a run of r bytes at p, counted up to 516): such
 //   positions make no chain entries, since in data full of zeros one chain
 //   would hold most of the window. A candidate inside an earlier run of b
@@ -57,13 +58,22 @@ static_assert(ImplodeReadSize % Tables::LinkCount == 0, "a block's move keeps li
 static_assert(std::has_single_bit(Tables::RunCount) && Tables::RunCount * MinRun > MaxDistance);
 static_assert(Tables::RunCount <= Tables::NoRun);
 
-std::uint32_t Triple(const std::uint8_t* at) {
-  return std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
+// The four bytes at `at`, the first lowest.
+std::uint32_t Load32(const std::uint8_t* at) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  } else {
+    return std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16) |
+           (std::uint32_t{at[3]} << 24);
+  }
 }
 
-std::uint32_t TripleHash(std::uint32_t triple) {
-  return (triple * 2654435761u) >> (32 - Tables::TripleHashBits);
-}
+// The three bytes at `at`, the first lowest (reads a fourth).
+std::uint32_t Triple(const std::uint8_t* at) { return Load32(at) & 0xFFFFFF; }
+
+std::uint32_t Hash(std::uint32_t key) { return (key * 2654435761u) >> (32 - Tables::HashBits); }
 
 std::uint32_t EndHash(std::uint8_t byte, std::uint8_t next) {
   const std::uint32_t key = (std::uint32_t{byte} << 8) | next;
@@ -114,6 +124,7 @@ MatchFinder::MatchFinder(ImplodeMatchTables& tables, const std::uint8_t* work,
 void MatchFinder::Start(std::uint32_t first) {
   std::fill(t_.newestPair.begin(), t_.newestPair.end(), 0u);
   std::fill(t_.newestTriple.begin(), t_.newestTriple.end(), 0u);
+  std::fill(t_.newestQuad.begin(), t_.newestQuad.end(), 0u);
   std::fill(t_.newestRunOfByte.begin(), t_.newestRunOfByte.end(), Tables::NoRun);
   std::fill(t_.newestRunOfEnd.begin(), t_.newestRunOfEnd.end(), Tables::NoRun);
   shift_ = 0;
@@ -138,6 +149,8 @@ void MatchFinder::Rebase() {
   std::for_each(t_.newestPair.begin(), t_.newestPair.end(), move);
   std::for_each(t_.newestTriple.begin(), t_.newestTriple.end(), move);
   std::for_each(t_.earlierTriple.begin(), t_.earlierTriple.end(), move);
+  std::for_each(t_.newestQuad.begin(), t_.newestQuad.end(), move);
+  std::for_each(t_.earlierQuad.begin(), t_.earlierQuad.end(), move);
   for (Run& run : t_.runs) {
     move(run.start);
     move(run.end);
@@ -156,44 +169,54 @@ void MatchFinder::Rebase() {
 // are equal, and the end of the run before it.
 void MatchFinder::InsertThrough(std::uint32_t last) {
   std::uint32_t q = inserted_;
-  while (q <= last) {
-    const std::uint8_t* at = At(q);
-    const std::uint8_t b = at[0];
-    t_.newestPair[b | (std::uint32_t{at[1]} << 8)] = q;
-    if (at[1] != b) {
-      EndRun(q + 1, b, at[1]);
-    } else if (at[2] == b) {
+  if (q > last) return;
+  // Locals, not members: a store into the tables could alias a member.
+  std::uint32_t runStart = runStart_;
+  const std::uint8_t* at = At(q);
+  for (; q <= last; ++q, ++at) {
+    const std::uint32_t quad = Load32(at);
+    const std::uint32_t triple = quad & 0xFFFFFF;
+    const auto b = static_cast<std::uint8_t>(quad);
+    const auto next = static_cast<std::uint8_t>(quad >> 8);
+    t_.newestPair[triple & 0xFFFF] = q;
+    if (next != b) {
+      // The run of b that began at runStart ends here.
+      if (q + 1 - runStart >= MinRun) EndRun(runStart, q + 1, b, next);
+      runStart = q + 1;
+    } else if (triple >> 16 == b) {
       // Every position up to two before the run's end begins with three b.
-      const std::uint32_t run = RunLength(at, b, last - q + MinRun);
-      q += run - MinRun;
-      t_.newestPair[b | (std::uint32_t{b} << 8)] = q;
-      ++q;
+      const std::uint32_t skip = RunLength(at, b, last - q + MinRun) - MinRun;
+      q += skip;
+      at += skip;
+      t_.newestPair[triple & 0xFFFF] = q;
       continue;
     }
-    const std::uint32_t hash = TripleHash(Triple(at));
-    t_.earlierTriple[q & LinkMask] = t_.newestTriple[hash];
-    t_.newestTriple[hash] = q;
-    ++q;
+    const std::uint32_t tripleHash = Hash(triple);
+    t_.earlierTriple[q & LinkMask] = t_.newestTriple[tripleHash];
+    t_.newestTriple[tripleHash] = q;
+    const std::uint32_t quadHash = Hash(quad);
+    t_.earlierQuad[q & LinkMask] = t_.newestQuad[quadHash];
+    t_.newestQuad[quadHash] = q;
   }
-  inserted_ = std::max(inserted_, q);
+  inserted_ = q;
+  runStart_ = runStart;
 }
 
-// The run that began at runStart_ ends at `end`, where `next` follows it.
-void MatchFinder::EndRun(std::uint32_t end, std::uint8_t byte, std::uint8_t next) {
-  if (end - runStart_ >= MinRun) {
-    const std::uint32_t slot = runCount_++ & RunMask;
-    const std::uint32_t hash = EndHash(byte, next);
-    Run& run = t_.runs[slot];
-    run.start = runStart_;
-    run.end = end;
-    run.earlierOfByte = t_.newestRunOfByte[byte];
-    run.earlierOfEnd = t_.newestRunOfEnd[hash];
-    run.byte = byte;
-    run.next = next;
-    t_.newestRunOfByte[byte] = static_cast<std::uint16_t>(slot);
-    t_.newestRunOfEnd[hash] = static_cast<std::uint16_t>(slot);
-  }
-  runStart_ = end;
+// The run of `byte` from `start` to `end`, at least 3 bytes, has ended;
+// `next` follows it.
+void MatchFinder::EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t byte,
+                         std::uint8_t next) {
+  const std::uint32_t slot = runCount_++ & RunMask;
+  const std::uint32_t hash = EndHash(byte, next);
+  Run& run = t_.runs[slot];
+  run.start = start;
+  run.end = end;
+  run.earlierOfByte = t_.newestRunOfByte[byte];
+  run.earlierOfEnd = t_.newestRunOfEnd[hash];
+  run.byte = byte;
+  run.next = next;
+  t_.newestRunOfByte[byte] = static_cast<std::uint16_t>(slot);
+  t_.newestRunOfEnd[hash] = static_cast<std::uint16_t>(slot);
 }
 
 //===----------------------------------------------------------------------===//
@@ -210,14 +233,17 @@ Match MatchFinder::Search(std::uint32_t offset) {
 }
 
 Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
-  const std::uint8_t* x = At(p);
-  const std::uint32_t triple = Triple(x);
-  std::uint32_t best = MinRun - 1;
+  const std::uint8_t* const work = w_;
+  const std::uint32_t shift = shift_;
+  const std::uint8_t* x = work + (p - shift);
+  // Matches of 4 bytes or more: the longest, the newest of equals.
+  const std::uint32_t quad = Load32(x);
+  std::uint32_t best = MinRun;
   std::uint32_t bestAt = 0;
-  for (std::uint32_t c = t_.newestTriple[TripleHash(triple)]; c >= lo;
-       c = t_.earlierTriple[c & LinkMask]) {
-    const std::uint8_t* y = At(c);
-    if (y[best] != x[best] || Triple(y) != triple) continue;
+  for (std::uint32_t c = t_.newestQuad[Hash(quad)]; c >= lo;
+       c = t_.earlierQuad[c & LinkMask]) {
+    const std::uint8_t* y = work + (c - shift);
+    if (y[best] != x[best] || Load32(y) != quad) continue;
     const std::uint32_t length = CommonLength(y, x, MaxMatch);
     if (length <= best) continue;
     best = length;
@@ -228,6 +254,11 @@ Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
     }
   }
   if (bestAt != 0) return {best, p - bestAt};
+  // Otherwise the newest match of 3 bytes, else of 2.
+  const std::uint32_t triple = quad & 0xFFFFFF;
+  for (std::uint32_t c = t_.newestTriple[Hash(triple)]; c >= lo;
+       c = t_.earlierTriple[c & LinkMask])
+    if (Triple(work + (c - shift)) == triple) return {MinRun, p - c};
   const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
   if (pair >= lo) return {MinCopyLength, p - pair};
   return {};
@@ -237,12 +268,12 @@ Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
 std::uint32_t MatchFinder::OldestFullInChain(std::uint32_t newest, std::uint32_t p,
                                              std::uint32_t lo) {
   const std::uint8_t* x = At(p);
-  const std::uint32_t triple = Triple(x);
+  const std::uint32_t quad = Load32(x);
   std::uint32_t count = 0;
-  for (std::uint32_t c = t_.earlierTriple[newest & LinkMask]; c >= lo;
-       c = t_.earlierTriple[c & LinkMask]) {
+  for (std::uint32_t c = t_.earlierQuad[newest & LinkMask]; c >= lo;
+       c = t_.earlierQuad[c & LinkMask]) {
     const std::uint8_t* y = At(c);
-    if (y[MaxMatch - 1] == x[MaxMatch - 1] && Triple(y) == triple) t_.candidates[count++] = c;
+    if (y[MaxMatch - 1] == x[MaxMatch - 1] && Load32(y) == quad) t_.candidates[count++] = c;
   }
   while (count > 0) {
     const std::uint32_t c = t_.candidates[--count];
