@@ -47,7 +47,7 @@ inline constexpr std::uint32_t ExplodeWriteSize = 4096;
 // The window keeps 4096 bytes of history below the new output; 8192 plus room
 // for the longest copy begun at index 8191, plus slack for word-wise copies.
 inline constexpr std::uint32_t ExplodeWindowSize = 8192 + 517;
-inline constexpr std::uint32_t ExplodeWindowSlack = 16;
+inline constexpr std::uint32_t ExplodeWindowSlack = 32;
 
 // What the decoder keeps for one stream: the settings read from the header
 // and its two buffers. The caller owns the record (it is too large for a
