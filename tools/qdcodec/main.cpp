@@ -60,6 +60,16 @@ struct CloseFile {
 };
 using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
 
+// A buffer for a stream, which must outlive it. (Given no buffer, the C
+// library keeps its own small one, whatever size is asked for.)
+struct StreamBuffer {
+  StreamBuffer() : bytes(std::make_unique<char[]>(BufferSize)) {}
+  bool Attach(std::FILE* file) const {
+    return std::setvbuf(file, bytes.get(), _IOFBF, BufferSize) == 0;
+  }
+  std::unique_ptr<char[]> bytes;
+};
+
 // The file that OUT names: the end of its chain of links, so that writing
 // OUT writes where it points, as opening it would, even where nothing is yet.
 fs::path Destination(fs::path out) {
@@ -96,7 +106,7 @@ class PendingOutput {
       std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
       temporary_ = folder / ("." + destination_.filename().string() + suffix);
       file_.reset(std::fopen(temporary_.c_str(), "wbx"));
-      if (file_) return std::setvbuf(file_.get(), nullptr, _IOFBF, BufferSize) == 0;
+      if (file_) return buffer_.Attach(file_.get());
       if (errno != EEXIST) return false;
     }
     return false;
@@ -120,6 +130,7 @@ class PendingOutput {
  private:
   fs::path destination_;
   fs::path temporary_;
+  StreamBuffer buffer_;  // before the file: it is released after it
   FilePtr file_;
 };
 
@@ -162,8 +173,9 @@ int Run(const Job& job) {
   if (fs::equivalent(job.in, job.out, error))
     return Fail(job.in + " and " + job.out + " are the same file");
 
+  const StreamBuffer inBuffer;
   const FilePtr in(std::fopen(job.in.c_str(), "rb"));
-  if (!in || std::setvbuf(in.get(), nullptr, _IOFBF, BufferSize) != 0)
+  if (!in || !inBuffer.Attach(in.get()))
     return Fail("cannot open " + job.in + ": " + Reason());
   PendingOutput out(Destination(job.out));
   if (!out.Open()) return Fail("cannot create " + job.out + ": " + Reason());
