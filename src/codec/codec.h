@@ -87,8 +87,9 @@ inline constexpr std::uint32_t ImplodeWorkSize = 4096 + ImplodeMaxMatch + Implod
 // there are the same as in a record laid out in that order.
 inline constexpr std::uint32_t ImplodeWorkSlack = 528;
 
-// The tables of the compressor's match search. Positions count the bytes of
-// the work buffer's history as the search numbers them; 0 is none.
+// The tables of the compressor's match search (see codec/match_finder.cpp).
+// A position is a work-buffer offset plus the bytes that have moved out of
+// the buffer, so that the tables stay valid when it moves; 0 is none.
 struct ImplodeMatchTables {
   static constexpr std::uint32_t HashBits = 15;
   static constexpr std::uint32_t LinkCount = 4096;  // a whole window of positions

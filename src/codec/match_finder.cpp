@@ -165,8 +165,9 @@ void MatchFinder::Rebase() {
 // Entering positions
 //===----------------------------------------------------------------------===//
 
-// Enters every position up to `last`: its pair, its three bytes unless they
-// are equal, and the end of the run before it.
+// Enters every position up to `last`: its pair; unless its first three
+// bytes are equal, its three and its four bytes; and the end of the run
+// before it.
 void MatchFinder::InsertThrough(std::uint32_t last) {
   std::uint32_t q = inserted_;
   if (q > last) return;

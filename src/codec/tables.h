@@ -1,10 +1,12 @@
 //===- tables.h - Code tables of the implode stream format -----------------===//
 //
-// The one place for the format's constant tables: the bit counts of the
-// length, distance and ASCII literal codes, the extra bits and bases of the
-// length rows, the code values derived from the bit counts, and the 8-bit
-// lookups that the decoder resolves codes with. Everything here is computed
-// at compile time; the static_asserts pin the derivation to known values.
+// The one place for the format's constants and tables: the header's literal
+// modes and dictionary sizes, the symbol index, the reach of copies, the bit
+// counts of the length, distance and ASCII literal codes, the extra bits and
+// bases of the length rows, the code values derived from the bit counts, the
+// 8-bit lookups that the decoder resolves codes with, and the compressor's
+// code per symbol. Everything here is computed at compile time; the
+// static_asserts pin the derivation to known values.
 //
 // Code values are stored the way the stream carries them: the first bit sent
 // is the lowest bit of the value.
