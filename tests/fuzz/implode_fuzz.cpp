@@ -4,8 +4,9 @@
 // Either the rest is the input as it stands, or it is a recipe that grows
 // the kind of input where matches get long: each pair of bytes (a, n) adds
 // a run of the byte a, a copy of earlier bytes, or the two bytes themselves.
-// The fast search and the block search must write the same stream, and the
-// stream must decode back to the input.
+// The compressor as callers get it (in the checking build, both searches
+// side by side at every position) and the block search alone must write
+// the same stream, and the stream must decode back to the input.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -44,15 +45,23 @@ std::vector<std::uint8_t> FromRecipe(const std::uint8_t* data, std::size_t size)
   return input;
 }
 
-std::vector<std::uint8_t> Implode(qd::codec::MatchSearch search, const std::vector<std::uint8_t>& input,
-                                  std::uint32_t mode, std::uint32_t dictionary) {
-  // Records are reused from run to run, as a caller may.
-  static const auto fastState = std::make_unique<qd::ImplodeState>();
-  static const auto blockState = std::make_unique<qd::ImplodeState>();
+// Records are reused from run to run, as a caller may.
+std::vector<std::uint8_t> Implode(const std::vector<std::uint8_t>& input, std::uint32_t mode,
+                                  std::uint32_t dictionary) {
+  static const auto state = std::make_unique<qd::ImplodeState>();
   MemoryStream s{input};
-  auto& state = search == qd::codec::MatchSearch::Block ? *blockState : *fastState;
-  if (qd::codec::ImplodeStreamUsing(search, MemoryStreamRead, MemoryStreamWrite, state, &s, mode,
-                                    dictionary) != qd::ImplodeOk)
+  if (qd::ImplodeStream(MemoryStreamRead, MemoryStreamWrite, *state, &s, mode, dictionary) !=
+      qd::ImplodeOk)
+    std::abort();
+  return std::move(s.output);
+}
+
+std::vector<std::uint8_t> ImplodeWithBlockSearch(const std::vector<std::uint8_t>& input,
+                                                 std::uint32_t mode, std::uint32_t dictionary) {
+  static const auto state = std::make_unique<qd::ImplodeState>();
+  MemoryStream s{input};
+  if (qd::codec::ImplodeStreamUsing(qd::codec::MatchSearch::Block, MemoryStreamRead,
+                                    MemoryStreamWrite, *state, &s, mode, dictionary) != qd::ImplodeOk)
     std::abort();
   return std::move(s.output);
 }
@@ -68,12 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       data[0] & 0x80 ? FromRecipe(data + 1, size - 1)
                      : std::vector<std::uint8_t>(data + 1, data + std::min(size, MostInput + 1));
 
-  const auto fast = Implode(qd::codec::MatchSearch::Fast, input, mode, dictionary);
-  const auto block = Implode(qd::codec::MatchSearch::Block, input, mode, dictionary);
-  if (fast != block) std::abort();
+  const auto stream = Implode(input, mode, dictionary);
+  if (stream != ImplodeWithBlockSearch(input, mode, dictionary)) std::abort();
 
   if (input.empty()) return 0;  // its 4-byte stream is too short for the decoder
-  MemoryStream unpacked{fast};
+  MemoryStream unpacked{stream};
   static const auto decoder = std::make_unique<qd::ExplodeState>();
   if (qd::ExplodeStream(MemoryStreamRead, MemoryStreamWrite, *decoder, &unpacked) != qd::ExplodeOk ||
       unpacked.output != input)
