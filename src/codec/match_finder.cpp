@@ -17,7 +17,8 @@
 //   first. A candidate is compared only when it could be longer than the
 //   best so far. When none is longer than 3, the answer is the newest
 //   position with the same three bytes (a chain per hash of three), else
-//   the newest with the same two.
+//   the newest with the same two; and as there is no match of 3 without
+//   one of 2, nor of 4 without one of 3, those are looked up first.
 // - Three equal bytes b (a run of r bytes at p, counted up to 516): such
 //   positions make no chain entries, since in data full of zeros one chain
 //   would hold most of the window. A candidate inside an earlier run of b
@@ -237,8 +238,19 @@ Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
   const std::uint8_t* const work = w_;
   const std::uint32_t shift = shift_;
   const std::uint8_t* x = work + (p - shift);
-  // Matches of 4 bytes or more: the longest, the newest of equals.
+  // Every match of 3 bytes is one of 2, and every match of 4 one of 3: the
+  // cheap lookups come first, and in data with few repeats they end the
+  // search.
+  const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
+  if (pair < lo) return {};
   const std::uint32_t quad = Load32(x);
+  const std::uint32_t triple = quad & 0xFFFFFF;
+  std::uint32_t newestTriple = t_.newestTriple[Hash(triple)];
+  while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
+    newestTriple = t_.earlierTriple[newestTriple & LinkMask];
+  if (newestTriple < lo) return {MinCopyLength, p - pair};
+
+  // Matches of 4 bytes or more: the longest, the newest of equals.
   std::uint32_t best = MinRun;
   std::uint32_t bestAt = 0;
   for (std::uint32_t c = t_.newestQuad[Hash(quad)]; c >= lo;
@@ -255,14 +267,7 @@ Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
     }
   }
   if (bestAt != 0) return {best, p - bestAt};
-  // Otherwise the newest match of 3 bytes, else of 2.
-  const std::uint32_t triple = quad & 0xFFFFFF;
-  for (std::uint32_t c = t_.newestTriple[Hash(triple)]; c >= lo;
-       c = t_.earlierTriple[c & LinkMask])
-    if (Triple(work + (c - shift)) == triple) return {MinRun, p - c};
-  const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
-  if (pair >= lo) return {MinCopyLength, p - pair};
-  return {};
+  return {MinRun, p - newestTriple};
 }
 
 // The oldest candidate of the chain that matches 516 bytes, given the newest.
