@@ -15,8 +15,9 @@
 // byte stored into the window could alias a member, so members would be
 // reloaded after every store), refills the bit buffer a word at a time and
 // decodes a whole token with its distance without any check while the
-// buffer holds at least TokenBits bits. Near the end of an input buffer each
-// drop is checked instead and may call the read callback.
+// buffer holds at least TokenBits bits; binary literals are taken up to six
+// at a time, all those before the next copy. Near the end of an input
+// buffer each drop is checked instead and may call the read callback.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -171,15 +172,19 @@ class Decoder {
     const bool binary = s_.literalMode == BinaryLiterals;
     const std::uint32_t dictionaryBits = s_.dictionaryBits;
 
+    // Tops the bit buffer up with a word of the input buffer; false when
+    // there is none and the bits left may not hold a token.
+    const auto topUp = [&] {
+      if (inCount - inPos < 8) return count >= TokenBits;
+      bits |= LoadWord(input + inPos) << count;
+      inPos += (63 - count) >> 3;
+      count |= 56;
+      return true;
+    };
+
     Step step = Step::More;
     while (pos < FlushPoint) {
-      if (inCount - inPos >= 8) {
-        bits |= LoadWord(input + inPos) << count;
-        inPos += (63 - count) >> 3;
-        count |= 56;
-      } else if (count < TokenBits) {
-        break;
-      }
+      if (!topUp()) break;
       if (binary && count >= 56) {
         // The binary literals before the next copy, up to six: a literal
         // takes 9 bits, so their flags stand every 9 bits. Six bytes are
@@ -194,14 +199,7 @@ class Decoder {
         bits >>= 9 * literals;
         count -= 9 * literals;
         if (literals == 6) continue;
-        // A copy follows.
-        if (inCount - inPos >= 8) {
-          bits |= LoadWord(input + inPos) << count;
-          inPos += (63 - count) >> 3;
-          count |= 56;
-        } else if (count < TokenBits) {
-          break;
-        }
+        if (!topUp()) break;  // for the copy that follows
       } else if ((bits & 1) == 0) {
         std::uint32_t used = 9;
         std::uint32_t byte = static_cast<std::uint32_t>(bits >> 1) & 0xFF;
