@@ -8,14 +8,18 @@
 //   counting sort by pair hash lists the indexed offsets bucket by bucket,
 //   and each search walks its bucket from the oldest entry, switching to a
 //   failure table once a match is longer than 10 bytes.
-// - MatchFinder gives the same result from hash chains over three bytes,
-//   runs of one byte kept as runs, and a newest-first walk.
+// - MatchFinder gives the same result from hash chains over four bytes
+//   walked newest first, runs of one byte kept as runs, and the newest
+//   positions of each pair and three bytes.
 //
 // What fixes the result is not the walk but the rule: among the indexed
 // positions from D - 1 to 2 bytes back whose first two bytes are those at the
 // current position, the longest match, capped at 516 bytes; among equally
 // long ones the newest, except that among 516-byte matches the oldest wins.
-// ImplodeStreamUsing runs either, or both side by side.
+// (The bucket walk meets every such position in order; the failure table
+// passes over only candidates that cannot reach the best length, and those
+// that merely share the pair's hash never match.) ImplodeStreamUsing runs
+// either search, or both side by side.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
