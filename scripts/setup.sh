@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ libgtest-dev zlib1g-dev  # native build and tests
+  libcli11-dev                                   # the native tools' command lines
   g++-mingw-w64-i686 g++-mingw-w64-x86-64        # both Windows builds
   wine64 xvfb xauth                              # Windows tests under wine64
   dynamite libdynamite-dev                       # codec cross-check and baseline

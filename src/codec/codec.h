@@ -47,22 +47,14 @@ inline constexpr std::uint32_t ExplodeWriteSize = 4096;
 // The window keeps 4096 bytes of history below the new output; 8192 plus room
 // for the longest copy begun at index 8191, plus slack for word-wise copies.
 inline constexpr std::uint32_t ExplodeWindowSize = 8192 + 517;
-inline constexpr std::uint32_t ExplodeWindowSlack = 16;
+inline constexpr std::uint32_t ExplodeWindowSlack = 32;
 
-// All of the decoder's state; the caller owns it. The decoder clears the
-// history itself, so a record may be reused.
+// What the decoder keeps for one stream: the settings read from the header
+// and its two buffers. The caller owns the record (it is too large for a
+// stack); the decoder clears the history itself, so a record may be reused.
 struct ExplodeState {
-  std::uint32_t literalMode = 0;
-  std::uint32_t windowPosition = 0;  // index of the next byte to produce
-  std::uint32_t dictionaryBits = 0;
-  std::uint32_t dictionaryMask = 0;
-  std::uint64_t bitBuffer = 0;   // unread bits, next bit lowest
-  std::uint32_t bitCount = 0;    // valid bits in bitBuffer
-  std::uint32_t inputPosition = 0;
-  std::uint32_t inputCount = 0;  // bytes that the last read delivered
-  void* parameter = nullptr;
-  CodecReadFn read = nullptr;
-  CodecWriteFn write = nullptr;
+  std::uint32_t literalMode = 0;     // header byte 0
+  std::uint32_t dictionaryBits = 0;  // header byte 1
   std::array<std::uint8_t, ExplodeWindowSize + ExplodeWindowSlack> window{};
   std::array<std::uint8_t, ExplodeReadSize + 8> input{};
 };
@@ -95,27 +87,57 @@ inline constexpr std::uint32_t ImplodeWorkSize = 4096 + ImplodeMaxMatch + Implod
 // there are the same as in a record laid out in that order.
 inline constexpr std::uint32_t ImplodeWorkSlack = 528;
 
-// All of the compressor's state; the caller owns it. The compressor clears
-// what it reads before writing it, so a record may be reused.
+// The tables of the compressor's match search (see codec/match_finder.cpp).
+// A position is a work-buffer offset plus the bytes that have moved out of
+// the buffer, so that the tables stay valid when it moves; 0 is none.
+struct ImplodeMatchTables {
+  static constexpr std::uint32_t HashBits = 15;
+  static constexpr std::uint32_t LinkCount = 4096;  // a whole window of positions
+  static constexpr std::uint32_t RunCount = 2048;   // more runs than fit in a window
+  static constexpr std::uint32_t EndHashCount = 4096;
+  static constexpr std::uint16_t NoRun = 0xFFFF;
+
+  // A maximal run of at least 3 equal bytes that has ended.
+  struct Run {
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;  // the position of the first other byte
+    std::uint16_t earlierOfByte = NoRun;  // the run before it of the same byte
+    std::uint16_t earlierOfEnd = NoRun;   // the run before it with the same end hash
+    std::uint8_t byte = 0;
+    std::uint8_t next = 0;  // the byte at `end`
+  };
+
+  std::array<std::uint32_t, 1u << 16> newestPair{};  // by the two bytes at a position
+  // Positions whose first three bytes are not all equal, by a hash of their
+  // first three and of their first four bytes: the newest, and for each
+  // position the one before it.
+  std::array<std::uint32_t, 1u << HashBits> newestTriple{};
+  std::array<std::uint32_t, LinkCount> earlierTriple{};
+  std::array<std::uint32_t, 1u << HashBits> newestQuad{};
+  std::array<std::uint32_t, LinkCount> earlierQuad{};
+  std::array<Run, RunCount> runs{};  // a ring
+  std::array<std::uint16_t, 256> newestRunOfByte{};
+  std::array<std::uint16_t, EndHashCount> newestRunOfEnd{};  // by byte and next byte
+  std::array<std::uint32_t, LinkCount> candidates{};  // scratch: a walk's positions
+};
+
+// What the compressor keeps for one stream: its settings and its buffers.
+// The caller owns the record (it is too large for a stack); the compressor
+// clears what it reads before writing it, so a record may be reused.
 struct ImplodeState {
-  std::uint32_t distanceField = 0;  // distance - 1 of the match found last
-  std::uint32_t outputBytes = 0;    // index of the output byte being filled
-  std::uint32_t outputBits = 0;     // bits used in that byte
-  std::uint32_t dictionaryBits = 0;
-  std::uint32_t dictionaryMask = 0;
   std::uint32_t literalMode = 0;
-  std::uint32_t dictionarySize = 0;
-  void* parameter = nullptr;
-  CodecReadFn read = nullptr;
-  CodecWriteFn write = nullptr;
-  std::array<std::int16_t, ImplodeMaxMatch> failure{};
-  std::array<std::uint16_t, ImplodeHashCount> buckets{};
-  std::array<std::uint8_t, ImplodeWriteSize + 2> output{};
+  std::uint32_t dictionaryBits = 0;
+  std::array<std::uint8_t, ImplodeWriteSize + 4> output{};  // a write, and one word more
+  // D bytes of history, 516 bytes of look-ahead and one block of input.
   std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work{};
+  // The block index: every indexed offset, bucket by bucket of the pair
+  // hash, and each bucket's first entry still in the window. The final
+  // block's table also gives the bytes past the work buffer.
+  std::array<std::uint16_t, ImplodeHashCount> buckets{};
   std::array<std::uint16_t, ImplodeWorkSize> positions{};
-  // The first 4 bytes at each listed position, lowest byte first: the search
-  // rules candidates out by them without touching the work buffer.
-  std::array<std::uint32_t, ImplodeWorkSize> heads{};
+  // The failure function over the bytes being matched (long matches).
+  std::array<std::int16_t, ImplodeMaxMatch> failure{};
+  ImplodeMatchTables matches;
 };
 
 // Compresses everything that `read` delivers (asked for 4096 bytes at a time)

@@ -1,10 +1,12 @@
 //===- tables.h - Code tables of the implode stream format -----------------===//
 //
-// The one place for the format's constant tables: the bit counts of the
-// length, distance and ASCII literal codes, the extra bits and bases of the
-// length rows, the code values derived from the bit counts, and the 8-bit
-// lookups that the decoder resolves codes with. Everything here is computed
-// at compile time; the static_asserts pin the derivation to known values.
+// The one place for the format's constants and tables: the header's literal
+// modes and dictionary sizes, the symbol index, the reach of copies, the bit
+// counts of the length, distance and ASCII literal codes, the extra bits and
+// bases of the length rows, the code values derived from the bit counts, the
+// 8-bit lookups that the decoder resolves codes with, and the compressor's
+// code per symbol. Everything here is computed at compile time; the
+// static_asserts pin the derivation to known values.
 //
 // Code values are stored the way the stream carries them: the first bit sent
 // is the lowest bit of the value.
@@ -25,6 +27,23 @@ inline constexpr std::uint32_t EndOfStreamSymbol = 773;
 inline constexpr std::uint32_t SymbolCount = 774;
 inline constexpr std::uint32_t MinCopyLength = 2;
 inline constexpr std::uint32_t EndOfStreamLength = 519;
+
+// Header byte 0: how literals are coded.
+inline constexpr std::uint32_t BinaryLiterals = 0;
+inline constexpr std::uint32_t AsciiLiterals = 1;
+
+// Header byte 1: the dictionary holds 64 << bits bytes.
+inline constexpr std::uint32_t MinDictionaryBits = 4;
+inline constexpr std::uint32_t MaxDictionaryBits = 6;
+constexpr std::uint32_t DictionarySize(std::uint32_t bits) { return 64u << bits; }
+// The bits for a dictionary of `size` bytes; 0 for a size the format lacks.
+constexpr std::uint32_t DictionaryBitsFor(std::uint32_t size) {
+  for (std::uint32_t bits = MinDictionaryBits; bits <= MaxDictionaryBits; ++bits)
+    if (DictionarySize(bits) == size) return bits;
+  return 0;
+}
+static_assert(DictionaryBitsFor(1024) == 4 && DictionaryBitsFor(4096) == 6);
+static_assert(DictionaryBitsFor(4095) == 0 && DictionaryBitsFor(512) == 0);
 
 inline constexpr std::array<std::uint8_t, 16> LengthBits = {3, 2, 3, 3, 4, 4, 4, 5,
                                                             5, 5, 5, 6, 6, 6, 7, 7};
@@ -56,6 +75,20 @@ inline constexpr std::array<std::uint8_t, 256> AsciiBits = {
     13, 12, 13, 13, 13, 12, 13, 13, 13, 12, 13, 13, 13, 13, 12, 13,  // 0xE0
     13, 13, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 0xF0
 };
+
+// A copy's distance is a high part (the distance code) and low bits: 2 for
+// a copy of 2 bytes, the dictionary bits for longer ones. So a 2-byte copy
+// reaches at most 256 bytes back, and no copy farther than the largest
+// dictionary.
+inline constexpr std::uint32_t ShortCopyLowBits = 2;
+constexpr std::uint32_t DistanceLowBits(std::uint32_t length, std::uint32_t dictionaryBits) {
+  return length == MinCopyLength ? ShortCopyLowBits : dictionaryBits;
+}
+inline constexpr std::uint32_t ShortCopyMaxDistance =
+    static_cast<std::uint32_t>(DistanceBits.size()) << ShortCopyLowBits;
+inline constexpr std::uint32_t MaxDistance =
+    static_cast<std::uint32_t>(DistanceBits.size()) << MaxDictionaryBits;
+static_assert(ShortCopyMaxDistance == 256 && MaxDistance == DictionarySize(MaxDictionaryBits));
 
 namespace detail {
 
@@ -130,6 +163,17 @@ static_assert(AsciiCodes[0x20] == 0x0F && AsciiBits[0x20] == 4);
 static_assert(AsciiCodes[0x0A] == 0x62 && AsciiBits[0x0A] == 7);
 static_assert(AsciiCodes[0xFF] == 0x0000 && AsciiBits[0xFF] == 13);
 
+// The longest token: flag, length code and its extra bits, distance code
+// and the low bits of the largest dictionary.
+constexpr std::uint32_t Largest(const auto& values) {
+  std::uint32_t largest = 0;
+  for (auto v : values) largest = v > largest ? v : largest;
+  return largest;
+}
+inline constexpr std::uint32_t MaxTokenBits = 1 + Largest(LengthBits) + Largest(LengthExtraBits) +
+                                              Largest(DistanceBits) + MaxDictionaryBits;
+static_assert(MaxTokenBits == 30);
+
 //===----------------------------------------------------------------------===//
 // Decoder lookups: the next 8 bits of the stream select a table entry.
 //===----------------------------------------------------------------------===//
@@ -138,6 +182,38 @@ inline constexpr std::array<std::uint8_t, 256> LengthLookup =
     detail::BuildLookup(LengthBits, LengthCodes);
 inline constexpr std::array<std::uint8_t, 256> DistanceLookup =
     detail::BuildLookup(DistanceBits, DistanceCodes);
+
+// The same lookups with everything a row gives in one entry, so that a
+// copy's fields resolve with one load each: a length code's bit count, its
+// extra bits and the copy length of its first value; a distance code's bit
+// count and high part.
+struct LengthCode {
+  std::uint16_t base;  // copy length with extra value 0
+  std::uint8_t bits;
+  std::uint8_t extraBits;
+};
+struct DistanceCode {
+  std::uint8_t high;
+  std::uint8_t bits;
+};
+
+constexpr std::array<LengthCode, 256> BuildLengthDecode() {
+  std::array<LengthCode, 256> decode{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::uint32_t row = LengthLookup[i];
+    decode[i] = {static_cast<std::uint16_t>(LengthBase[row] + MinCopyLength), LengthBits[row],
+                 LengthExtraBits[row]};
+  }
+  return decode;
+}
+constexpr std::array<DistanceCode, 256> BuildDistanceDecode() {
+  std::array<DistanceCode, 256> decode{};
+  for (std::size_t i = 0; i < 256; ++i)
+    decode[i] = {DistanceLookup[i], DistanceBits[DistanceLookup[i]]};
+  return decode;
+}
+inline constexpr std::array<LengthCode, 256> LengthDecode = BuildLengthDecode();
+inline constexpr std::array<DistanceCode, 256> DistanceDecode = BuildDistanceDecode();
 
 // ASCII literals: codes of up to 8 bits resolve in the first level. A longer
 // code leaves the escape 0xFF there; its remaining bits resolve in the second

@@ -89,6 +89,104 @@ TEST(Implode, MatchesPastTheWorkBufferMeetThePositionTable) {
   EXPECT_EQ((*tokens)[tokens->size() - 2], Copy(516, 4095));
 }
 
+// Inputs that stress the match search: runs, periodic data, small
+// alphabets and executable-like data full of zeros.
+struct SearchInput {
+  std::string what;
+  Bytes bytes;
+};
+
+Bytes Periodic(std::size_t size, std::size_t period, std::uint64_t seed) {
+  const Bytes cycle = RandomBytes(period, seed);
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = cycle[i % period];
+  return bytes;
+}
+
+Bytes SmallAlphabet(std::size_t size, std::uint32_t symbols, std::uint64_t seed) {
+  Random random{seed};
+  Bytes bytes(size);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>('a' + random.Below(symbols));
+  return bytes;
+}
+
+// Runs of a few byte values, with lengths around the 516-byte match limit.
+Bytes Runs(std::size_t size, std::uint64_t seed) {
+  Random random{seed};
+  Bytes bytes;
+  while (bytes.size() < size) {
+    const std::uint32_t pick = random.Below(6);
+    const std::size_t length = pick < 3 ? 1 + random.Below(12) : pick < 5 ? 510 + random.Below(14) : 1 + random.Below(1200);
+    bytes.insert(bytes.end(), length, static_cast<std::uint8_t>(random.Below(3) * 0x41));
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Small little-endian integers, zero padding, repeated records and code-like
+// noise, as in real executables.
+Bytes ZeroHeavy(std::size_t size, std::uint64_t seed) {
+  Random random{seed};
+  Bytes bytes;
+  while (bytes.size() < size) {
+    const std::uint32_t kind = random.Below(8);
+    if (kind < 3) {
+      for (std::uint32_t i = random.Below(40); i > 0; --i) {
+        const std::uint32_t value = random.Skewed(300);
+        for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * b)));
+      }
+    } else if (kind == 3) {
+      bytes.insert(bytes.end(), random.Skewed(700), 0);
+    } else if (kind == 4 && bytes.size() > 600) {
+      const std::size_t from = bytes.size() - 1 - random.Below(static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), 5000)));
+      for (std::size_t i = 0, n = 3 + random.Skewed(200); i < n; ++i) bytes.push_back(bytes[from + i]);
+    } else {
+      for (std::uint32_t i = random.Below(30); i > 0; --i)
+        bytes.push_back(static_cast<std::uint8_t>(random.Below(4) == 0 ? 0 : random.Next()));
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+std::vector<SearchInput> SearchInputs() {
+  std::vector<SearchInput> inputs;
+  // Sizes at the edges of the first block (3580 bytes encoded), the work
+  // buffer (8708) and the blocks after them.
+  for (std::size_t size : {1u, 2u, 3u, 515u, 516u, 517u, 3579u, 3580u, 3581u, 4095u, 4096u, 4097u,
+                           4611u, 4612u, 4613u, 7676u, 8191u, 8192u, 8193u, 8707u, 8708u, 8709u,
+                           12287u, 12288u, 12289u, 30000u}) {
+    const std::string at = " of " + std::to_string(size);
+    inputs.push_back({"runs" + at, Runs(size, size)});
+    inputs.push_back({"zero-heavy" + at, ZeroHeavy(size, size)});
+    inputs.push_back({"three letters" + at, SmallAlphabet(size, 3, size)});
+    inputs.push_back({"period 7" + at, Periodic(size, 7, size)});
+  }
+  for (std::size_t period : {1u, 2u, 3u, 4u, 5u, 8u, 13u, 256u, 257u, 515u, 516u, 517u, 1024u,
+                             1025u, 2047u, 2049u, 4094u, 4095u, 4096u, 4097u})
+    inputs.push_back({"period " + std::to_string(period), Periodic(20000, period, period)});
+  for (std::uint32_t symbols : {2u, 4u})
+    inputs.push_back({std::to_string(symbols) + " letters", SmallAlphabet(20000, symbols, symbols)});
+  return inputs;
+}
+
+// The fast search and the block search are two ways to the same matches:
+// their streams must agree byte for byte.
+TEST(Implode, FastSearchWritesTheBlockSearchStreams) {
+  for (const SearchInput& input : SearchInputs()) {
+    for (const Setting& setting : AllSettings) {
+      const Bytes fast = ImplodeUsing(codec::MatchSearch::Fast, input.bytes, setting.mode, setting.dictionary);
+      const Bytes block = ImplodeUsing(codec::MatchSearch::Block, input.bytes, setting.mode, setting.dictionary);
+      ASSERT_TRUE(fast == block) << input.what << ", " << setting.suffix;
+    }
+  }
+  // Long enough for the fast search's positions to be moved back twice.
+  for (const Bytes& large : {StructuredBytes(2'200'000, 11), Runs(2'200'000, 11)}) {
+    EXPECT_TRUE(ImplodeUsing(codec::MatchSearch::Fast, large, 0, 4096) ==
+                ImplodeUsing(codec::MatchSearch::Block, large, 0, 4096));
+  }
+}
+
 TEST(Implode, SmallestStreamsAreExact) {
   EXPECT_EQ(Implode({}).output, (Bytes{0x00, 0x06, 0x01, 0xFF}));
   EXPECT_EQ(Implode({0x61}).output, (Bytes{0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "codec/implode_search.h"
 #include "codec/tables.h"
 #include "support/files.h"
 #include "support/memory_stream.h"
@@ -75,6 +76,15 @@ inline StreamRun Implode(const Bytes& input, std::uint32_t mode = 0, std::uint32
   auto state = reused ? nullptr : std::make_unique<ImplodeState>();
   ImplodeState& record = reused ? *reused : *state;
   return Finished(ImplodeStream(MemoryStreamRead, MemoryStreamWrite, record, &s, mode, dictionary), s);
+}
+
+// The stream that the compressor writes with the given match search.
+inline Bytes ImplodeUsing(codec::MatchSearch search, const Bytes& input, std::uint32_t mode,
+                          std::uint32_t dictionary) {
+  MemoryStream s{input};
+  auto state = std::make_unique<ImplodeState>();
+  codec::ImplodeStreamUsing(search, MemoryStreamRead, MemoryStreamWrite, *state, &s, mode, dictionary);
+  return std::move(s.output);
 }
 
 // Composes a stream: fields go in lowest bit first.
