@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "support/random.h"
+#include "support/corpus.h"
 
 namespace {
 
@@ -31,38 +31,15 @@ namespace fs = std::filesystem;
 
 constexpr int Rounds = 3;
 
-// One payload file of `size` bytes of the given kind (0 text, 1 records,
-// 2 noise, 3 runs), the same on every run.
-std::vector<std::uint8_t> Payload(std::size_t size, int kind, std::uint32_t seed) {
-  qd::test::Random random{seed};
-  auto next = [&random] { return random.Next(); };
-  static const char* const Words[] = {"engine ", "update ", "package ", "the ",  "of ",  "setup ",
-                                      "version ", "file ",  "window ",  "and ",  "data ", "\r\n"};
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(size);
-  while (bytes.size() < size) {
-    switch (kind) {
-      case 0:
-        for (const char* c = Words[next() % 12]; *c; ++c) bytes.push_back(static_cast<std::uint8_t>(*c));
-        break;
-      case 1: {  // fixed-layout records with a few varying fields
-        const std::uint32_t field = next();
-        const std::uint8_t record[16] = {0x55, 0x8B, 0xEC, 0x83, 0xEC, static_cast<std::uint8_t>(field & 0x3F),
-                                         0x8B, 0x45, 0x08, 0xE8, static_cast<std::uint8_t>(field >> 8),
-                                         static_cast<std::uint8_t>(field >> 16), 0xFF, 0xFF, 0xC9, 0xC3};
-        bytes.insert(bytes.end(), record, record + 16);
-        break;
-      }
-      case 2:
-        bytes.push_back(static_cast<std::uint8_t>(next()));
-        break;
-      default:
-        bytes.insert(bytes.end(), 1 + next() % 300, static_cast<std::uint8_t>(next() % 4));
-        break;
-    }
+// One synthetic payload file of `size` bytes: text, code, noise or runs.
+std::vector<std::uint8_t> Payload(std::size_t size, std::size_t kind, std::uint32_t seed) {
+  namespace corpus = qd::test::corpus;
+  switch (kind % 4) {
+    case 0: return corpus::Text(size, seed);
+    case 1: return corpus::Executable(size, seed);
+    case 2: return corpus::Noise(size, seed);
+    default: return corpus::Runs(size, seed);
   }
-  bytes.resize(size);
-  return bytes;
 }
 
 double Seconds(std::chrono::steady_clock::duration elapsed) {
@@ -127,7 +104,7 @@ int main(int argc, char** argv) {
     if (real) {
       fs::copy_file(dlls[i], dir / name);
     } else {
-      const auto bytes = Payload(megabytes * 1024 * 1024 / parts, static_cast<int>(i % 4), static_cast<std::uint32_t>(i));
+      const auto bytes = Payload(megabytes * 1024 * 1024 / parts, i, static_cast<std::uint32_t>(i));
       std::ofstream(dir / name, std::ios::binary)
           .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }

@@ -28,7 +28,7 @@ extern "C" {
 #include <vector>
 
 #include "codec/codec.h"
-#include "support/random.h"
+#include "support/corpus.h"
 
 namespace {
 
@@ -37,93 +37,6 @@ using Bytes = std::vector<std::uint8_t>;
 //===----------------------------------------------------------------------===//
 // Corpus
 //===----------------------------------------------------------------------===//
-
-using qd::test::Random;
-
-Bytes MakeText(std::size_t size, Random& r) {
-  static const char* const words[] = {
-      "the", "of", "and", "to", "in", "is", "that", "for", "it", "as", "was", "with", "be",
-      "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but",
-      "have", "an", "had", "they", "you", "were", "their", "one", "all", "we", "can", "her",
-      "has", "there", "been", "if", "more", "when", "will", "would", "who", "so", "no",
-      "package", "installer", "component", "version", "setup", "directory", "update",
-      "engine", "service", "registry", "compression", "dictionary", "window", "stream",
-      "administrator", "restart", "message", "dialog", "progress", "temporary", "checksum"};
-  constexpr std::uint32_t count = sizeof words / sizeof words[0];
-  Bytes text;
-  text.reserve(size + 64);
-  std::uint32_t inSentence = 0;
-  while (text.size() < size) {
-    std::string word = words[r.Skewed(count)];
-    if (inSentence == 0) word[0] = static_cast<char>(word[0] - 'a' + 'A');
-    text.insert(text.end(), word.begin(), word.end());
-    if (++inSentence > 6 + r.Below(12)) {
-      text.push_back('.');
-      text.push_back(r.Below(5) == 0 ? '\n' : ' ');
-      inSentence = 0;
-    } else {
-      text.push_back(r.Below(15) == 0 ? ',' : ' ');
-      if (text.back() == ',') text.push_back(' ');
-    }
-  }
-  text.resize(size);
-  return text;
-}
-
-// Code-like bytes: instruction patterns with small operands, calls with
-// nearby targets, pointer tables, string tables and alignment padding.
-Bytes MakeExecutable(std::size_t size, Random& r) {
-  static const std::vector<std::vector<std::uint8_t>> patterns = {
-      {0x55, 0x8B, 0xEC}, {0x83, 0xEC}, {0x8B, 0x45}, {0x8B, 0x4D}, {0x89, 0x45},
-      {0x8B, 0x55}, {0x6A}, {0x50}, {0x51}, {0x52}, {0x56}, {0x57}, {0x5F, 0x5E},
-      {0x8B, 0xE5, 0x5D, 0xC3}, {0x33, 0xC0}, {0x85, 0xC0, 0x74}, {0x85, 0xC0, 0x75},
-      {0x3B, 0xC1}, {0x0F, 0x84}, {0xFF, 0x15}, {0x83, 0xC4}, {0xC7, 0x45}, {0x8D, 0x45},
-      {0x8D, 0x4D}, {0x40}, {0x48}, {0xEB}, {0xC2, 0x04, 0x00}, {0x90}};
-  Bytes out;
-  out.reserve(size + 1024);
-  while (out.size() < size) {
-    const std::uint32_t section = r.Below(10);
-    if (section < 7) {  // code
-      for (std::uint32_t i = 200 + r.Below(2000); i > 0; --i) {
-        const auto& p = patterns[r.Skewed(static_cast<std::uint32_t>(patterns.size()))];
-        out.insert(out.end(), p.begin(), p.end());
-        const std::uint32_t operand = r.Below(4);
-        if (operand == 0) out.push_back(static_cast<std::uint8_t>(r.Skewed(64) * 4));
-        if (operand == 1) {
-          out.push_back(0xE8);  // call rel32
-          const std::uint32_t target = static_cast<std::uint32_t>(-static_cast<std::int32_t>(r.Below(65536)));
-          for (int b = 0; b < 4; ++b) out.push_back(static_cast<std::uint8_t>(target >> (8 * b)));
-        }
-      }
-    } else if (section < 9) {  // pointer table
-      std::uint32_t address = 0x00401000 + r.Below(0x40000);
-      for (std::uint32_t i = 50 + r.Below(400); i > 0; --i) {
-        address += 4 + r.Skewed(256);
-        for (int b = 0; b < 4; ++b) out.push_back(static_cast<std::uint8_t>(address >> (8 * b)));
-      }
-    } else {  // strings and padding
-      const Bytes text = MakeText(200 + r.Below(2000), r);
-      for (std::uint8_t c : text) out.push_back(c == ' ' && r.Below(4) == 0 ? 0 : c);
-      out.insert(out.end(), r.Below(512), 0);
-    }
-  }
-  out.resize(size);
-  return out;
-}
-
-Bytes MakeRuns(std::size_t size, Random& r) {
-  Bytes out;
-  out.reserve(size + 4096);
-  while (out.size() < size) out.insert(out.end(), 1 + r.Below(3000), static_cast<std::uint8_t>(r.Skewed(256)));
-  out.resize(size);
-  return out;
-}
-
-Bytes MakeNoise(std::size_t size, Random& r) {
-  Bytes out(size);
-  for (auto& b : out) b = static_cast<std::uint8_t>(r.Next());
-  return out;
-}
 
 // Real executables: the first 80 files of 200 KB to 3 MB in wine's 64-bit
 // DLL folder, by name, concatenated and cut at 40,000,000 bytes. They are
@@ -253,16 +166,15 @@ double MBps(std::size_t bytes, double seconds) { return static_cast<double>(byte
 }  // namespace
 
 int main() {
-  Random r{20261207};
   struct Part {
     const char* name;
     Bytes bytes;
   };
   std::vector<Part> parts;
-  parts.push_back({"text", MakeText(9u << 20, r)});
-  parts.push_back({"executable", MakeExecutable(9u << 20, r)});
-  parts.push_back({"runs", MakeRuns(3u << 20, r)});
-  parts.push_back({"noise", MakeNoise(3u << 20, r)});
+  parts.push_back({"text", qd::test::corpus::Text(9u << 20, 1)});
+  parts.push_back({"executable", qd::test::corpus::Executable(9u << 20, 2)});
+  parts.push_back({"runs", qd::test::corpus::Runs(3u << 20, 3)});
+  parts.push_back({"noise", qd::test::corpus::Noise(3u << 20, 4)});
   Bytes corpus;
   for (const Part& part : parts) corpus.insert(corpus.end(), part.bytes.begin(), part.bytes.end());
   parts.push_back({"whole corpus", corpus});

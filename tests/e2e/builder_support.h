@@ -21,7 +21,7 @@
 
 #include "support/files.h"
 #include "support/process.h"
-#include "support/random.h"
+#include "support/corpus.h"
 #include "support/tools.h"
 
 namespace qd::test {
@@ -35,25 +35,6 @@ inline bool HaveWindowsBuild() {
 
 // The name a package built from the example engine (2.5.7.3) gets.
 inline constexpr std::string_view EnginePackage = "out/Update2_05_07d.exe";
-
-// Bytes that compress somewhat: runs of text between noise, from a seed.
-inline std::vector<std::uint8_t> MixedBytes(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(size);
-  Random random{seed};
-  auto next = [&random] { return random.Next(); };
-  static constexpr std::string_view Words = "engine update package setup file version ";
-  while (bytes.size() < size) {
-    if (next() % 3 == 0) {
-      for (int i = 0; i < 16 && bytes.size() < size; ++i) bytes.push_back(static_cast<std::uint8_t>(next()));
-    } else {
-      const std::size_t at = next() % Words.size();
-      for (std::size_t i = at; i < Words.size() && bytes.size() < size; ++i)
-        bytes.push_back(static_cast<std::uint8_t>(Words[i]));
-    }
-  }
-  return bytes;
-}
 
 // A file's last-write time as the platform's file time.
 inline std::uint64_t FileTimeOf(const std::filesystem::path& path) {
@@ -103,7 +84,7 @@ struct BuildTree {
     fs::create_directories(dir / "build");
     fs::create_directories(dir / "out");
     fs::copy_file(EngineSource(), dir / "build/engine.dll");
-    WriteAll(dir / "build/payload.bin", MixedBytes(20000, 7));
+    WriteAll(dir / "build/payload.bin", corpus::Mixed(20000, 7));
   }
   std::filesystem::path operator/(std::string_view name) const { return dir / name; }
   void WriteScript(const ScriptParts& parts) const { WriteText(dir / "SetupQd.ini", parts.Text()); }

@@ -137,7 +137,7 @@ TEST_F(BuilderTest, TailBringsEveryLengthToAMultipleOfFourPlusFourZeros) {
   std::set<std::size_t> paddings;
   // Files under about 60 bytes do not fit their compressed buffer; these do.
   for (std::size_t size = 200; size <= 232 && paddings.size() < 4; ++size) {
-    WriteAll(tree() / "build/payload.bin", MixedBytes(size, static_cast<std::uint32_t>(size)));
+    WriteAll(tree() / "build/payload.bin", corpus::Mixed(size, static_cast<std::uint32_t>(size)));
     tree().WriteScript({});
     ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
     const PackageView view = ReadPackage(tree() / EnginePackage);
@@ -260,7 +260,7 @@ TEST_F(BuilderTest, MissingSourcesLeaveTheListAndTheRestMovesUp) {
         warnings += "Warning: data\\f" + std::to_string(k) + ".bin not found, removing from .ini file\r\n";
         continue;
       }
-      WriteAll(source, MixedBytes(100 + static_cast<std::size_t>(k), static_cast<std::uint32_t>(k)));
+      WriteAll(source, corpus::Mixed(100 + static_cast<std::size_t>(k), static_cast<std::uint32_t>(k)));
       kept.push_back(EntryValue(k));
     }
     tree.WriteScript(parts);

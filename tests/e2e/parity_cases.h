@@ -97,7 +97,7 @@ inline const std::vector<ParityCase>& ParityCases() {
       // Paths as Windows resolves them.
       {"Windows spellings of the files",
        [](BuildTree& t, ScriptParts& p) {
-         WriteAll(t / "build/setup.exe", MixedBytes(3000, 5));
+         WriteAll(t / "build/setup.exe", corpus::Mixed(3000, 5));
          p.out = {"OutputName=OUT\\Update%s.exe. "};
          p.files = {"engine.dll,BUILD\\Engine.DLL", "payload.bin,build.\\payload.bin. .",
                     "setup.exe,  nothere\\..\\.\\build\\SETUP.exe"};

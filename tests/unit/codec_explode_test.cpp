@@ -75,7 +75,7 @@ std::vector<Case> HandMadeCases() {
   }
   {
     // A 2-byte copy with high part 63 and low bits 3 reaches 256 back.
-    Bytes expected = RandomBytes(256, 1);
+    Bytes expected = corpus::Noise(256, 1);
     BitWriter w(0, 6);
     for (std::uint8_t b : expected) w.Literal(b);
     w.Copy(2, 63, 3, 2);
@@ -85,7 +85,7 @@ std::vector<Case> HandMadeCases() {
     cases.push_back({"a 2-byte copy reaches 256 back", w.bytes(), ExplodeOk, expected});
   }
   {
-    Bytes expected = RandomBytes(4096, 2);
+    Bytes expected = corpus::Noise(4096, 2);
     BitWriter w(0, 6);
     for (std::uint8_t b : expected) w.Literal(b);
     w.Copy(5, 63, 63, 6);
@@ -156,7 +156,7 @@ TEST(Explode, WritesWholeWindowsThenTheRest) {
   for (const Expect& e : {Expect{0, {0}}, Expect{1, {1}}, Expect{4096, {4096, 0}},
                           Expect{4097, {4096, 1}}, Expect{10000, {4096, 4096, 1808}}}) {
     // Size 0 needs a padded stream: a bare 4-byte stream is refused.
-    Bytes stream = LiteralStream(RandomBytes(e.size, e.size));
+    Bytes stream = LiteralStream(corpus::Noise(e.size, e.size));
     stream.push_back(0);
     const StreamRun run = Explode(stream);
     EXPECT_EQ(run.result, ExplodeOk) << e.size;
@@ -174,7 +174,7 @@ TEST(Explode, ReadsOnlyWhenItNeedsAByte) {
   Bytes padded = single;
   padded.push_back(0);
   EXPECT_EQ(Explode(padded).readRequests.size(), 1u);
-  Bytes longer = LiteralStream(RandomBytes(3000, 4));
+  Bytes longer = LiteralStream(corpus::Noise(3000, 4));
   EXPECT_EQ(Explode(longer).readRequests,
             (std::vector<std::uint32_t>(longer.size() / ExplodeReadSize + 2, ExplodeReadSize)));
 }

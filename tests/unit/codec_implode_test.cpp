@@ -96,58 +96,10 @@ struct SearchInput {
   Bytes bytes;
 };
 
-Bytes Periodic(std::size_t size, std::size_t period, std::uint64_t seed) {
-  const Bytes cycle = RandomBytes(period, seed);
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = cycle[i % period];
-  return bytes;
-}
-
-Bytes SmallAlphabet(std::size_t size, std::uint32_t symbols, std::uint64_t seed) {
-  Random random{seed};
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>('a' + random.Below(symbols));
-  return bytes;
-}
-
-// Runs of a few byte values, with lengths around the 516-byte match limit.
-Bytes Runs(std::size_t size, std::uint64_t seed) {
-  Random random{seed};
-  Bytes bytes;
-  while (bytes.size() < size) {
-    const std::uint32_t pick = random.Below(6);
-    const std::size_t length = pick < 3 ? 1 + random.Below(12) : pick < 5 ? 510 + random.Below(14) : 1 + random.Below(1200);
-    bytes.insert(bytes.end(), length, static_cast<std::uint8_t>(random.Below(3) * 0x41));
-  }
-  bytes.resize(size);
-  return bytes;
-}
-
-// Small little-endian integers, zero padding, repeated records and code-like
-// noise, as in real executables.
-Bytes ZeroHeavy(std::size_t size, std::uint64_t seed) {
-  Random random{seed};
-  Bytes bytes;
-  while (bytes.size() < size) {
-    const std::uint32_t kind = random.Below(8);
-    if (kind < 3) {
-      for (std::uint32_t i = random.Below(40); i > 0; --i) {
-        const std::uint32_t value = random.Skewed(300);
-        for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * b)));
-      }
-    } else if (kind == 3) {
-      bytes.insert(bytes.end(), random.Skewed(700), 0);
-    } else if (kind == 4 && bytes.size() > 600) {
-      const std::size_t from = bytes.size() - 1 - random.Below(static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), 5000)));
-      for (std::size_t i = 0, n = 3 + random.Skewed(200); i < n; ++i) bytes.push_back(bytes[from + i]);
-    } else {
-      for (std::uint32_t i = random.Below(30); i > 0; --i)
-        bytes.push_back(static_cast<std::uint8_t>(random.Below(4) == 0 ? 0 : random.Next()));
-    }
-  }
-  bytes.resize(size);
-  return bytes;
-}
+using corpus::Periodic;
+using corpus::Runs;
+using corpus::SmallAlphabet;
+using corpus::ZeroHeavy;
 
 std::vector<SearchInput> SearchInputs() {
   std::vector<SearchInput> inputs;
@@ -181,7 +133,7 @@ TEST(Implode, FastSearchWritesTheBlockSearchStreams) {
     }
   }
   // Long enough for the fast search's positions to be moved back twice.
-  for (const Bytes& large : {StructuredBytes(2'200'000, 11), Runs(2'200'000, 11)}) {
+  for (const Bytes& large : {corpus::Mixed(2'200'000, 11), Runs(2'200'000, 11)}) {
     EXPECT_TRUE(ImplodeUsing(codec::MatchSearch::Fast, large, 0, 4096) ==
                 ImplodeUsing(codec::MatchSearch::Block, large, 0, 4096));
   }
@@ -216,8 +168,8 @@ TEST(Implode, RoundTripsInEverySettingAndSize) {
   std::vector<Bytes> inputs;
   for (const std::string& name : VectorInputs()) inputs.push_back(Vector(name + ".bin"));
   for (std::size_t size : RoundTripSizes) {
-    inputs.push_back(RandomBytes(size, size));
-    inputs.push_back(StructuredBytes(size, size + 1));
+    inputs.push_back(corpus::Noise(size, size));
+    inputs.push_back(corpus::Mixed(size, size + 1));
     inputs.push_back(Bytes(size, 0));
   }
   for (const Bytes& input : inputs) {
@@ -236,7 +188,7 @@ TEST(Implode, RoundTripsInEverySettingAndSize) {
 }
 
 TEST(Implode, ReadsBlocksAndWritesPiecesOfTheStream) {
-  const Bytes input = StructuredBytes(70000, 3);
+  const Bytes input = corpus::Mixed(70000, 3);
   const StreamRun whole = Implode(input);
   for (std::size_t i = 0; i < whole.readRequests.size(); ++i)
     EXPECT_LE(whole.readRequests[i], ImplodeReadSize);
@@ -268,7 +220,7 @@ TEST(Implode, BinaryStreamsDecodeWithTheReferenceTool) {
   std::vector<Bytes> inputs;
   for (const std::string& name : VectorInputs()) inputs.push_back(Vector(name + ".bin"));
   for (std::size_t size : {1u, 4095u, 4096u, 4097u, 8192u, 8708u, 70000u})
-    inputs.push_back(StructuredBytes(size, size));
+    inputs.push_back(corpus::Mixed(size, size));
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     for (std::uint32_t dictionary : {1024u, 2048u, 4096u}) {
       const auto packed = dir / "in.imp";

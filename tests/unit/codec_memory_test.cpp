@@ -46,7 +46,7 @@ TEST(MemoryCodec, CompressingFitsTheCapacityExactlyOrFails) {
     std::uint32_t capacity;
     std::int32_t result;
   };
-  const Bytes text = StructuredBytes(30000, 5);
+  const Bytes text = corpus::Mixed(30000, 5);
   const auto textSize = static_cast<std::uint32_t>(Implode(text).output.size());
   for (const Case& c : {Case{{}, 4, 4}, Case{{}, 3, -1}, Case{{0x61}, 6, 6}, Case{{0x61}, 5, -1},
                         Case{{0x61}, 1, -1}, Case{text, textSize, static_cast<std::int32_t>(textSize)},
@@ -120,7 +120,7 @@ TEST(MemoryCodec, BytesAfterTheEndCodeAreIgnored) {
 
 TEST(MemoryCodec, RoundTripsThroughBothWrappers) {
   for (std::size_t size : {1u, 2u, 4095u, 4096u, 4097u, 8708u, 70000u}) {
-    const Bytes input = StructuredBytes(size, size * 3);
+    const Bytes input = corpus::Mixed(size, size * 3);
     const auto n = static_cast<std::uint32_t>(size);
     const MemoryRun packed = Compress(input, n + n / 5 + 16);
     ASSERT_GT(packed.result, 0) << size;

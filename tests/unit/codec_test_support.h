@@ -20,6 +20,7 @@
 #include "codec/codec.h"
 #include "codec/implode_search.h"
 #include "codec/tables.h"
+#include "support/corpus.h"
 #include "support/files.h"
 #include "support/memory_stream.h"
 #include "support/random.h"
@@ -181,39 +182,5 @@ inline std::optional<std::vector<Token>> Tokens(const Bytes& stream) {
   }
 }
 
-// Deterministic inputs.
-inline Bytes RandomBytes(std::size_t size, std::uint64_t seed) {
-  Random random{seed};
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random.Next());
-  return bytes;
-}
-
-// Words, runs, repeats and noise mixed, so that every kind of match occurs.
-inline Bytes StructuredBytes(std::size_t size, std::uint64_t seed) {
-  static const char* const words[] = {"the ", "package ", "installer ", "stream ", "of ",
-                                      "setup ", "\r\n", "engine ", "a ", "file "};
-  Random random{seed};
-  Bytes bytes;
-  bytes.reserve(size + 600);
-  while (bytes.size() < size) {
-    const std::uint32_t kind = random.Next() % 8;
-    if (kind < 4) {
-      const std::string_view word = words[random.Next() % 10];
-      bytes.insert(bytes.end(), word.begin(), word.end());
-    } else if (kind == 4) {
-      bytes.insert(bytes.end(), 1 + random.Next() % 600, static_cast<std::uint8_t>(random.Next()));
-    } else if (kind == 5 && bytes.size() > 10) {
-      const std::size_t distance = 1 + random.Next() % std::min<std::size_t>(bytes.size(), 5000);
-      const std::size_t length = 2 + random.Next() % 600;
-      for (std::size_t i = 0; i < length; ++i) bytes.push_back(bytes[bytes.size() - distance]);
-    } else {
-      for (std::uint32_t i = random.Next() % 40; i > 0; --i)
-        bytes.push_back(static_cast<std::uint8_t>(random.Next()));
-    }
-  }
-  bytes.resize(size);
-  return bytes;
-}
 
 }  // namespace qd::test

@@ -40,7 +40,7 @@ TEST(CodecTool, ImplodesWithTheChosenSettingsAndExplodesBack) {
     EXPECT_TRUE(ReadAll(unpacked) == Vector("cross_8708.bin")) << c.exact;
   }
   // Larger than the tool's buffers, and through a link to where nothing is yet.
-  const Bytes large = StructuredBytes(3'000'000, 9);
+  const Bytes large = corpus::Mixed(3'000'000, 9);
   WriteAll(dir / "large.bin", large);
   fs::create_symlink("large.out", dir / "link.out");
   ASSERT_EQ(test::Run(Tool, {"implode", (dir / "large.bin").string(), packed.string()}).exitCode, 0);

@@ -30,7 +30,7 @@ TEST(BuilderChecksum, MapFileAndCheckSumAcceptsEveryPackageTheNativeBuilderWrite
   for (std::size_t size : {100u, 101u, 102u, 103u, 65537u}) {
     SCOPED_TRACE(size);
     BuildTree tree;
-    WriteAll(tree / "build/payload.bin", MixedBytes(size, static_cast<std::uint32_t>(size)));
+    WriteAll(tree / "build/payload.bin", corpus::Mixed(size, static_cast<std::uint32_t>(size)));
     tree.WriteScript({});
     ASSERT_EQ(tree.Build().exitCode, 0) << tree.Log();
 

@@ -105,7 +105,7 @@ TEST_F(BuilderIdentity, RemovalPassRewritesTheScriptTheSameWayOnBothSides) {
   auto arrangeFull = [](BuildTree& t) {
     fs::create_directories(t / "data");
     for (int k = 2; k <= 99; ++k)
-      if (k != 50) WriteAll(t / ("data/f" + std::to_string(k)), MixedBytes(80 + static_cast<std::size_t>(k), 3));
+      if (k != 50) WriteAll(t / ("data/f" + std::to_string(k)), corpus::Mixed(80 + static_cast<std::size_t>(k), 3));
   };
   std::vector<std::pair<Case, void (*)(BuildTree&)>> all;
   for (const Case& c : cases) all.emplace_back(c, [](BuildTree&) {});
