@@ -7,6 +7,7 @@ packages=(
   libcli11-dev                                   # the native tools' command lines
   g++-mingw-w64-i686 g++-mingw-w64-x86-64        # both Windows builds
   wine64 xvfb xauth                              # Windows tests under wine64
+  imagemagick                                    # screenshots of the dialog, and their pixels
   dynamite libdynamite-dev                       # codec cross-check and baseline
   clang libclang-rt-14-dev                       # sanitizers and libFuzzer
 )

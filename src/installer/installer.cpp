@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "startup/run_state.h"
 #include "ui/messages.h"
+#include "ui/progress_dialog.h"
 #include "ui/report_error.h"
 
 namespace qd {
@@ -38,12 +39,35 @@ int RunSilently(InstallerPackage& package, const std::string& scriptPath) {
   return result;
 }
 
-// The branch with the dialog: the progress dialog of the ui library plugs in
-// here.
-int RunWithDialog(InstallerPackage&, const std::string&, const std::string&, void*) {
-  platform::ShowMessageBox("The installer's dialog is not built yet; run the package with /h.",
-                           "Qd Engine Update", platform::BoxStyle::Plain);
-  return -1;
+// What a setup program's exit code means to the dialog: 0 and 3010 succeed.
+SetupEnd SetupEndOf(std::int32_t exitCode) {
+  if (exitCode == SetupSucceeded) return SetupEnd::Succeeded;
+  if (exitCode == SetupNeedsRestart) return SetupEnd::RestartRequested;
+  return SetupEnd::Failed;
+}
+
+// The branch with the dialog: the dialog unpacks and runs the setup program
+// when the user says so; afterwards the unpacked files are removed, unless
+// the setup program asked for a restart and the user puts it off, in which
+// case they stay for it.
+int RunWithDialog(InstallerPackage& package, const std::string& scriptPath, const std::string& title,
+                  void* instance) {
+  DialogWork work{.unpack = [&] { ExtractPackageFiles(scriptPath, package); },
+                  .runSetup = [&] { return SetupEndOf(RunSetupCommand(scriptPath)); }};
+  const DialogOutcome outcome = RunProgressDialog(scriptPath, std::move(work), instance);
+  // A dialog that cannot be shown installs nothing, so the run must not end
+  // as if it had finished: the package's own program lacks what it needs
+  // (its dialog resources, or the memory for them), as with a damaged item.
+  if (outcome.result == platform::dialog::NotShown) Fail(error::Package, scriptPath);
+  if (outcome.result == DialogCancelled) Fail(error::Cancel, scriptPath);
+  if (!outcome.restartRequested) {
+    DeleteExtractedFiles(scriptPath);
+    return SetupSucceeded;
+  }
+  const std::string question = ReadScriptValue(outcome.language, messages::RestartQuestionKey, scriptPath);
+  if (platform::ShowMessageBox(question, title, platform::BoxStyle::Question) == platform::BoxAnswer::Yes)
+    RestartSystem(scriptPath);
+  return SetupNeedsRestart;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 //===- platform.cpp - What both halves of the platform layer share ----------===//
 //
 // Portable code of the platform library: the file operations reach the
-// platform through the table in use, and the process ends the same way
-// everywhere. The halves in posix/ and win32/ hold only what differs.
+// platform through the table in use, the process ends the same way
+// everywhere, and the progress dialog's view names its controls by id. The
+// halves in posix/ and win32/ hold only what differs.
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
@@ -56,6 +57,23 @@ void RunOrderedHere(std::size_t count, const std::function<void(std::size_t)>& p
   for (std::size_t i = 0; i < count; ++i) {
     produce(i);
     if (!consume(i)) return;
+  }
+}
+
+DialogControl* DialogView::Control(int id) {
+  return const_cast<DialogControl*>(static_cast<const DialogView&>(*this).Control(id));
+}
+
+const DialogControl* DialogView::Control(int id) const {
+  switch (id) {
+    case dialog::NextButton: return &next;
+    case dialog::CancelButton: return &cancel;
+    case dialog::BackButton: return &back;
+    case dialog::ProgressBar: return &progressBar;
+    case dialog::IntroText: return &intro;
+    case dialog::StatusText: return &status;
+    case dialog::HeadingText: return &heading;
+    default: return nullptr;
   }
 }
 

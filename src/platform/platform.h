@@ -276,6 +276,102 @@ enum class BoxAnswer { Ok, Yes, No };
 BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style);
 
 //===----------------------------------------------------------------------===//
+// Text and the system directory
+//===----------------------------------------------------------------------===//
+
+// The longest beginning of `text` that fits a buffer of `capacity`
+// characters, terminator included, and ends on a whole character of the
+// platform's code page (Windows: the ANSI code page, whose characters may be
+// two bytes long; POSIX: Windows-1252, one byte each).
+std::string CutToFit(std::string_view text, std::size_t capacity = TextCapacity);
+
+// The directory of the system's own libraries, without a trailing separator;
+// empty when there is none or its path does not fit a text buffer.
+// POSIX: "$SystemRoot/system32" when the environment variable SystemRoot is
+// set (the name Windows gives its own directory), so that a tree laid out
+// like a Windows system can stand in for one; otherwise there is none.
+std::string SystemDirectory();
+
+//===----------------------------------------------------------------------===//
+// The progress dialog
+//
+// What the dialog shows and what its buttons do is decided above the
+// platform (ui/progress_dialog.h), through DialogLogic; the platform only
+// puts a DialogView on the screen and reports the buttons pressed.
+//
+// Windows: dialog template 101 with ProgressDialogProc, centred on the
+// desktop, which also paints the background and the heading's bold font.
+// POSIX: a plain rendering on standard error, one frame for each change,
+// driven by keys read from standard input (a terminal or a pipe): Enter
+// presses the default button (Next), Esc or "c" presses Cancel; other keys
+// do nothing. When the input ends the dialog is closed: by Cancel while
+// Cancel is enabled, otherwise by the default button.
+//===----------------------------------------------------------------------===//
+
+namespace dialog {
+// Control ids of dialog template 101, in template order.
+inline constexpr int NextButton = 1;
+inline constexpr int CancelButton = 2;
+inline constexpr int BackButton = 3;
+inline constexpr int ProgressBar = 1002;
+inline constexpr int IntroText = 1005;
+inline constexpr int StatusText = 1007;
+inline constexpr int HeadingText = 1012;
+inline constexpr int SidePicture = 1014;
+// What ShowProgressDialog returns when the dialog cannot be shown at all.
+inline constexpr int NotShown = -1;
+}  // namespace dialog
+
+struct DialogControl {
+  std::string text;
+  bool enabled = true;
+  bool visible = true;
+
+  bool operator==(const DialogControl&) const = default;
+};
+
+// Everything the dialog shows that changes while it runs.
+struct DialogView {
+  std::string caption;
+  DialogControl next, cancel, back, progressBar, intro, status, heading;
+  int progress = 0;  // the progress bar's position, 0 to 100
+  int focus = 0;     // the id of the control with the keyboard focus; 0: none
+
+  // The control with this id; null for an id without one in the view (the
+  // side picture never changes).
+  DialogControl* Control(int id);
+  const DialogControl* Control(int id) const;
+
+  bool operator==(const DialogView&) const = default;
+};
+
+// The ids of the controls in a DialogView, in template order.
+inline constexpr int DialogViewControls[] = {dialog::NextButton, dialog::CancelButton, dialog::BackButton,
+                                             dialog::ProgressBar, dialog::IntroText,   dialog::StatusText,
+                                             dialog::HeadingText};
+
+// The dialog's behaviour, as the platform's window sees it.
+class DialogLogic {
+ public:
+  // The window exists but is not shown yet: fill in what it shows.
+  virtual void Start(DialogView& view) = 0;
+  // The user pressed button `id`; CancelButton also stands for the Esc key
+  // and the window's close box. Any work runs here, on the window's one
+  // thread, and the window takes no input meanwhile; `show` puts the view on
+  // the screen as it stands, between the steps of such work. Returns the
+  // result that ends the dialog, or nullopt while it stays.
+  virtual std::optional<int> Press(int id, DialogView& view, const std::function<void()>& show) = 0;
+
+ protected:
+  ~DialogLogic() = default;
+};
+
+// Shows the progress dialog modally until the logic ends it, and returns its
+// result; dialog::NotShown when the dialog cannot be created (Windows; the
+// terminal's is always shown). `instance` is the program's module (Windows).
+int ShowProgressDialog(void* instance, DialogLogic& logic);
+
+//===----------------------------------------------------------------------===//
 // Executable images
 //===----------------------------------------------------------------------===//
 

@@ -1,8 +1,6 @@
 //===- messages.cpp - Keys and captions made from numbers -------------------===//
 #include "ui/messages.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 #include "text/text.h"
 
@@ -11,11 +9,10 @@ namespace qd::messages {
 std::string ErrorKey(int errorNumber) { return "Err" + text::Decimal(errorNumber, 2); }
 
 std::string FallbackCaption(int errorNumber, const char* scriptPath) {
-  // snprintf cuts a caption that would not fit its 260-character buffer.
-  char caption[platform::TextCapacity];
-  std::snprintf(caption, sizeof caption, "Error Code: %i (%s)\n", errorNumber,
-                scriptPath ? scriptPath : "(null)");
-  return caption;
+  // A long script path is cut where the 260-character buffer ends, never
+  // inside a character.
+  return platform::CutToFit("Error Code: " + text::Decimal(errorNumber) + " (" +
+                            (scriptPath ? scriptPath : "(null)") + ")\n");
 }
 
 }  // namespace qd::messages

@@ -11,8 +11,21 @@
 
 namespace qd::messages {
 
-// Keys of the language section's texts.
-inline constexpr std::string_view RestartQuestionKey = "Msg12";
+// Keys of the language section's texts: the progress dialog's, then the
+// restart question that may follow it.
+inline constexpr std::string_view HeadingKey = "Msg02";          // the heading, before the title
+inline constexpr std::string_view UnpackingKey = "Msg03";        // status while the files are unpacked
+inline constexpr std::string_view RunningSetupKey = "Msg04";     // status while the setup program runs
+inline constexpr std::string_view InstalledKey = "Msg05";        // status at the end of a first installation
+inline constexpr std::string_view PressNextKey = "Msg06";        // status at the start
+inline constexpr std::string_view BackCaptionKey = "Msg07";      // the Back button
+inline constexpr std::string_view FinishCaptionKey = "Msg08";    // Next once the work is done: it closes the dialog
+inline constexpr std::string_view NextCaptionKey = "Msg09";      // the Next button at the start
+inline constexpr std::string_view CancelCaptionKey = "Msg10";    // the Cancel button
+inline constexpr std::string_view InstallIntroKey = "Msg11";     // introduction to a first installation
+inline constexpr std::string_view RestartQuestionKey = "Msg12";  // whether to restart now (Yes/No)
+inline constexpr std::string_view UpdatedKey = "Msg13";          // status at the end of an upgrade
+inline constexpr std::string_view UpgradeIntroKey = "Msg14";     // introduction to an upgrade
 
 // Language section used when the script names none.
 inline constexpr std::string_view DefaultLanguage = "ENU";

@@ -4,12 +4,15 @@
 // the 64-bit Windows build under wine: packages composed item by item (as
 // the builder writes them, so that a test can also give the installer
 // scripts and damage the builder would never produce), a run of the
-// package's installer in a scratch tree, and what the run left behind.
+// package's installer in a scratch tree (silently, or through the dialog
+// with the user's answers: keys on the native build's terminal, button
+// presses under wine), and what the run showed and left behind.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -19,6 +22,7 @@
 
 #include "codec/codec.h"
 #include "e2e/builder_support.h"
+#include "pe/pe_image.h"
 #include "support/driver_output.h"
 
 namespace qd::test {
@@ -34,9 +38,26 @@ enum class Damage {
   Checksum,  // a byte of the last item changes, the checksum stays
   Stream,    // the first file's stream loses its last bytes, the checksum is made right
   Cut,       // the file ends inside the last item, the checksum is made right
+  NoDialog,  // the stub's dialog template 101 is renamed 102, the checksum is made right
 };
 
 inline constexpr std::string_view DefaultCommands = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd Engine Setup\r\nLANG=ENU\r\n";
+// The texts of the language section; each error's begins with "Error".
+inline constexpr std::string_view DefaultTexts =
+    "[ENU]\r\n"
+    "Msg02=Welcome to\r\nMsg03=Unpacking the files...\r\nMsg04=Running the setup program...\r\n"
+    "Msg05=The Qd Engine has been installed.\r\nMsg06=Press Next to install the Qd Engine.\r\n"
+    "Msg07=< &Back\r\nMsg08=Finish\r\nMsg09=&Next >\r\nMsg10=&Cancel\r\n"
+    "Msg11=This wizard installs the Qd Engine.\r\n"
+    "Msg12=The computer must be restarted. Restart now?\r\n"
+    "Msg13=The Qd Engine has been updated.\r\nMsg14=This wizard updates the Qd Engine.\r\n"
+    "Err02=Error: the package is damaged.\r\nErr03=Error: a file could not be read or written.\r\n"
+    "Err04=Error: the installer is not properly configured.\r\nErr05=Error: the package data is damaged.\r\n"
+    "Err07=Error: the setup program failed.\r\nErr08=Error: no temporary files.\r\n"
+    "Err09=Error: you must be an administrator.\r\n";
+
+// What the user does in a run with the dialog, in turn.
+enum class Answer { Next, Cancel, Yes, No };
 
 struct InstallCase {
   const char* behaviour;
@@ -47,7 +68,11 @@ struct InstallCase {
   std::string moreFiles;  // further [Files] lines that are not packed
   std::string out = "[Out]\r\nOutputName=Update%s.exe\r\n";
   std::string commands{DefaultCommands};
-  std::vector<std::string> args = {"/h"};
+  std::string texts{DefaultTexts};
+  std::vector<std::string> args = {"/h"};  // without "/h": a run with the dialog
+  std::vector<Answer> answers;             // the user's, in a run with the dialog
+  std::string keys;                        // the native build's: further keys, after the answers'
+  bool componentPresent = false;           // "qd.dll" lies in the system directory
   int setupExit = 0;
   Damage damage = Damage::None;
 
@@ -57,6 +82,8 @@ struct InstallCase {
   int exitCode = 0;
   std::optional<std::vector<std::string>> left;
   std::string setupArgs;
+  std::vector<std::string> shown;   // texts the run shows
+  std::vector<std::string> hidden;  // texts it does not show
 };
 
 struct InstallResult {
@@ -66,6 +93,37 @@ struct InstallResult {
   std::vector<std::string> left;  // sorted
   std::string setupArgs;
 };
+
+// Renames the dialog template 101 of the PE image at the start of `image` to
+// 102, in its resource directory (type RT_DIALOG, 5), so that the dialog
+// cannot be found. The image is ours: its offsets are trusted.
+inline void RenameDialogTemplate(Bytes& image) {
+  const auto u16 = [&image](std::size_t at) { return *pe::LoadU16(image, at); };
+  const auto u32 = [&image](std::size_t at) { return *pe::LoadU32(image, at); };
+  const std::size_t headers = u32(pe::PeOffsetField);
+  const std::size_t optional = headers + 24;
+  const bool plus = u16(optional) == pe::Pe32PlusMagic;
+  const std::uint32_t resourceRva = u32(optional + (plus ? 112 : 96) + 2 * 8);
+  // The section that holds the resources, for the file offset of an address.
+  std::size_t section = optional + u16(headers + 20);
+  for (std::size_t i = 0; i < u16(headers + 6); ++i, section += 40) {
+    const std::uint32_t address = u32(section + 12), size = u32(section + 8);
+    if (resourceRva < address || resourceRva >= address + size) continue;
+    const std::size_t root = resourceRva - address + u32(section + 20);
+    // A directory: 16 bytes, then entries of 8: an id, and the offset of
+    // what it names from the root (a directory when the high bit is set).
+    const auto entry = [&](std::size_t directory, std::uint32_t id) -> std::size_t {
+      const std::size_t count = u16(directory + 12) + u16(directory + 14);
+      for (std::size_t e = directory + 16; e < directory + 16 + 8 * count; e += 8)
+        if (u32(e) == id) return e;
+      return 0;
+    };
+    const std::size_t dialogs = root + (u32(entry(root, 5) + 4) & 0x7FFFFFFF);
+    const std::size_t name = entry(dialogs, 101);
+    image[name] = 102;
+    return;
+  }
+}
 
 inline Bytes Compressed(const Bytes& input) {
   Bytes stream(input.size() + input.size() / 5 + 16);
@@ -132,7 +190,7 @@ class InstallTree {
     std::string script = "[In]\r\nQdFileName=QdPack.exe\r\n" + c.out + "[Files]\r\n";
     for (std::size_t i = 0; i < c.entries.size(); ++i)
       script += "File" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + "=" + c.entries[i] + "\r\n";
-    script += c.moreFiles + c.commands;
+    script += c.moreFiles + c.commands + c.texts;
     std::vector<PackedItem> items{{Bytes(script.begin(), script.end()), TimeOfItem(0)}};
     for (std::size_t i = 0; i < c.entries.size(); ++i) items.push_back({ContentOf(c.entries[i]), TimeOfItem(i + 1)});
     Bytes package = ComposePackage(ReadAll(Stub()), items);
@@ -146,18 +204,30 @@ class InstallTree {
     fs::remove(RunDirectory() / "setup_args.txt");
     InstallResult result;
     if (installer_ == Installer::Native) {
+      // The native build's system directory is $SystemRoot/system32: the tree's own.
+      if (c.componentPresent) {
+        fs::create_directories(dir_ / "system/system32");
+        WriteText(dir_ / "system/system32/qd.dll", "engine");
+      }
       RunOptions options;
       options.workingDirectory = RunDirectory().string();
-      options.environment = {"TMPDIR=" + Temporary().string()};
+      options.environment = {"TMPDIR=" + Temporary().string(), "SystemRoot=" + (dir_ / "system").string()};
       options.argv0 = Package().string();
+      for (Answer answer : c.answers) options.input += KeysFor(answer);
+      options.input += c.keys;
       const RunResult run = Run(QDPACK_NATIVE_EXE, c.args, options);
       result.exitCode = run.exitCode == 194 ? 3010 : run.exitCode == 255 ? -1 : run.exitCode;
       result.report = run.err;
     } else {
+      // The prefix's system directory; wine tests run one at a time.
+      const fs::path component = fs::path(QDPACK_WINEPREFIX) / "drive_c/windows/system32/qd.dll";
+      if (c.componentPresent) WriteText(component, "engine");
       DriveOptions options;
       options.run.workingDirectory = RunDirectory().string();
       options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
+      for (Answer answer : c.answers) options.presses.push_back(ButtonFor(answer));
       const DriverOutput out = Drive(Package().string(), c.args, options);
+      fs::remove(component);
       result.exitCode = out.exitCode.value_or(-999);
       result.report = out.raw;
     }
@@ -175,6 +245,11 @@ class InstallTree {
     }
     return result;
   }
+
+  // The terminal's keys and the buttons under wine (IDYES, IDNO) for each Answer.
+  static std::string KeysFor(Answer answer) { return std::array{"\n", "\x1b", "y\n", "n\n"}[Index(answer)]; }
+  static int ButtonFor(Answer answer) { return std::array{1, 2, 6, 7}[Index(answer)]; }
+  static std::size_t Index(Answer answer) { return static_cast<std::size_t>(answer); }
 
   static std::uint64_t TimeOfItem(std::size_t index) {
     return 132223104001234567u + index * 10000000u;  // 2020-01-01, a fraction of a second, then a second each
@@ -198,10 +273,16 @@ class InstallTree {
 
   static void Break(Bytes& package, Damage damage) {
     if (damage == Damage::None) return;
+    if (damage == Damage::NoDialog) {
+      RenameDialogTemplate(package);
+      SealChecksum(package);
+      return;
+    }
     const PackageView view = ReadPackageBytes(package);
     const PackageItem& last = view.items.back();
     switch (damage) {
-      case Damage::None: break;
+      case Damage::None:
+      case Damage::NoDialog: break;
       case Damage::Checksum: package[last.begin + 2] ^= 0x5A; return;
       case Damage::Stream: {
         // Without its last bytes the stream ends before its end code.
@@ -277,6 +358,46 @@ inline std::vector<InstallCase> SilentRunCases() {
   };
 }
 
+// The runs with the dialog that both builds must end alike: every row of the
+// outcomes that a user's answers reach, but agreeing to a restart, which
+// under wine would end the session.
+inline std::vector<InstallCase> DialogRunCases() {
+  const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
+  const std::vector<std::string> script = {"SetupQd.ini"};
+  std::string noFinish{DefaultTexts};
+  for (std::string_view key : {"Msg08=Finish\r\n", "Msg09=&Next >\r\n"}) noFinish.erase(noFinish.find(key), key.size());
+  std::string noQuestion{DefaultTexts};
+  noQuestion.erase(noQuestion.find("Msg12="), noQuestion.find("Msg13=") - noQuestion.find("Msg12="));
+  return {
+      {.behaviour = "Next, then Finish: the setup program's 0 ends the run, and nothing stays",
+       .args = {}, .answers = {Answer::Next, Answer::Next}, .setupArgs = "/NOSHARECOUNT",
+       .shown = {"Welcome to Qd Engine Setup", "This wizard installs the Qd Engine.",
+                 "The Qd Engine has been installed."},
+       .hidden = {"updates", "updated", "Error", "Restart now?"}},
+      {.behaviour = "with the engine installed already, the texts are the upgrade's",
+       .args = {}, .answers = {Answer::Next, Answer::Next}, .componentPresent = true,
+       .setupArgs = "/NOSHARECOUNT",
+       .shown = {"This wizard updates the Qd Engine.", "The Qd Engine has been updated."},
+       .hidden = {"installs", "installed"}},
+      {.behaviour = "Cancel at the start ends the run with -1 and no message; the script stays",
+       .args = {}, .answers = {Answer::Cancel}, .exitCode = -1, .left = script, .hidden = {"Error"}},
+      {.behaviour = "a setup program that fails is error 7: -1, and the files stay",
+       .args = {}, .answers = {Answer::Next}, .setupExit = 7, .exitCode = -1, .left = all,
+       .setupArgs = "/NOSHARECOUNT", .shown = {"Error: the setup program failed."}},
+      {.behaviour = "a restart put off ends with 3010 and leaves the files for it",
+       .args = {}, .answers = {Answer::Next, Answer::Next, Answer::No}, .setupExit = 3010, .exitCode = 3010,
+       .left = all, .setupArgs = "/NOSHARECOUNT", .shown = {"The computer must be restarted. Restart now?"}},
+      {.behaviour = "without Msg12 the restart question reads @",
+       .texts = noQuestion, .args = {}, .answers = {Answer::Next, Answer::Next, Answer::No},
+       .setupExit = 3010, .exitCode = 3010, .left = all, .setupArgs = "/NOSHARECOUNT", .shown = {"@"}},
+      {.behaviour = "Next captioned as Finish (Msg09 and Msg08 both missing) ends at once, nothing installed",
+       .texts = noFinish, .args = {}, .answers = {Answer::Next}, .hidden = {"Unpacking"}},
+      {.behaviour = "a script without a language is error 4 before the dialog shows, its text from ENU",
+       .commands = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd Engine Setup\r\n", .args = {}, .exitCode = -1,
+       .left = script, .shown = {"Error: the installer is not properly configured."}, .hidden = {"Welcome"}},
+  };
+}
+
 // Checks a run against its case: exit code, setup arguments, what stayed in
 // the work directory, and that every file left holds the last item packed
 // under its name with that item's time stamp.
@@ -285,6 +406,8 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
   SCOPED_TRACE(c.behaviour);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.report;
   EXPECT_EQ(run.setupArgs, c.setupArgs);
+  for (const std::string& text : c.shown) EXPECT_NE(run.report.find(text), std::string::npos) << text << "\n" << run.report;
+  for (const std::string& text : c.hidden) EXPECT_EQ(run.report.find(text), std::string::npos) << text << "\n" << run.report;
   if (!c.left) {
     EXPECT_FALSE(run.workDirectory) << "the work directory stays";
     return;

@@ -1,9 +1,11 @@
 //===- installer_test.cpp - The native build installs packages -----------------===//
 //
 // Runs the installer of the native build over packages ("exec -a package
-// qdpack /h"), as root (the rights an installer needs), and checks each
-// outcome: exit code, what the setup program was given, and what stayed in
-// the work directory. The same cases run under wine in the Windows tests.
+// qdpack /h", or without "/h" through the dialog on the terminal, answered
+// by keys on standard input), as root (the rights an installer needs), and
+// checks each outcome: exit code, what the run showed, what the setup
+// program was given, and what stayed in the work directory. The same cases
+// run under wine in the Windows tests.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -34,6 +36,72 @@ TEST_F(NativeInstall, SilentRunsEndAsTheirSetupProgramOrErrorSays) {
     const auto items = tree.Compose(c);
     ExpectInstall(c, tree.Install(c), tree, items);
   }
+}
+
+TEST_F(NativeInstall, DialogRunsEndAsTheUserAnswers) {
+  std::vector<InstallCase> cases = DialogRunCases();
+  cases.push_back({.behaviour = "a restart agreed to ends with 3010, removes the files, and asks for the restart",
+                   .args = {}, .answers = {Answer::Next, Answer::Next, Answer::Yes}, .setupExit = 3010,
+                   .exitCode = 3010, .setupArgs = "/NOSHARECOUNT", .shown = {"does not restart the system"}});
+  for (const InstallCase& c : cases) {
+    InstallTree tree(Installer::Native);
+    const auto items = tree.Compose(c);
+    ExpectInstall(c, tree.Install(c), tree, items);
+  }
+}
+
+// Every state of the dialog as the terminal draws it: caption, heading,
+// introduction, status, the progress bar while it shows, and the buttons
+// with their captions, states and keys.
+TEST_F(NativeInstall, TheTerminalDrawsEachStateOfTheDialog) {
+  InstallTree tree(Installer::Native);
+  const InstallCase c{.behaviour = "walk", .args = {}, .answers = {Answer::Next, Answer::Next}};
+  tree.Compose(c);
+  const std::string top =
+      "\n=== Qd Engine Setup ===\nWelcome to Qd Engine Setup\nThis wizard installs the Qd Engine.\n";
+  const std::string busy = "Buttons: < Back (disabled) | Next > (disabled) | Cancel (disabled)\n";
+  EXPECT_EQ(tree.Install(c).report,
+            top + "Press Next to install the Qd Engine.\n"
+                  "Buttons: < Back (disabled) | Next > (Enter) | Cancel (Esc or c)\n" +
+            top + "Unpacking the files...\n[#####---------------] 25%\n" + busy +
+            top + "Running the setup program...\n[##########----------] 50%\n" + busy +
+            top + "The Qd Engine has been installed.\n[####################] 100%\n"
+                  "Buttons: < Back (disabled) | Finish (Enter) | Cancel (disabled)\n");
+}
+
+TEST_F(NativeInstall, TheTerminalTakesItsKeysFromStandardInput) {
+  const InstallCase cases[] = {
+      {.behaviour = "c cancels", .args = {}, .keys = "c", .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}},
+      {.behaviour = "other keys, and a cursor key's sequence, do nothing; Enter presses Next, then Finish",
+       .args = {}, .keys = "x\x1b[A\r\n\n", .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "the end of the input at the start cancels", .args = {}, .exitCode = -1,
+       .left = std::vector<std::string>{"SetupQd.ini"}},
+      {.behaviour = "once the work is done, Cancel does nothing and the end of the input finishes",
+       .args = {}, .keys = "\nc\x1b", .setupArgs = "/NOSHARECOUNT"},
+  };
+  for (const InstallCase& c : cases) {
+    InstallTree tree(Installer::Native);
+    const auto items = tree.Compose(c);
+    ExpectInstall(c, tree.Install(c), tree, items);
+  }
+}
+
+// A run whose standard input is closed reads no key from any file it opens
+// instead: the end of the input cancels the dialog.
+TEST_F(NativeInstall, ARunWithoutStandardInputIsCancelled) {
+  InstallTree tree(Installer::Native);
+  tree.Compose({.behaviour = "no input"});
+  RunOptions options;
+  options.workingDirectory = tree.RunDirectory().string();
+  options.environment = {"TMPDIR=" + tree.Temporary().string()};
+  const RunResult run =
+      test::Run("/bin/bash", {"-c", "exec -a \"$0\" " QDPACK_NATIVE_EXE " <&-", tree.Package().string()}, options);
+  EXPECT_EQ(run.exitCode, 255) << run.err;
+  EXPECT_NE(run.err.find("Buttons: < Back (disabled) | Next > (Enter) | Cancel (Esc or c)\n"), std::string::npos);
+  const fs::directory_iterator work(tree.Temporary());
+  ASSERT_NE(work, fs::directory_iterator());
+  EXPECT_TRUE(fs::exists(work->path() / "SetupQd.ini"));
+  EXPECT_FALSE(fs::exists(work->path() / "engine.dll"));
 }
 
 TEST_F(NativeInstall, ABadStreamShowsTheDecodersResultFirst) {

@@ -16,6 +16,20 @@ std::optional<Int> Number(std::string_view text) {
   return value;
 }
 
+std::optional<ScreenRect> Rect(const std::vector<std::string_view>& f) {
+  if (f.size() != 5) return std::nullopt;
+  const auto left = Number<int>(f[1]), top = Number<int>(f[2]), right = Number<int>(f[3]), bottom = Number<int>(f[4]);
+  if (!left || !top || !right || !bottom) return std::nullopt;
+  return ScreenRect{*left, *top, *right, *bottom};
+}
+
+std::optional<std::uint32_t> Colour(std::string_view hex) {
+  std::uint32_t value = 0;
+  auto [end, error] = std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+  if (error != std::errc() || end != hex.data() + hex.size() || hex.size() != 6) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 const DriverControl* DriverWindow::Control(int id) const {
@@ -42,6 +56,10 @@ DriverOutput ParseDriverOutput(std::string_view report) {
       window.className = Unescape(f[1]);
       window.caption = Unescape(f[2]);
       output.windows.push_back(std::move(window));
+    } else if ((f[0] == "frame" || f[0] == "client") && inWindow && Rect(f)) {
+      (f[0] == "frame" ? output.windows.back().frame : output.windows.back().client) = Rect(f);
+    } else if (f[0] == "colours" && f.size() == 4 && Colour(f[1]) && Colour(f[2]) && Colour(f[3])) {
+      output.colours = SystemColours{*Colour(f[1]), *Colour(f[2]), *Colour(f[3])};
     } else if (f[0] == "text" && f.size() == 2 && inWindow) {
       output.windows.back().text = Unescape(f[1]);
     } else if (f[0] == "icon" && f.size() == 2 && inWindow) {
@@ -71,6 +89,10 @@ DriverOutput Drive(const std::string& program, const std::vector<std::string>& a
   for (int id : options.presses) {
     driverArgs.push_back("--press");
     driverArgs.push_back(std::to_string(id));
+  }
+  if (!options.hold.empty()) {
+    driverArgs.push_back("--hold");
+    driverArgs.push_back(WinePath(options.hold));
   }
   for (const std::string& setting : options.environment) {
     driverArgs.push_back("--env");

@@ -25,10 +25,17 @@ struct DriverControl {
   std::string text;
 };
 
+// A rectangle on the screen, in pixels: right and bottom lie just outside.
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+
 // One state of a top-level window, as the driver found it before pressing.
 struct DriverWindow {
   std::string className;  // "#32770" for message boxes and dialogs
   std::string caption;
+  std::optional<ScreenRect> frame;   // the window
+  std::optional<ScreenRect> client;  // its client area
   std::optional<std::string> text;  // a message box's text (static control 0xFFFF)
   // A message box's icon: "none", "warning", "information", "question",
   // "error" or "other"; empty when the window has no icon control.
@@ -40,7 +47,15 @@ struct DriverWindow {
   const DriverControl* Control(int id) const;
 };
 
+// The system's colours in the driver's session, as 0xRRGGBB.
+struct SystemColours {
+  std::uint32_t window = 0;
+  std::uint32_t buttonFace = 0;
+  std::uint32_t buttonText = 0;
+};
+
 struct DriverOutput {
+  std::optional<SystemColours> colours;
   std::vector<DriverWindow> windows;
   std::optional<std::int32_t> exitCode;  // the program's full exit code
   bool timedOut = false;
@@ -53,6 +68,7 @@ DriverOutput ParseDriverOutput(std::string_view report);
 struct DriveOptions {
   std::vector<int> presses;  // button ids for the windows in turn; then IDOK
   int timeoutSeconds = 30;
+  std::string hold;  // a file of this machine: the driver waits at each window while it exists
   RunOptions run;  // working directory and environment of the driver
   std::vector<std::string> environment;  // "NAME=value" set for the program inside wine
 };

@@ -25,6 +25,7 @@ inline constexpr Tool Objdump64{"x86_64-w64-mingw32-objdump", QDPACK_TOOL_OBJDUM
 inline constexpr Tool Windres{"i686-w64-mingw32-windres", QDPACK_TOOL_WINDRES};
 inline constexpr Tool Prlimit{"prlimit", QDPACK_TOOL_PRLIMIT};
 inline constexpr Tool Import{"import (ImageMagick)", QDPACK_TOOL_IMPORT};
+inline constexpr Tool ImageStream{"stream (ImageMagick)", QDPACK_TOOL_STREAM};
 inline constexpr Tool Setpriv{"setpriv", QDPACK_TOOL_SETPRIV};
 inline constexpr Tool Script{"script (util-linux)", QDPACK_TOOL_SCRIPT};
 

@@ -1,8 +1,9 @@
 //===- installer_wine_test.cpp - The Windows build installs packages ----------===//
 //
-// The silent runs of the native installer tests, run by the 64-bit Windows
-// build under wine: the same packages (with the 64-bit stub and a Windows
-// setup program) must end alike, and a few rows that only Windows has.
+// The silent runs and the runs with the dialog of the native installer
+// tests, run by the 64-bit Windows build under wine: the same packages (with
+// the 64-bit stub and a Windows setup program) must end alike, and a few
+// rows that only Windows has. The driver answers the dialog by its buttons.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -40,6 +41,81 @@ TEST_F(WineInstall, RunsThatOnlyWindowsHasEndAsTheyMust) {
     const auto items = tree.Compose(c);
     ExpectInstall(c, tree.Install(c), tree, items);
   }
+}
+
+TEST_F(WineInstall, DialogRunsEndAsOnTheNativeBuild) {
+  for (const InstallCase& c : DialogRunCases()) {
+    InstallTree tree(Installer::Wine);
+    const auto items = tree.Compose(c);
+    ExpectInstall(c, tree.Install(c), tree, items);
+  }
+}
+
+// Each control as "id class enabled visible text", in the window's order.
+std::vector<std::string> ControlsOf(const DriverWindow& window) {
+  std::vector<std::string> controls;
+  for (const DriverControl& c : window.controls)
+    controls.push_back(std::to_string(c.id) + " " + c.className + " " + (c.enabled ? "enabled" : "disabled") +
+                       " " + (c.visible ? "shown" : "hidden") + " " + c.text);
+  return controls;
+}
+
+TEST_F(WineInstall, EveryControlShowsItsTextAndStateInEachState) {
+  InstallTree tree(Installer::Wine);
+  tree.Compose({.behaviour = "walk"});
+  DriveOptions options;
+  options.run.workingDirectory = tree.RunDirectory().string();
+  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string())};
+  options.presses = {1, 1};
+  const DriverOutput out = Drive(tree.Package().string(), {}, options);
+  ASSERT_EQ(out.windows.size(), 2u) << out.raw;
+  EXPECT_EQ(out.exitCode, 0) << out.raw;
+  // The state between, while the setup program runs, as that program saw it.
+  const DriverOutput working = ParseDriverOutput(ReadText(tree.RunDirectory() / "dialog.txt"));
+  ASSERT_EQ(working.windows.size(), 1u) << working.raw;
+
+  const std::string heading = "1012 Static enabled shown Welcome to Qd Engine Setup";
+  const std::string intro = "1005 Static enabled shown This wizard installs the Qd Engine.";
+  const std::string back = "3 Button disabled shown < &Back";
+  // The picture's text is the ordinal of bitmap 103, 0xFFFF and 103 ("g"),
+  // as the ANSI code page gives it.
+  const std::string picture = "1014 Static enabled shown ?g";
+  struct State {
+    const char* name;
+    const DriverWindow& window;
+    std::vector<std::string> controls;
+  };
+  const State states[] = {
+      {"Ready", out.windows[0],
+       {"1 Button enabled shown &Next >", "2 Button enabled shown &Cancel", back,
+        "1002 msctls_progress32 enabled hidden Progress2", intro,
+        "1007 Static enabled shown Press Next to install the Qd Engine.", heading, picture}},
+      {"Working", working.windows[0],
+       {"1 Button disabled shown &Next >", "2 Button disabled shown &Cancel", back,
+        "1002 msctls_progress32 enabled shown Progress2", intro,
+        "1007 Static enabled shown Running the setup program...", heading, picture}},
+      {"Done", out.windows[1],
+       {"1 Button enabled shown Finish", "2 Button disabled shown &Cancel", back,
+        "1002 msctls_progress32 enabled shown Progress2", intro,
+        "1007 Static enabled shown The Qd Engine has been installed.", heading, picture}},
+  };
+  for (const State& state : states) {
+    SCOPED_TRACE(state.name);
+    EXPECT_EQ(state.window.className, "#32770");
+    EXPECT_EQ(state.window.caption, "Qd Engine Setup");
+    EXPECT_EQ(ControlsOf(state.window), state.controls);
+  }
+}
+
+// A stub whose dialog template cannot be found: the dialog cannot be
+// created, nothing is installed, and the run must not end as a success.
+TEST_F(WineInstall, ADialogThatCannotBeCreatedIsError5) {
+  const InstallCase c{.behaviour = "the dialog cannot be created: error 5, and the script stays",
+                      .args = {}, .damage = Damage::NoDialog, .exitCode = -1,
+                      .left = std::vector<std::string>{"SetupQd.ini"}, .shown = {"Error: the package data is damaged."}};
+  InstallTree tree(Installer::Wine);
+  const auto items = tree.Compose(c);
+  ExpectInstall(c, tree.Install(c), tree, items);
 }
 
 // Without a work directory of its own, an administrator's run stops with

@@ -2,15 +2,24 @@
 //
 // Only POSIX code here. The argument text is the arguments joined by blanks,
 // as the Windows entry receives the command line without the program name,
-// in the platform's code page.
+// in the platform's code page. Standard input, output or error that the
+// caller closed is opened on /dev/null first, so that no file the program
+// opens takes its number: the dialog would read its keys from that file, and
+// messages would be written into it.
 //
 //===----------------------------------------------------------------------===//
+#include <fcntl.h>
+
+#include <cerrno>
 #include <string>
 
 #include "platform/posix/command_line.h"
 #include "startup/startup.h"
 
 int main(int argc, char** argv) {
+  // open() takes the lowest free number: each closed one in turn.
+  for (int standard = 0; standard <= 2; ++standard)
+    if (::fcntl(standard, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", standard == 0 ? O_RDONLY : O_WRONLY);
   qd::platform::posix::RememberCommandLine(argc, argv);
   return qd::ProgramMain(nullptr, qd::platform::posix::ArgumentText(argc, argv));
 }

@@ -1,10 +1,12 @@
-//===- system.cpp - Process, message boxes and controls, POSIX half ---------===//
+//===- system.cpp - Process, message boxes, text and system, POSIX half -----===//
 //
 // Only POSIX code here. A message box is its caption and its text on standard
 // error; a question reads one line from standard input, and only an answer
-// that begins with y or Y is Yes (end of input is No).
+// that begins with y or Y is Yes (end of input is No). The system directory
+// is "$SystemRoot/system32".
 //
 //===----------------------------------------------------------------------===//
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -57,6 +59,20 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
   std::string answer;
   if (!std::getline(std::cin, answer)) return BoxAnswer::No;
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? BoxAnswer::Yes : BoxAnswer::No;
+}
+
+// Windows-1252 has one byte for each character: any cut falls between two.
+std::string CutToFit(std::string_view text, std::size_t capacity) {
+  if (capacity == 0) return {};
+  return std::string(text.substr(0, std::min(text.size(), capacity - 1)));
+}
+
+std::string SystemDirectory() {
+  const char* root = std::getenv("SystemRoot");
+  if (!root || *root == '\0') return {};
+  std::string directory = posix::AnsiFromUtf8(root) + "/system32";
+  if (directory.size() > MaxText) return {};
+  return directory;
 }
 
 }  // namespace qd::platform

@@ -1,4 +1,4 @@
-//===- system.cpp - Process, message boxes and controls, Win32 half ---------===//
+//===- system.cpp - Process, message boxes, text and system, Win32 half -----===//
 //
 // Only Win32 code here.
 //
@@ -51,5 +51,26 @@ void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produ
 // A program of the GUI subsystem has no terminal to show progress on.
 bool ProgressVisible() { return false; }
 void ShowProgress(std::string_view) {}
+
+std::string CutToFit(std::string_view text, std::size_t capacity) {
+  if (capacity == 0) return {};
+  if (text.size() < capacity) return std::string(text);
+  // Walk whole characters of the ANSI code page (a lead byte and its trail
+  // byte are one) while they fit.
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + (::IsDBCSLeadByte(static_cast<BYTE>(text[end])) ? 2 : 1);
+    if (next > capacity - 1) break;
+    end = next;
+  }
+  return std::string(text.substr(0, end));
+}
+
+std::string SystemDirectory() {
+  char directory[TextCapacity] = {};
+  const UINT length = ::GetSystemDirectoryA(directory, sizeof directory);
+  if (length == 0 || length >= sizeof directory) return {};
+  return std::string(directory, length);
+}
 
 }  // namespace qd::platform

@@ -5,17 +5,23 @@
 // the program's exit code, so that native tests can check the Windows side
 // under wine.
 //
-//   driver.exe [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... -- PROGRAM [ARGUMENT]...
+//   driver.exe [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE]
+//              -- PROGRAM [ARGUMENT]...
 //
 // Each --press gives the button for the next window state, in turn; when they
 // run out, IDOK (1) is pressed. Each --env sets a variable of the program's
 // environment (wine sets TMP and TEMP from its own settings, not from ours). A window counts again when what it shows
 // changes (a dialog whose button turns from Next to Finish), but only while
 // its thread waits for input, so work done inside a button handler is not
-// interrupted. Output, one item per line, fields separated by tabs, texts
-// with \\ \t \n \r escaped:
+// interrupted. With --hold, the driver writes each window state's lines to
+// FILE before it presses, and waits until FILE is gone: a test can look at
+// the screen meanwhile. Output, one item per line, fields separated by tabs,
+// texts with \\ \t \n \r escaped:
 //
+//   colours <window> <button face> <button text>     (the system's colours, RRGGBB; first)
 //   window  <class> <caption>
+//   frame   <left> <top> <right> <bottom>            (the window on the screen)
+//   client  <left> <top> <right> <bottom>            (its client area on the screen)
 //   text    <text of the static control 0xFFFF>     (when there is one)
 //   icon    none | warning | information | question | error | other | covered
 //                                                    (a message box's icon)
@@ -37,11 +43,14 @@
 #include <string>
 #include <vector>
 
-#include "support/escape.h"
+#include "window_report.h"
 
 namespace {
 
+using qd::test::AddControlLines;
 using qd::test::Escape;
+using qd::test::TextOf;
+using qd::test::WindowLines;
 
 constexpr int MessageBoxTextId = 0xFFFF;
 constexpr int MessageBoxIconId = 0x0440;
@@ -49,18 +58,6 @@ constexpr int MessageBoxIconId = 0x0440;
 void PrintLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
-}
-
-std::string TextOf(HWND window) {
-  char buffer[4096] = {};
-  GetWindowTextA(window, buffer, static_cast<int>(sizeof buffer));
-  return buffer;
-}
-
-std::string ClassOf(HWND window) {
-  char buffer[256] = {};
-  GetClassNameA(window, buffer, static_cast<int>(sizeof buffer));
-  return buffer;
 }
 
 // One argument as the program's C runtime will split it again.
@@ -100,14 +97,6 @@ HWND TopWindow(DWORD processId) {
   Search search{processId, nullptr};
   EnumWindows(FindTopWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
-}
-
-BOOL CALLBACK AddControl(HWND control, LPARAM context) {
-  std::vector<std::string>* lines = reinterpret_cast<std::vector<std::string>*>(context);
-  lines->push_back("control\t" + std::to_string(GetDlgCtrlID(control)) + "\t" +
-                   Escape(ClassOf(control)) + "\t" + (IsWindowEnabled(control) ? "1" : "0") + "\t" +
-                   (IsWindowVisible(control) ? "1" : "0") + "\t" + Escape(TextOf(control)));
-  return TRUE;
 }
 
 // The screen's pixels of a rectangle, as 32-bit values, row by row.
@@ -209,14 +198,13 @@ std::string IconKind(HWND box) {
 
 // What the window shows, as output lines.
 std::vector<std::string> Describe(HWND window) {
-  std::vector<std::string> lines;
-  lines.push_back("window\t" + Escape(ClassOf(window)) + "\t" + Escape(TextOf(window)));
+  std::vector<std::string> lines = WindowLines(window);
   if (HWND text = GetDlgItem(window, MessageBoxTextId)) {
     lines.push_back("text\t" + Escape(TextOf(text)));
     std::string icon = IconKind(window);
     if (!icon.empty()) lines.push_back("icon\t" + icon);
   }
-  EnumChildWindows(window, AddControl, reinterpret_cast<LPARAM>(&lines));
+  AddControlLines(window, lines);
   return lines;
 }
 
@@ -227,9 +215,17 @@ bool Responsive(HWND window) {
 }
 
 int Usage() {
-  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... -- PROGRAM [ARGUMENT]...\n",
+  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE]"
+             " -- PROGRAM [ARGUMENT]...\n",
              stderr);
   return 2;
+}
+
+std::string Colour(int index) {
+  char text[8];
+  const COLORREF colour = GetSysColor(index);
+  std::snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+  return text;
 }
 
 }  // namespace
@@ -237,6 +233,7 @@ int Usage() {
 int main(int argc, char** argv) {
   ULONGLONG timeoutMs = 30000;
   std::deque<int> presses;
+  std::string hold;
   int i = 1;
   for (; i < argc; ++i) {
     std::string option = argv[i];
@@ -246,6 +243,8 @@ int main(int argc, char** argv) {
       timeoutMs = std::strtoull(argv[++i], nullptr, 10) * 1000;
     } else if (option == "--press") {
       presses.push_back(static_cast<int>(std::strtol(argv[++i], nullptr, 0)));
+    } else if (option == "--hold") {
+      hold = argv[++i];
     } else if (option == "--env") {
       const std::string setting = argv[++i];
       const std::size_t equals = setting.find('=');
@@ -259,6 +258,7 @@ int main(int argc, char** argv) {
   std::string commandLine;
   for (int k = i + 1; k < argc; ++k) commandLine += (k > i + 1 ? " " : "") + Quote(argv[k]);
 
+  PrintLine("colours\t" + Colour(COLOR_WINDOW) + "\t" + Colour(COLOR_BTNFACE) + "\t" + Colour(COLOR_BTNTEXT));
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -289,6 +289,7 @@ int main(int argc, char** argv) {
     if (!Responsive(window) || Describe(window) != lines) continue;
 
     for (const std::string& line : lines) PrintLine(line);
+    if (!hold.empty()) qd::test::HoldAt(hold, lines, timedOut);
     int id = IDOK;
     if (!presses.empty()) {
       id = presses.front();

@@ -4,16 +4,74 @@
 // its command line to "setup_args.txt" in its current directory (the
 // installer's) and ends with the number in "setup_exit.txt" there, else 0.
 //
+// It runs while the installer's dialog waits for it, a state that no driver
+// can press its way into, so it also writes what that dialog shows to
+// "dialog.txt" (the driver's lines; empty without a dialog). When
+// QD_SETUP_HOLD names a file, it writes the same lines there and waits until
+// the file is gone (two minutes at most, so that a failed test leaves no
+// program behind), so that a test can look at the screen meanwhile.
+//
 //===----------------------------------------------------------------------===//
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "window_report.h"
+
+namespace {
+
+DWORD ParentProcessId() {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  CloseHandle(snapshot);
+  return parent;
+}
+
+struct Search {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// What the installer that started this program shows, as the driver's lines.
+std::vector<std::string> InstallersWindow() {
+  Search search{ParentProcessId(), nullptr};
+  if (search.processId != 0) EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+  if (!search.found) return {};
+  std::vector<std::string> lines = qd::test::WindowLines(search.found);
+  qd::test::AddControlLines(search.found, lines);
+  return lines;
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (std::FILE* args = std::fopen("setup_args.txt", "wb")) {
     std::fputs(GetCommandLineA(), args);
     std::fclose(args);
+  }
+  const std::vector<std::string> dialog = InstallersWindow();
+  qd::test::WriteLinesAtOnce("dialog.txt", dialog);
+  if (const char* hold = std::getenv("QD_SETUP_HOLD")) {
+    const ULONGLONG start = GetTickCount64();
+    qd::test::HoldAt(hold, dialog, [start] { return GetTickCount64() - start > 120000; });
   }
   int code = 0;
   if (std::FILE* exit = std::fopen("setup_exit.txt", "rb")) {

@@ -1,0 +1,108 @@
+//===- progress_dialog.cpp - The installer's wizard page, its behaviour ------===//
+//
+// Texts are read from the script each time they are shown, with the "@"
+// default: a missing text shows as "@". Next is the closing button whenever
+// its caption reads as Msg08, so a script whose Msg09 equals its Msg08 ends
+// the dialog at the first press without any work done.
+//
+//===----------------------------------------------------------------------===//
+#include "ui/progress_dialog.h"
+
+#include "package/script.h"
+#include "ui/messages.h"
+#include "ui/report_error.h"
+
+namespace qd {
+namespace {
+
+using platform::dialog::CancelButton;
+using platform::dialog::NextButton;
+
+constexpr std::string_view ComponentFile = "qd.dll";
+
+// The progress bar at the three points of the work.
+constexpr int UnpackingProgress = 25;
+constexpr int RunningSetupProgress = 50;
+constexpr int DoneProgress = 100;
+
+}  // namespace
+
+bool ComponentInstalled() {
+  const std::string directory = platform::SystemDirectory();
+  return !directory.empty() && platform::PathExists(directory + "\\" + std::string(ComponentFile));
+}
+
+std::string HeadingText(std::string_view greeting, std::string_view title) {
+  return platform::CutToFit(std::string(greeting) + " " + std::string(title));
+}
+
+ProgressDialog::ProgressDialog(std::string scriptPath, DialogWork work)
+    : scriptPath_(std::move(scriptPath)), work_(std::move(work)) {}
+
+std::string ProgressDialog::Text(std::string_view key) const {
+  return ReadScriptValue(language_, key, scriptPath_);
+}
+
+void ProgressDialog::Start(platform::DialogView& view) {
+  language_ = ReadScriptValue(script::CMD, script::LANG, scriptPath_);
+  if (IsAbsent(language_)) ReportError(error::Configuration, scriptPath_.c_str());
+  componentPresent_ = ComponentInstalled();
+
+  const std::string title = ReadScriptValue(script::CMD, script::Title, scriptPath_);
+  view = platform::DialogView{};
+  view.caption = title;
+  view.heading.text = HeadingText(Text(messages::HeadingKey), title);
+  view.intro.text = Text(componentPresent_ ? messages::UpgradeIntroKey : messages::InstallIntroKey);
+  view.status.text = Text(messages::PressNextKey);
+  view.next.text = Text(messages::NextCaptionKey);
+  view.cancel.text = Text(messages::CancelCaptionKey);
+  view.back.text = Text(messages::BackCaptionKey);
+  view.back.enabled = false;
+  view.progressBar.visible = false;
+  view.focus = NextButton;
+  state_ = DialogState::Ready;
+}
+
+std::optional<int> ProgressDialog::Press(int id, platform::DialogView& view, const std::function<void()>& show) {
+  if (id == NextButton && view.next.enabled) {
+    if (view.next.text == Text(messages::FinishCaptionKey)) return DialogFinished;
+    if (state_ == DialogState::Ready) Work(view, show);
+    return std::nullopt;
+  }
+  if (id == CancelButton && state_ == DialogState::Ready) return DialogCancelled;
+  return std::nullopt;
+}
+
+void ProgressDialog::Work(platform::DialogView& view, const std::function<void()>& show) {
+  state_ = DialogState::Working;
+  view.progressBar.visible = true;
+  view.cancel.enabled = false;
+  view.next.enabled = false;
+  view.progress = UnpackingProgress;
+  view.status.text = Text(messages::UnpackingKey);
+  show();
+  work_.unpack();
+
+  view.caption = ReadScriptValue(script::CMD, script::Title, scriptPath_);
+  view.progress = RunningSetupProgress;
+  view.status.text = Text(messages::RunningSetupKey);
+  show();
+  const SetupEnd end = work_.runSetup();
+  if (end == SetupEnd::Failed) ReportError(error::SetupFailed, scriptPath_.c_str());
+  restartRequested_ = end == SetupEnd::RestartRequested;
+
+  view.progress = DoneProgress;
+  view.status.text = Text(componentPresent_ ? messages::UpdatedKey : messages::InstalledKey);
+  view.next.text = Text(messages::FinishCaptionKey);
+  view.next.enabled = true;
+  view.focus = NextButton;
+  state_ = DialogState::Done;
+}
+
+DialogOutcome RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance) {
+  ProgressDialog dialog(scriptPath, std::move(work));
+  const int result = platform::ShowProgressDialog(instance, dialog);
+  return {result, dialog.RestartRequested(), dialog.Language()};
+}
+
+}  // namespace qd

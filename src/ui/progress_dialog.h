@@ -1,0 +1,103 @@
+//===- progress_dialog.h - The installer's wizard page, its behaviour --------===//
+//
+// An installer run with a user interface shows one wizard page: a heading,
+// an introduction that tells a first installation from an upgrade, a status
+// line, a progress bar, and the buttons Back (never enabled), Next and
+// Cancel. Every text comes from the package script's language section. The
+// page goes through three states:
+//
+//   Ready    Next and Cancel enabled, the progress bar hidden. Next starts
+//            the work; Cancel ends the dialog with DialogCancelled.
+//   Working  both disabled while the files are unpacked (progress 25) and
+//            the setup program runs (50); a failure ends the process here.
+//   Done     progress 100, Next captioned Finish (Msg08) and enabled,
+//            Cancel disabled. Finish ends the dialog with DialogFinished.
+//
+// This is the behaviour, written once for every platform: the work is the
+// installer's, handed in as callbacks, and the window is the platform's
+// (platform::ShowProgressDialog), which reports the buttons pressed.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace qd {
+
+// How the setup program ended, as far as the dialog is concerned.
+enum class SetupEnd { Succeeded, RestartRequested, Failed };
+
+// The installer's work, run when Next is pressed in the Ready state.
+struct DialogWork {
+  std::function<void()> unpack;        // unpacks the listed files; a failure ends the process
+  std::function<SetupEnd()> runSetup;  // runs the setup program
+};
+
+enum class DialogState { Ready, Working, Done };
+
+// The results that end the dialog.
+inline constexpr int DialogFinished = 0;
+inline constexpr int DialogCancelled = 6;
+
+// The dialog over one unpacked package script.
+class ProgressDialog final : public platform::DialogLogic {
+ public:
+  ProgressDialog(std::string scriptPath, DialogWork work);
+
+  // Reads the language ([CMD] LANG; without one the run ends with error 4
+  // before anything is shown), tells an upgrade from a first installation,
+  // and fills in every text: the Ready state.
+  void Start(platform::DialogView& view) override;
+  // Next: in the Ready state runs the work, ending in the Done state (or
+  // with error 7 when the setup program fails); ends the dialog with
+  // DialogFinished whenever its caption is Msg08. Cancel: ends the dialog
+  // with DialogCancelled in the Ready state; once the work is done there is
+  // nothing left to cancel, and only Finish ends it. Any other button does
+  // nothing.
+  std::optional<int> Press(int id, platform::DialogView& view, const std::function<void()>& show) override;
+
+  DialogState State() const { return state_; }
+  // The language section of the script's texts, as read at start.
+  const std::string& Language() const { return language_; }
+  // The engine was found installed at start: the texts are the upgrade's.
+  bool ComponentPresent() const { return componentPresent_; }
+  // The setup program asked for a restart.
+  bool RestartRequested() const { return restartRequested_; }
+
+ private:
+  std::string Text(std::string_view key) const;
+  void Work(platform::DialogView& view, const std::function<void()>& show);
+
+  std::string scriptPath_;
+  DialogWork work_;
+  DialogState state_ = DialogState::Ready;
+  std::string language_;
+  bool componentPresent_ = false;
+  bool restartRequested_ = false;
+};
+
+// How a shown dialog ended.
+struct DialogOutcome {
+  // DialogFinished, DialogCancelled, or platform::dialog::NotShown.
+  int result = platform::dialog::NotShown;
+  bool restartRequested = false;
+  std::string language;
+};
+
+// Shows the dialog over the script at `scriptPath` until the user ends it.
+DialogOutcome RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance);
+
+// True when "qd.dll" lies in the system directory: the engine is installed
+// already, and this run is an upgrade.
+bool ComponentInstalled();
+
+// The heading: `greeting` (Msg02), one blank and `title`, cut where a
+// 260-character text buffer ends.
+std::string HeadingText(std::string_view greeting, std::string_view title);
+
+}  // namespace qd
