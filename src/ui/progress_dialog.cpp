@@ -69,7 +69,11 @@ std::optional<int> ProgressDialog::Press(int id, platform::DialogView& view, con
     if (state_ == DialogState::Ready) Work(view, show);
     return std::nullopt;
   }
+  // Esc and the window's close box press Cancel too. Before the work it
+  // cancels; after it the installation stands, and closing the window
+  // finishes it as Finish does.
   if (id == CancelButton && state_ == DialogState::Ready) return DialogCancelled;
+  if (id == CancelButton && state_ == DialogState::Done) return DialogFinished;
   return std::nullopt;
 }
 

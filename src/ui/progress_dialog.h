@@ -11,7 +11,8 @@
 //   Working  both disabled while the files are unpacked (progress 25) and
 //            the setup program runs (50); a failure ends the process here.
 //   Done     progress 100, Next captioned Finish (Msg08) and enabled,
-//            Cancel disabled. Finish ends the dialog with DialogFinished.
+//            Cancel disabled. Finish ends the dialog with DialogFinished,
+//            and so does closing the window (Esc, the close box).
 //
 // This is the behaviour, written once for every platform: the work is the
 // installer's, handed in as callbacks, and the window is the platform's
@@ -55,10 +56,10 @@ class ProgressDialog final : public platform::DialogLogic {
   void Start(platform::DialogView& view) override;
   // Next: in the Ready state runs the work, ending in the Done state (or
   // with error 7 when the setup program fails); ends the dialog with
-  // DialogFinished whenever its caption is Msg08. Cancel: ends the dialog
-  // with DialogCancelled in the Ready state; once the work is done there is
-  // nothing left to cancel, and only Finish ends it. Any other button does
-  // nothing.
+  // DialogFinished whenever its caption is Msg08. Cancel (also Esc and the
+  // close box): ends the dialog with DialogCancelled in the Ready state;
+  // once the work is done there is nothing left to cancel, and it finishes
+  // the dialog as Finish does. Any other button does nothing.
   std::optional<int> Press(int id, platform::DialogView& view, const std::function<void()>& show) override;
 
   DialogState State() const { return state_; }
