@@ -137,6 +137,8 @@ std::string PieceFault(const Piece& piece, const ItemSink& sink) {
         return "unpacks to more than " + std::to_string(sink.limit) + " bytes, more than qdpkg reads";
       return "cannot be written";
     case PieceStatus::Malformed:
+      // A stream that the end of the file cut is cut short first of all.
+      if (!piece.complete) return PieceFault({.status = PieceStatus::NoMarker}, sink);
       return "does not decode: " + std::string(ExplodeFault(piece.explodeResult)) + " (result " +
              std::to_string(piece.explodeResult) + ")";
     case PieceStatus::NoMarker:
