@@ -27,6 +27,8 @@ inline constexpr Tool Prlimit{"prlimit", QDPACK_TOOL_PRLIMIT};
 inline constexpr Tool Import{"import (ImageMagick)", QDPACK_TOOL_IMPORT};
 inline constexpr Tool Setpriv{"setpriv", QDPACK_TOOL_SETPRIV};
 inline constexpr Tool Script{"script (util-linux)", QDPACK_TOOL_SCRIPT};
+inline constexpr Tool Osslsigncode{"osslsigncode", QDPACK_TOOL_OSSLSIGNCODE};
+inline constexpr Tool Openssl{"openssl", QDPACK_TOOL_OPENSSL};
 
 }  // namespace qd::test
 
