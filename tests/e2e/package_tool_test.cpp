@@ -188,6 +188,7 @@ TEST_F(PackageTool, AnswersHelpVersionAndWrongUsageAsCommandLineToolsDo) {
       {{"--help"}, 0, "Subcommands:", ""},
       {{"verify", "--help"}, 0, "PACKAGE", ""},
       {{"--version"}, 0, "qdpkg 1.", ""},
+      {{"list", "--version"}, 0, "qdpkg 1.", ""},
       {{}, 2, "", "Run 'qdpkg --help' for usage."},
       {{"list"}, 2, "", "PACKAGE is required"},
       {{"extract", "a.exe"}, 2, "", "DIR is required"},

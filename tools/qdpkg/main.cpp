@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
                "qdpkg"};
   qd::tool::AddVersionFlag(app);
   app.require_subcommand(1);
+  app.fallthrough();  // --version after a command, too
 
   std::string package;
   std::string directory;
