@@ -30,16 +30,17 @@ struct Listing {
   std::string fault;  // what stopped the listing
 };
 
-std::string JsonString(std::string_view text) {
+// Names from the package are in its code page: a byte outside ASCII is
+// given as the Latin-1 character of the same code. This system's own paths
+// (`fromPackage` false) are taken to be UTF-8 already.
+std::string JsonString(std::string_view text, bool fromPackage = true) {
   std::string out = "\"";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      // Names are in the package's code page; a byte outside ASCII is given
-      // as the Latin-1 character of the same code.
+    } else if (byte < 0x20 || byte == 0x7F || (byte > 0x7F && fromPackage)) {
       char escaped[7];
       std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
       out += escaped;
@@ -82,7 +83,7 @@ void PrintTable(const Listing& listing, std::ostream& out) {
 void PrintJson(const Listing& listing, std::ostream& out) {
   std::uint64_t packed = 0;
   std::uint64_t unpacked = 0;
-  out << "{\n  \"package\": " << JsonString(listing.path) << ",\n  \"stubSize\": "
+  out << "{\n  \"package\": " << JsonString(listing.path, false) << ",\n  \"stubSize\": "
       << (listing.stubSize ? std::to_string(*listing.stubSize) : "null")
       << ",\n  \"items\": [";
   const char* separator = "\n";

@@ -147,19 +147,26 @@ void CheckVersion(const PackageFile& package, const ListedFile& first, const std
     report.Fault("the first file, " + name + ", has no version resource: the installer stops with error 3");
     return;
   }
-  if (!version->hasFixedInfo) {
-    report.NotChecked("the first file, " + name + ", has a version resource without a file version: " +
-                      "the package's name cannot be compared with it");
-    return;
-  }
-  const std::uint32_t major = version->fileVersionMS >> 16;
-  const std::uint32_t minor = version->fileVersionMS & 0xFFFF;
-  const std::uint32_t build = version->fileVersionLS >> 16;
-  const std::uint32_t revision = version->fileVersionLS & 0xFFFF;
+  // The builder names a package whose version resource holds no file
+  // version after 0.0.0.0.
+  const std::uint32_t ms = version->hasFixedInfo ? version->fileVersionMS : 0;
+  const std::uint32_t ls = version->hasFixedInfo ? version->fileVersionLS : 0;
+  const std::uint32_t major = ms >> 16;
+  const std::uint32_t minor = ms & 0xFFFF;
+  const std::uint32_t build = ls >> 16;
+  const std::uint32_t revision = ls & 0xFFFF;
   const std::string numbers = std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) +
                               "." + std::to_string(revision);
-  report.Ok("the first file, " + name + ", has file version " + numbers);
+  if (version->hasFixedInfo)
+    report.Ok("the first file, " + name + ", has file version " + numbers);
+  else
+    report.Ok("the first file, " + name + ", has a version resource without a file version, which names " +
+              "a package as 0.0.0.0");
 
+  if (!ReadScriptValue(script::Out, script::VersionFile, scriptPath, "").empty()) {
+    report.NotChecked("the package's name: [Out] VersionFile names the file whose version named it");
+    return;
+  }
   const std::string outputName = ReadScriptValue(script::Out, script::OutputName, scriptPath);
   if (IsAbsent(outputName)) return;  // a fault of the list already
   const std::string pattern = Printable(outputName);
