@@ -20,11 +20,13 @@
 namespace qd::pkg {
 namespace {
 
-// Makes `directory` when it does not exist; false when it is not there after.
+// Makes `directory` (in the code page) when it does not exist; false when
+// it is not there after.
 bool MakeDirectory(const std::string& directory) {
+  const std::filesystem::path path = platform::TextToSystem(directory);
   std::error_code error;
-  std::filesystem::create_directory(directory, error);
-  return std::filesystem::is_directory(directory, error);
+  std::filesystem::create_directory(path, error);
+  return std::filesystem::is_directory(path, error);
 }
 
 }  // namespace
@@ -32,16 +34,16 @@ bool MakeDirectory(const std::string& directory) {
 int Extract(std::string_view path, std::string_view directory, std::ostream& out, std::ostream& err) {
   const std::string dir(directory);
   const auto fail = [&err, &path](const std::string& what) {
-    err << "qdpkg: " << Printable(path) << ": " << what << '\n';
+    err << Shown("qdpkg: " + Printable(path) + ": " + what) << '\n';
     return 1;
   };
   auto package = OpenPackage(path);
   if (!package) {
-    err << "qdpkg: cannot open " << Printable(path) << '\n';
+    err << Shown("qdpkg: cannot open " + Printable(path)) << '\n';
     return 1;
   }
   if (!MakeDirectory(dir)) {
-    err << "qdpkg: cannot make the directory " << Printable(dir) << '\n';
+    err << Shown("qdpkg: cannot make the directory " + Printable(dir)) << '\n';
     return 1;
   }
 
@@ -79,7 +81,7 @@ int Extract(std::string_view path, std::string_view directory, std::ostream& out
     if (piece.status == PieceStatus::Ok && output.IsOpen()) {
       platform::SetFileTimes(output, piece.timeStamp);
       if (output.Close()) {
-        out << "unpacked " << Printable(file.destination) << '\n';
+        out << Shown("unpacked " + Printable(file.destination)) << '\n';
       } else {
         status = fail("cannot write " + Printable(target));
         platform::RemoveFile(target);

@@ -30,17 +30,16 @@ struct Listing {
   std::string fault;  // what stopped the listing
 };
 
-// Names from the package are in its code page: a byte outside ASCII is
-// given as the Latin-1 character of the same code. This system's own paths
-// (`fromPackage` false) are taken to be UTF-8 already.
-std::string JsonString(std::string_view text, bool fromPackage = true) {
+// A JSON string of text in the platform's code page: in the system's text
+// (UTF-8 on POSIX), with control characters escaped.
+std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (const char c : Shown(text)) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20 || byte == 0x7F || (byte > 0x7F && fromPackage)) {
+    } else if (byte < 0x20 || byte == 0x7F) {
       char escaped[7];
       std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
       out += escaped;
@@ -71,7 +70,7 @@ void PrintTable(const Listing& listing, std::ostream& out) {
     std::snprintf(line, sizeof line, "%10llu  %10llu  ", static_cast<unsigned long long>(row.piece.packedSize),
                   static_cast<unsigned long long>(row.piece.unpackedSize));
     out << line << IsoTime(row.piece.timeStamp, false) << "  "
-        << (row.name ? Printable(*row.name) : "(an item the list does not name)") << '\n';
+        << (row.name ? Shown(Printable(*row.name)) : "(an item the list does not name)") << '\n';
   }
   std::snprintf(line, sizeof line, "%10llu  %10llu  ", static_cast<unsigned long long>(packed),
                 static_cast<unsigned long long>(unpacked));
@@ -83,7 +82,7 @@ void PrintTable(const Listing& listing, std::ostream& out) {
 void PrintJson(const Listing& listing, std::ostream& out) {
   std::uint64_t packed = 0;
   std::uint64_t unpacked = 0;
-  out << "{\n  \"package\": " << JsonString(listing.path, false) << ",\n  \"stubSize\": "
+  out << "{\n  \"package\": " << JsonString(listing.path) << ",\n  \"stubSize\": "
       << (listing.stubSize ? std::to_string(*listing.stubSize) : "null")
       << ",\n  \"items\": [";
   const char* separator = "\n";
@@ -158,7 +157,7 @@ void ReadListing(PackageFile& package, Listing& listing) {
 int List(std::string_view path, bool json, std::ostream& out, std::ostream& err) {
   auto package = OpenPackage(path);
   if (!package) {
-    err << "qdpkg: cannot open " << Printable(path) << '\n';
+    err << Shown("qdpkg: cannot open " + Printable(path)) << '\n';
     return 1;
   }
   Listing listing;
@@ -169,7 +168,7 @@ int List(std::string_view path, bool json, std::ostream& out, std::ostream& err)
   else
     PrintTable(listing, out);
   if (listing.fault.empty()) return 0;
-  err << "qdpkg: " << Printable(path) << ": " << listing.fault << '\n';
+  err << Shown("qdpkg: " + Printable(path) + ": " + listing.fault) << '\n';
   return 1;
 }
 

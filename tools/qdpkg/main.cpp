@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "common/command_line.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Looks inside a package: lists its items, verifies it, or unpacks its files without running them.",
@@ -40,9 +41,12 @@ int main(int argc, char** argv) {
 
   if (const auto exit = qd::tool::ParseCommandLine(app, argc, argv)) return *exit;
   try {
-    if (*list) return qd::pkg::List(package, json, std::cout, std::cerr);
-    if (*verify) return qd::pkg::Verify(package, std::cout);
-    return qd::pkg::Extract(package, directory, std::cout, std::cerr);
+    // Paths from the command line are the system's text; the platform's
+    // calls take the code page's, as every name in a package is.
+    const std::string path = qd::platform::TextFromSystem(package);
+    if (*list) return qd::pkg::List(path, json, std::cout, std::cerr);
+    if (*verify) return qd::pkg::Verify(path, std::cout);
+    return qd::pkg::Extract(path, qd::platform::TextFromSystem(directory), std::cout, std::cerr);
   } catch (const std::bad_alloc&) {
     std::cerr << "qdpkg: out of memory\n";
     return qd::tool::ExitFailure;

@@ -151,7 +151,10 @@ std::string Printable(std::string_view name) {
   std::string out;
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
+    // The code page leaves five bytes undefined; they stand for C1 control
+    // characters, which a terminal may act on as well.
+    const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+    if (byte < 0x20 || byte == 0x7F || undefined) {
       char escaped[5];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
       out += escaped;

@@ -95,8 +95,12 @@ std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list);
 // What went wrong with a piece, in words: "does not decode: ...", and so on.
 std::string PieceFault(const Piece& piece, const ItemSink& sink);
 
-// A name from the package, safe to print: control characters become \xNN.
+// A name from the package, safe to print: control characters (and the code
+// page's undefined bytes) become \xNN.
 std::string Printable(std::string_view name);
+// Text of the platform's code page (names from the package, paths as the
+// platform holds them) in the system's, to be printed.
+inline std::string Shown(std::string_view text) { return platform::TextToSystem(text); }
 // "File01 (engine.dll)", "the script".
 std::string ItemName(std::size_t index, const std::string& destination);
 

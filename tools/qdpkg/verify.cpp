@@ -30,12 +30,12 @@ struct Report {
   std::ostream& out;
   int faults = 0;
 
-  void Ok(const std::string& line) { out << "ok: " << line << '\n'; }
+  void Ok(const std::string& line) { out << "ok: " << Shown(line) << '\n'; }
   void Fault(const std::string& line) {
-    out << "fault: " << line << '\n';
+    out << "fault: " << Shown(line) << '\n';
     ++faults;
   }
-  void NotChecked(const std::string& line) { out << "not checked: " << line << '\n'; }
+  void NotChecked(const std::string& line) { out << "not checked: " << Shown(line) << '\n'; }
 
   int End() {
     if (faults == 0) {
