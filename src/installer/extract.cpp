@@ -17,9 +17,7 @@
 namespace qd {
 
 std::optional<std::string> WorkFilePath(std::string_view destination) {
-  if (destination.empty() || destination == "." || destination == ".." ||
-      destination.find_first_of("\\/:") != std::string_view::npos)
-    return std::nullopt;
+  if (!IsPlainFileName(destination)) return std::nullopt;
   std::string path = WorkDirectory + std::string(destination);
   if (path.size() > platform::MaxText) return std::nullopt;
   return path;

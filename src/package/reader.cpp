@@ -130,7 +130,8 @@ Piece PackageReader::CopyStub(const PieceSinkFn& sink) {
     return piece;
   }
   piece.packedSize = Position() - piece.begin;
-  if (!Take(marker)) piece.status = EndFailure();
+  piece.complete = Take(marker);
+  if (!piece.complete) piece.status = EndFailure();
   return piece;
 }
 
@@ -177,8 +178,8 @@ Piece PackageReader::UnpackItem(const PieceSinkFn& sink) {
   const bool marked = SkipToMarker(nullptr, piece);
   piece.packedSize = Position() - piece.begin;
   std::array<std::uint8_t, PackageMarkerSize + TimeStampSize> end{};
-  const bool complete = marked && Take(end);
-  if (complete) piece.timeStamp = DecodeTimeStamp(std::span(end).last<TimeStampSize>());
+  piece.complete = marked && Take(end);
+  if (piece.complete) piece.timeStamp = DecodeTimeStamp(std::span(end).last<TimeStampSize>());
 
   if (failed_)
     piece.status = PieceStatus::ReadFailed;
@@ -186,7 +187,7 @@ Piece PackageReader::UnpackItem(const PieceSinkFn& sink) {
     piece.status = PieceStatus::WriteFailed;
   else if (piece.explodeResult != ExplodeOk)
     piece.status = PieceStatus::Malformed;
-  else if (!complete)
+  else if (!piece.complete)
     piece.status = PieceStatus::NoMarker;
   return piece;
 }

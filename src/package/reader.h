@@ -46,6 +46,7 @@ struct Piece {
   std::uint64_t packedSize = 0;     // bytes from its start to the marker after it
   std::uint64_t unpackedSize = 0;   // bytes handed to the sink
   std::uint64_t timeStamp = 0;      // an item's time stamp
+  bool complete = false;            // the marker (and time stamp) after the piece were read
 };
 
 class PackageReader {

@@ -131,6 +131,7 @@ std::optional<ImageChecksum> ImageChecksumOf(std::span<const std::uint8_t> image
 namespace {
 
 constexpr std::uint32_t ResourceDirectoryIndex = 2;
+constexpr std::uint32_t SecurityDirectoryIndex = 4;
 constexpr std::uint32_t RtVersion = 16;
 constexpr std::uint32_t VersionInfoName = 1;
 constexpr std::uint32_t LanguageNeutral = 0;
@@ -155,6 +156,56 @@ struct Section {
   std::uint32_t rawSize = 0;
   std::uint32_t rawOffset = 0;
 };
+
+// What the PE headers say, as far as the readers below need it.
+struct Headers {
+  std::uint16_t magic = 0;
+  std::vector<std::uint8_t> optional;  // the whole optional header
+  std::size_t directoryCountField = 0;  // NumberOfRvaAndSizes, by magic
+  std::vector<Section> sections;
+};
+
+constexpr std::size_t SizeOfHeadersField = 60;  // in the optional header
+
+// The headers of a PE32 or PE32+ image; nullopt when the file has none.
+std::optional<Headers> ReadHeaders(const ReadAtFn& readAt) {
+  const auto dos = ReadUpTo(readAt, 0, DosHeaderSize);
+  const auto h = PeHeadersOffset(dos);
+  if (!h) return std::nullopt;
+  const auto fileHeader = ReadUpTo(readAt, *h, FileHeaderSize);
+  if (fileHeader.size() < FileHeaderSize || !HasPeSignature(fileHeader)) return std::nullopt;
+  const std::uint16_t sectionCount = *LoadU16(fileHeader, 6);
+  const std::uint16_t optionalSize = *LoadU16(fileHeader, 20);
+  const std::uint64_t optionalOffset = std::uint64_t{*h} + FileHeaderSize;
+
+  Headers headers;
+  headers.optional = ReadUpTo(readAt, optionalOffset, optionalSize);
+  if (headers.optional.size() < optionalSize) return std::nullopt;
+  headers.magic = LoadU16(headers.optional, 0).value_or(0);
+  switch (headers.magic) {
+    case Pe32Magic: headers.directoryCountField = 92; break;
+    case Pe32PlusMagic: headers.directoryCountField = 108; break;
+    default: return std::nullopt;
+  }
+
+  const auto table = ReadUpTo(readAt, optionalOffset + optionalSize,
+                              std::size_t{sectionCount} * SectionHeaderSize);
+  for (std::size_t at = 0; at + SectionHeaderSize <= table.size(); at += SectionHeaderSize)
+    headers.sections.push_back({*LoadU32(table, at + 12), *LoadU32(table, at + 16), *LoadU32(table, at + 20)});
+  return headers;
+}
+
+// The data directory's entry `index`: its address (or file offset) and size,
+// when the optional header holds it.
+std::optional<FileRange> DataDirectory(const Headers& headers, std::uint32_t index) {
+  const auto count = LoadU32(headers.optional, headers.directoryCountField);
+  if (!count || *count <= index) return std::nullopt;
+  const std::size_t entry = headers.directoryCountField + 4 + 8 * std::size_t{index};
+  const auto address = LoadU32(headers.optional, entry);
+  const auto size = LoadU32(headers.optional, entry + 4);
+  if (!address || !size) return std::nullopt;
+  return FileRange{*address, *size};
+}
 
 // The image as its sections map relative virtual addresses to file offsets.
 class ImageView {
@@ -238,52 +289,29 @@ VersionResource ParseVersionBlock(std::span<const std::uint8_t> block) {
 }  // namespace
 
 std::optional<VersionResource> FindVersionResource(const ReadAtFn& readAt) {
-  // The headers: DOS header, PE signature, file header, optional header.
-  const auto dos = ReadUpTo(readAt, 0, DosHeaderSize);
-  const auto h = PeHeadersOffset(dos);
-  if (!h) return std::nullopt;
-  const auto fileHeader = ReadUpTo(readAt, *h, FileHeaderSize);
-  if (fileHeader.size() < FileHeaderSize || !HasPeSignature(fileHeader)) return std::nullopt;
-  const std::uint16_t sectionCount = *LoadU16(fileHeader, 6);
-  const std::uint16_t optionalSize = *LoadU16(fileHeader, 20);
-  const std::uint64_t optionalOffset = std::uint64_t{*h} + FileHeaderSize;
-  const auto optional = ReadUpTo(readAt, optionalOffset, optionalSize);
-  if (optional.size() < optionalSize) return std::nullopt;
-
-  std::size_t directoryCountField = 0;
-  switch (LoadU16(optional, 0).value_or(0)) {
-    case Pe32Magic: directoryCountField = 92; break;
-    case Pe32PlusMagic: directoryCountField = 108; break;
-    default: return std::nullopt;
-  }
-  const auto directoryCount = LoadU32(optional, directoryCountField);
-  if (!directoryCount || *directoryCount <= ResourceDirectoryIndex) return std::nullopt;
-  const std::size_t resourceEntry = directoryCountField + 4 + 8 * ResourceDirectoryIndex;
-  const auto root = LoadU32(optional, resourceEntry);
-  if (!root || !LoadU32(optional, resourceEntry + 4) || *root == 0) return std::nullopt;
+  auto headers = ReadHeaders(readAt);
+  if (!headers) return std::nullopt;
+  const auto resources = DataDirectory(*headers, ResourceDirectoryIndex);
+  if (!resources || resources->offset == 0) return std::nullopt;
+  const auto root = static_cast<std::uint32_t>(resources->offset);
 
   // The section table maps the resource's addresses to file offsets.
-  const auto table = ReadUpTo(readAt, optionalOffset + optionalSize,
-                              std::size_t{sectionCount} * SectionHeaderSize);
-  std::vector<Section> sections;
-  for (std::size_t at = 0; at + SectionHeaderSize <= table.size(); at += SectionHeaderSize)
-    sections.push_back({*LoadU32(table, at + 12), *LoadU32(table, at + 16), *LoadU32(table, at + 20)});
-  const ImageView image(readAt, std::move(sections));
+  const ImageView image(readAt, std::move(headers->sections));
 
   // Type RT_VERSION, name 1, then a language: three levels, no more.
-  const auto type = FindId(ReadDirectory(image, *root, 0), RtVersion);
+  const auto type = FindId(ReadDirectory(image, root, 0), RtVersion);
   if (!type || (*type & HighBit) == 0) return std::nullopt;
-  const auto name = FindId(ReadDirectory(image, *root, *type & ~HighBit), VersionInfoName);
+  const auto name = FindId(ReadDirectory(image, root, *type & ~HighBit), VersionInfoName);
   if (!name || (*name & HighBit) == 0) return std::nullopt;
-  const auto languages = ReadDirectory(image, *root, *name & ~HighBit);
+  const auto languages = ReadDirectory(image, root, *name & ~HighBit);
   auto language = FindId(languages, LanguageNeutral);
   if (!language) language = FindId(languages, LanguageUsEnglish);
   if (!language && !languages.empty()) language = languages.front().target;
-  if (!language || (*language & HighBit) != 0 || *language > 0xFFFFFFFFu - *root)
+  if (!language || (*language & HighBit) != 0 || *language > 0xFFFFFFFFu - root)
     return std::nullopt;
 
   // The data entry: the block's address and size.
-  const auto dataEntry = image.Read(*root + *language, 8);
+  const auto dataEntry = image.Read(root + *language, 8);
   if (dataEntry.size() < 8) return std::nullopt;
   const std::uint32_t size = *LoadU32(dataEntry, 4);
   if (size == 0) return std::nullopt;
@@ -301,6 +329,23 @@ std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t>
     return count;
   };
   return FindVersionResource(readAt);
+}
+
+//===----------------------------------------------------------------------===//
+// Where an image ends in its file
+//===----------------------------------------------------------------------===//
+
+std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt) {
+  const auto headers = ReadHeaders(readAt);
+  if (!headers) return std::nullopt;
+  ImageExtent extent;
+  extent.magic = headers->magic;
+  extent.end = LoadU32(headers->optional, SizeOfHeadersField).value_or(0);
+  for (const Section& s : headers->sections)
+    if (s.rawSize != 0) extent.end = std::max(extent.end, std::uint64_t{s.rawOffset} + s.rawSize);
+  const auto security = DataDirectory(*headers, SecurityDirectoryIndex);
+  if (security && security->size != 0) extent.certificateTable = security;
+  return extent;
 }
 
 }  // namespace qd::pe

@@ -119,4 +119,31 @@ using ReadAtFn = std::function<std::size_t(std::uint64_t offset, std::span<std::
 std::optional<VersionResource> FindVersionResource(const ReadAtFn& readAt);
 std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t> image);
 
+//===----------------------------------------------------------------------===//
+// Where an image ends in its file
+//
+// The headers and each section's file data make up the image; whatever a
+// file holds after them (a package's items, a certificate table) is no part
+// of it. A code-signing step appends a certificate table at the end of the
+// file and records it in the security entry of the optional header's data
+// directory, whose first field is a file offset, not an address.
+//===----------------------------------------------------------------------===//
+
+struct FileRange {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
+struct ImageExtent {
+  std::uint16_t magic = 0;  // Pe32Magic or Pe32PlusMagic
+  // The end of the headers (SizeOfHeaders) or of the furthest section's
+  // file data, whichever lies further.
+  std::uint64_t end = 0;
+  // The security directory's stretch, when the entry is there and not empty.
+  std::optional<FileRange> certificateTable;
+};
+
+// nullopt when the file holds no PE32 or PE32+ headers.
+std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt);
+
 }  // namespace qd::pe

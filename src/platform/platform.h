@@ -188,6 +188,14 @@ std::string TemporaryDirectory();
 // returns its path; empty on failure.
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
 
+// Text that the operating system gives the process (an argument, a path a
+// user typed) in the platform's code page, and the platform's text in the
+// system's (to show it). POSIX: the system speaks UTF-8 and the code page is
+// Windows-1252, where a character it lacks becomes "?". Windows: both are
+// the code page.
+std::string TextFromSystem(std::string_view systemText);
+std::string TextToSystem(std::string_view text);
+
 //===----------------------------------------------------------------------===//
 // The process
 //===----------------------------------------------------------------------===//

@@ -28,6 +28,8 @@ inline constexpr Tool Import{"import (ImageMagick)", QDPACK_TOOL_IMPORT};
 inline constexpr Tool ImageStream{"stream (ImageMagick)", QDPACK_TOOL_STREAM};
 inline constexpr Tool Setpriv{"setpriv", QDPACK_TOOL_SETPRIV};
 inline constexpr Tool Script{"script (util-linux)", QDPACK_TOOL_SCRIPT};
+inline constexpr Tool Osslsigncode{"osslsigncode", QDPACK_TOOL_OSSLSIGNCODE};
+inline constexpr Tool Openssl{"openssl", QDPACK_TOOL_OPENSSL};
 
 }  // namespace qd::test
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/installer_support.h"
+#include "e2e/signing_support.h"
 
 namespace qd::test {
 namespace {
@@ -116,6 +117,23 @@ TEST_F(WineInstall, ADialogThatCannotBeCreatedIsError5) {
   InstallTree tree(Installer::Wine);
   const auto items = tree.Compose(c);
   ExpectInstall(c, tree.Install(c), tree, items);
+}
+
+// A release pipeline signs packages: the certificate table after the tail,
+// and the checksum set anew by the signer, leave the package installable.
+TEST_F(WineInstall, ASignedPackageInstalls) {
+  QD_REQUIRE_TOOL(Openssl);
+  QD_REQUIRE_TOOL(Osslsigncode);
+  InstallTree tree(Installer::Wine);
+  SignedPackage signedPackage;
+  BuildSignedPackage(signedPackage, fs::path(QDPACK_WIN64_DIR) / "src/QdPack.exe",
+                     tree.ContentOf("setup.exe,build\\setup.exe"));
+  ASSERT_EQ(signedPackage.failure, "");
+  fs::copy_file(signedPackage.package, tree.Package());
+  const InstallResult run = tree.Install({.behaviour = "signed"});
+  EXPECT_EQ(run.exitCode, 0) << run.report;
+  EXPECT_EQ(run.setupArgs, "/NOSHARECOUNT");
+  EXPECT_FALSE(run.workDirectory);
 }
 
 // Without a work directory of its own, an administrator's run stops with

@@ -239,6 +239,9 @@ std::string TemporaryDirectory() {
   return directory;
 }
 
+std::string TextFromSystem(std::string_view systemText) { return posix::AnsiFromUtf8(systemText); }
+std::string TextToSystem(std::string_view text) { return posix::Utf8FromAnsi(text); }
+
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
   std::string base = NativePath(directory);
   if (!base.empty() && base.back() != '/') base += '/';

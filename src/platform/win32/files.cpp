@@ -183,6 +183,9 @@ std::string TemporaryDirectory() {
   return std::string(buffer, length);
 }
 
+std::string TextFromSystem(std::string_view systemText) { return std::string(systemText); }
+std::string TextToSystem(std::string_view text) { return std::string(text); }
+
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
   char buffer[TextCapacity] = {};
   if (::GetTempFileNameA(std::string(directory).c_str(), std::string(prefix).c_str(), 0, buffer) == 0)

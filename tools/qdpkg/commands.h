@@ -1,0 +1,34 @@
+//===- commands.h - qdpkg's commands: list, verify, extract -----------------===//
+//
+// Each command reads one package front to back in bounded memory and returns
+// the tool's exit status: 0 when it did all it was asked, 1 when the package
+// (or a file it needs) let it down. Usage errors are the command line's
+// business (main.cpp) and exit 2.
+//
+//===----------------------------------------------------------------------===//
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+namespace qd::pkg {
+
+// The stub's size, then each item in order (the script, then each listed
+// file by its destination, then any item the list does not name) with its
+// packed and unpacked size and time stamp, and the totals. `json` gives the
+// same as one JSON object. A package that cannot be read to its last item
+// gives what was read and a line on `err`.
+int List(std::string_view path, bool json, std::ostream& out, std::ostream& err);
+
+// Checks the image checksum, the layout (stub, markers, tail, a certificate
+// table after it), that every item decodes and the list names each, and the
+// first file's version against the package's name. One line per check on
+// `out`, faults marked; 0 only when every check holds.
+int Verify(std::string_view path, std::ostream& out);
+
+// Unpacks the script and every listed file into `directory` (made when it
+// does not exist), each with its time stamp. A name that is not a plain file
+// name is refused: nothing is written outside `directory`. Nothing is run.
+int Extract(std::string_view path, std::string_view directory, std::ostream& out, std::ostream& err);
+
+}  // namespace qd::pkg

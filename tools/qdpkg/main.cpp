@@ -1,0 +1,54 @@
+//===- main.cpp - qdpkg: look inside a package on a build server ------------===//
+//
+// A command-line tool of the native build for package authors:
+//
+//   qdpkg list [--json] PACKAGE     what the package holds
+//   qdpkg verify PACKAGE            whether it is whole and as it was built
+//   qdpkg extract PACKAGE DIR       its script and files, unpacked, not run
+//
+// --help and --version print to standard output and exit 0; a usage error
+// prints one line and where to find help on standard error and exits 2.
+//
+//===----------------------------------------------------------------------===//
+#include <iostream>
+#include <new>
+#include <string>
+
+#include "commands.h"
+#include "common/command_line.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Looks inside a package: lists its items, verifies it, or unpacks its files without running them.",
+               "qdpkg"};
+  qd::tool::AddVersionFlag(app);
+  app.require_subcommand(1);
+  app.fallthrough();  // --version after a command, too
+
+  std::string package;
+  std::string directory;
+  bool json = false;
+  CLI::App* list = app.add_subcommand("list", "Show the stub's size, then each item: sizes, time stamp (UTC), name");
+  list->add_flag("--json", json, "Print one JSON object instead of a table");
+  list->add_option("PACKAGE", package, "The package file")->required();
+  CLI::App* verify = app.add_subcommand(
+      "verify", "Check the checksum, the layout, every item and the name; exit 0 only when all hold");
+  verify->add_option("PACKAGE", package, "The package file")->required();
+  CLI::App* extract = app.add_subcommand(
+      "extract", "Unpack the script and every listed file into DIR, with their time stamps; run nothing");
+  extract->add_option("PACKAGE", package, "The package file")->required();
+  extract->add_option("DIR", directory, "The directory to unpack into (made when missing)")->required();
+
+  if (const auto exit = qd::tool::ParseCommandLine(app, argc, argv)) return *exit;
+  try {
+    // Paths from the command line are the system's text; the platform's
+    // calls take the code page's, as every name in a package is.
+    const std::string path = qd::platform::TextFromSystem(package);
+    if (*list) return qd::pkg::List(path, json, std::cout, std::cerr);
+    if (*verify) return qd::pkg::Verify(path, std::cout);
+    return qd::pkg::Extract(path, qd::platform::TextFromSystem(directory), std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "qdpkg: out of memory\n";
+    return qd::tool::ExitFailure;
+  }
+}

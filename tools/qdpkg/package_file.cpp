@@ -1,0 +1,197 @@
+//===- package_file.cpp - A package file as qdpkg reads it ------------------===//
+//
+// The reader is the installer's own (package/reader.h), so qdpkg finds the
+// same pieces an installer run finds; the script is read with the same
+// profile rules, from a file.
+//
+//===----------------------------------------------------------------------===//
+#include "package_file.h"
+
+#include <cstdio>
+
+#include "codec/codec.h"
+#include "text/text.h"
+
+namespace qd::pkg {
+
+std::optional<PackageFile> OpenPackage(std::string_view path) {
+  PackageFile package;
+  package.path = std::string(path);
+  package.file = platform::OpenForReading(path);
+  if (!package.file.IsOpen()) return std::nullopt;
+  const auto size = platform::FileSize(package.file);
+  if (!size) return std::nullopt;
+  package.size = *size;
+  package.image = pe::FindImageExtent([&package](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    return ReadAt(package, offset, buffer);
+  });
+  // A signing step appends its table at the end of the file; one that ends
+  // elsewhere (a signed stub's own) is no boundary of the items.
+  package.itemsEnd = package.size;
+  if (package.image && package.image->certificateTable) {
+    const pe::FileRange table = *package.image->certificateTable;
+    if (table.offset <= package.size && table.size == package.size - table.offset) package.itemsEnd = table.offset;
+  }
+  return package;
+}
+
+std::size_t ReadAt(PackageFile& package, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (offset >= package.size || !platform::SeekTo(package.file, offset)) return 0;
+  const std::int64_t got = platform::ReadBytes(package.file, buffer);
+  return got < 0 ? 0 : static_cast<std::size_t>(got);
+}
+
+PackageReader ReaderOf(PackageFile& package) {
+  platform::File* file = &package.file;
+  return PackageReader(
+      [file, offset = std::uint64_t{0}](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
+        if (!platform::SeekTo(*file, offset)) return -1;
+        const std::int64_t got = platform::ReadBytes(*file, buffer);
+        if (got > 0) offset += static_cast<std::uint64_t>(got);
+        return got;
+      },
+      0, package.itemsEnd);
+}
+
+TemporaryFile::TemporaryFile() : path_(platform::CreateTemporaryFile(platform::TemporaryDirectory(), "qdk")) {}
+
+TemporaryFile::~TemporaryFile() {
+  if (Made()) platform::RemoveFile(path_);
+}
+
+PieceSinkFn ItemSink::Fn() {
+  return [this](std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > limit - taken) {
+      overLimit = true;
+      return false;
+    }
+    taken += bytes.size();
+    if (file && !platform::WriteBytes(*file, bytes)) {
+      writeFailed = true;
+      return false;
+    }
+    return true;
+  };
+}
+
+Script UnpackScript(PackageReader& reader, const std::string& scriptPath) {
+  Script script;
+  platform::File file = platform::CreateAlways(scriptPath);
+  if (!file.IsOpen()) {
+    script.piece.status = PieceStatus::WriteFailed;
+    script.sink.writeFailed = true;
+    return script;
+  }
+  script.sink.file = &file;
+  script.sink.limit = MaxScriptSize;
+  script.piece = reader.UnpackItem(script.sink.Fn());
+  script.sink.file = nullptr;
+  if (!file.Close() && script.piece.status == PieceStatus::Ok) {
+    script.piece.status = PieceStatus::WriteFailed;
+    script.sink.writeFailed = true;
+  }
+  if (script.piece.status == PieceStatus::Ok) {
+    // The script's time stamp, as the installer gives it.
+    platform::File stamped = platform::OpenForUpdate(scriptPath);
+    if (stamped.IsOpen()) platform::SetFileTimes(stamped, script.piece.timeStamp);
+    script.list = ReadFileList(scriptPath);
+  }
+  return script;
+}
+
+std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list) {
+  std::vector<ListedFile> files;
+  for (const std::string& value : list) {
+    ListedFile file;
+    file.value = value;
+    if (const auto entry = SplitFileListEntry(value)) {
+      file.hasComma = true;
+      file.destination = entry->destination;
+      file.plain = IsPlainFileName(entry->destination);
+    }
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+namespace {
+
+std::string_view ExplodeFault(std::uint32_t result) {
+  switch (result) {
+    case ExplodeBadDictionary: return "its dictionary-size byte is not 4, 5 or 6";
+    case ExplodeBadLiteralMode: return "its literal-mode byte is not 0 or 1";
+    case ExplodeTooShort: return "it is too short to be a stream";
+    case ExplodeTruncated: return "it ends before its end-of-stream code";
+    default: return "it cannot be decoded";
+  }
+}
+
+}  // namespace
+
+std::string PieceFault(const Piece& piece, const ItemSink& sink) {
+  switch (piece.status) {
+    case PieceStatus::Ok: return {};
+    case PieceStatus::ReadFailed: return "cannot be read: the package file gives a read error";
+    case PieceStatus::WriteFailed:
+      if (sink.overLimit)
+        return "unpacks to more than " + std::to_string(sink.limit) + " bytes, more than qdpkg reads";
+      return "cannot be written";
+    case PieceStatus::Malformed:
+      // A stream that the end of the file cut is cut short first of all.
+      if (!piece.complete) return PieceFault({.status = PieceStatus::NoMarker}, sink);
+      return "does not decode: " + std::string(ExplodeFault(piece.explodeResult)) + " (result " +
+             std::to_string(piece.explodeResult) + ")";
+    case PieceStatus::NoMarker:
+      return "is cut short: the package ends before the marker and time stamp that end it";
+  }
+  return {};
+}
+
+std::string Printable(std::string_view name) {
+  std::string out;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    // The code page leaves five bytes undefined; they stand for C1 control
+    // characters, which a terminal may act on as well.
+    const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+    if (byte < 0x20 || byte == 0x7F || undefined) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ItemName(std::size_t index, const std::string& destination) {
+  if (index == 0) return "the script";
+  return FileListKey(static_cast<int>(index)) + " (" + Printable(destination) + ")";
+}
+
+std::string IsoTime(std::uint64_t fileTime, bool withFraction) {
+  // Days and seconds since 1601-01-01, then the civil date of the day
+  // counted from 0000-03-01, where leap days end each year.
+  const std::uint64_t seconds = fileTime / 10000000u;
+  const std::uint64_t fraction = fileTime % 10000000u;
+  const std::uint64_t secondOfDay = seconds % 86400;
+  const std::int64_t days = static_cast<std::int64_t>(seconds / 86400) + 584694;  // 1601-01-01 from 0000-03-01
+  const std::int64_t era = days / 146097;
+  const std::int64_t dayOfEra = days % 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const std::int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+
+  std::string text = text::Decimal(year, 4) + "-" + text::Decimal(month, 2) + "-" + text::Decimal(day, 2) + "T" +
+                     text::Decimal(static_cast<std::int64_t>(secondOfDay / 3600), 2) + ":" +
+                     text::Decimal(static_cast<std::int64_t>(secondOfDay / 60 % 60), 2) + ":" +
+                     text::Decimal(static_cast<std::int64_t>(secondOfDay % 60), 2);
+  if (withFraction) text += "." + text::Decimal(static_cast<std::int64_t>(fraction), 7);
+  return text + "Z";
+}
+
+}  // namespace qd::pkg
