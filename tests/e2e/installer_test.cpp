@@ -104,13 +104,6 @@ TEST_F(NativeInstall, ARunWithoutStandardInputIsCancelled) {
   EXPECT_FALSE(fs::exists(work->path() / "engine.dll"));
 }
 
-TEST_F(NativeInstall, ABadStreamShowsTheDecodersResultFirst) {
-  InstallTree tree(Installer::Native);
-  const InstallCase c{.behaviour = "bad stream", .damage = Damage::Stream};
-  tree.Compose(c);
-  EXPECT_NE(tree.Install(c).report.find("Value of uiRep\n"), std::string::npos);
-}
-
 TEST_F(NativeInstall, APackageTheBuilderWroteInstalls) {
   BuildTree build;
   ScriptParts parts;

@@ -170,24 +170,6 @@ TEST(PackageReader, FindsWhatTheWholeFileHoldsWhereverItsBufferEnds) {
   }
 }
 
-TEST(PackageReader, AFileThatEndsBeforeAMarkerGivesNoItem) {
-  const Package p = MakePackage({{{0x00, 0x06, 0xC2, 0x02, 0xFE, 0x01}, 9}});
-  const std::size_t first = FirstItemOffset(p.stubSize);
-  for (std::size_t length = first; length < first + 6 + PackageMarkerSize + TimeStampSize; ++length) {
-    std::size_t at = first;
-    PackageReader reader(
-        [&](std::span<std::uint8_t> buffer) {
-          const std::size_t n = std::min(buffer.size(), p.bytes.size() - at);
-          std::copy_n(p.bytes.begin() + static_cast<std::ptrdiff_t>(at), n, buffer.begin());
-          at += n;
-          return static_cast<std::int64_t>(n);
-        },
-        first, length);
-    const Piece piece = reader.UnpackItem([](std::span<const std::uint8_t>) { return true; });
-    EXPECT_NE(piece.status, PieceStatus::Ok) << length;
-  }
-}
-
 // The layout's invariant on the product: its text stands once in the stub.
 TEST(PackageLayout, TheBuiltStubHoldsTheMarkerTextExactlyOnce) {
   bool any = false;
