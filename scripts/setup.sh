@@ -9,6 +9,7 @@ packages=(
   wine64 xvfb xauth                              # Windows tests under wine64
   imagemagick                                    # screenshots of the dialog, and their pixels
   dynamite libdynamite-dev                       # codec cross-check and baseline
+  osslsigncode openssl                           # signed packages in the tests
   clang libclang-rt-14-dev                       # sanitizers and libFuzzer
 )
 
