@@ -428,4 +428,13 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
   }
 }
 
+// Installs each case's package in a tree of its own and checks the run.
+inline void ExpectInstalls(Installer installer, const std::vector<InstallCase>& cases) {
+  for (const InstallCase& c : cases) {
+    InstallTree tree(installer);
+    const auto items = tree.Compose(c);
+    ExpectInstall(c, tree.Install(c), tree, items);
+  }
+}
+
 }  // namespace qd::test

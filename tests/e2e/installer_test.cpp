@@ -31,11 +31,7 @@ class NativeInstall : public ::testing::Test {
 };
 
 TEST_F(NativeInstall, SilentRunsEndAsTheirSetupProgramOrErrorSays) {
-  for (const InstallCase& c : SilentRunCases()) {
-    InstallTree tree(Installer::Native);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Native, SilentRunCases());
 }
 
 TEST_F(NativeInstall, DialogRunsEndAsTheUserAnswers) {
@@ -43,11 +39,7 @@ TEST_F(NativeInstall, DialogRunsEndAsTheUserAnswers) {
   cases.push_back({.behaviour = "a restart agreed to ends with 3010, removes the files, and asks for the restart",
                    .args = {}, .answers = {Answer::Next, Answer::Next, Answer::Yes}, .setupExit = 3010,
                    .exitCode = 3010, .setupArgs = "/NOSHARECOUNT", .shown = {"does not restart the system"}});
-  for (const InstallCase& c : cases) {
-    InstallTree tree(Installer::Native);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Native, cases);
 }
 
 // Every state of the dialog as the terminal draws it: caption, heading,
@@ -70,20 +62,16 @@ TEST_F(NativeInstall, TheTerminalDrawsEachStateOfTheDialog) {
 }
 
 TEST_F(NativeInstall, TheTerminalTakesItsKeysFromStandardInput) {
-  const InstallCase cases[] = {
+  const std::vector<InstallCase> cases = {
       {.behaviour = "c cancels", .args = {}, .keys = "c", .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}},
       {.behaviour = "other keys, and a cursor key's sequence, do nothing; Enter presses Next, then Finish",
        .args = {}, .keys = "x\x1b[A\r\n\n", .setupArgs = "/NOSHARECOUNT"},
       {.behaviour = "the end of the input at the start cancels", .args = {}, .exitCode = -1,
        .left = std::vector<std::string>{"SetupQd.ini"}},
-      {.behaviour = "once the work is done, Cancel does nothing and the end of the input finishes",
+      {.behaviour = "once the work is done, Cancel finishes as Finish does",
        .args = {}, .keys = "\nc\x1b", .setupArgs = "/NOSHARECOUNT"},
   };
-  for (const InstallCase& c : cases) {
-    InstallTree tree(Installer::Native);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Native, cases);
 }
 
 // A run whose standard input is closed reads no key from any file it opens

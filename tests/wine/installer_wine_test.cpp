@@ -23,33 +23,21 @@ class WineInstall : public ::testing::Test {
 };
 
 TEST_F(WineInstall, SilentRunsEndAsOnTheNativeBuild) {
-  for (const InstallCase& c : SilentRunCases()) {
-    InstallTree tree(Installer::Wine);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Wine, SilentRunCases());
 }
 
 TEST_F(WineInstall, RunsThatOnlyWindowsHasEndAsTheyMust) {
-  const InstallCase cases[] = {
+  const std::vector<InstallCase> cases = {
       // The driver does not quote a path without blanks: the dot in "x.y"
       // is the last one, and the own path is cut there.
       {.behaviour = "an unquoted command line with a dot in a switch does not find its own file: error 3",
        .args = {"/h", "x.y"}, .exitCode = -1, .left = std::vector<std::string>{}},
   };
-  for (const InstallCase& c : cases) {
-    InstallTree tree(Installer::Wine);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Wine, cases);
 }
 
 TEST_F(WineInstall, DialogRunsEndAsOnTheNativeBuild) {
-  for (const InstallCase& c : DialogRunCases()) {
-    InstallTree tree(Installer::Wine);
-    const auto items = tree.Compose(c);
-    ExpectInstall(c, tree.Install(c), tree, items);
-  }
+  ExpectInstalls(Installer::Wine, DialogRunCases());
 }
 
 // Each control as "id class enabled visible text", in the window's order.
