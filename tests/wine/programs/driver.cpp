@@ -50,6 +50,7 @@ namespace {
 using qd::test::AddControlLines;
 using qd::test::Escape;
 using qd::test::TextOf;
+using qd::test::TopWindow;
 using qd::test::WindowLines;
 
 constexpr int MessageBoxTextId = 0xFFFF;
@@ -76,27 +77,6 @@ std::string Quote(const std::string& argument) {
   }
   out.append(backslashes * 2, '\\');
   return out + "\"";
-}
-
-struct Search {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindTopWindow(HWND window, LPARAM context) {
-  Search* search = reinterpret_cast<Search*>(context);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-// The program's uppermost visible top-level window, if any.
-HWND TopWindow(DWORD processId) {
-  Search search{processId, nullptr};
-  EnumWindows(FindTopWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 // The screen's pixels of a rectangle, as 32-bit values, row by row.

@@ -36,27 +36,13 @@ DWORD ParentProcessId() {
   return parent;
 }
 
-struct Search {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM context) {
-  auto* search = reinterpret_cast<Search*>(context);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
 // What the installer that started this program shows, as the driver's lines.
 std::vector<std::string> InstallersWindow() {
-  Search search{ParentProcessId(), nullptr};
-  if (search.processId != 0) EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
-  if (!search.found) return {};
-  std::vector<std::string> lines = qd::test::WindowLines(search.found);
-  qd::test::AddControlLines(search.found, lines);
+  const DWORD installer = ParentProcessId();
+  const HWND window = installer != 0 ? qd::test::TopWindow(installer) : nullptr;
+  if (!window) return {};
+  std::vector<std::string> lines = qd::test::WindowLines(window);
+  qd::test::AddControlLines(window, lines);
   return lines;
 }
 

@@ -28,6 +28,25 @@
 
 namespace qd::test {
 
+// The uppermost visible top-level window of a process, or null.
+inline HWND TopWindow(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    HWND found;
+  } search{processId, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* wanted = reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != wanted->processId || !IsWindowVisible(window)) return TRUE;
+        wanted->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // A window's text. For a window of another process no message is sent, so
 // this works while that process is busy.
 inline std::string TextOf(HWND window) {
