@@ -27,7 +27,9 @@ constexpr char EscapeKey = '\x1b';
 constexpr int SequenceGapMs = 50;
 
 // A terminal on standard input gives each key as it is pressed, without
-// echo, while the dialog runs; its settings come back when the dialog ends.
+// echo, while the dialog waits for one; its settings come back before the
+// key is acted on, so that the work a key starts, and an error that ends the
+// process during it, leave the terminal as it was.
 class KeyByKey {
  public:
   KeyByKey() {
@@ -172,7 +174,6 @@ void Render(const DialogView& view) {
 int ShowProgressDialog(void*, DialogLogic& logic) {
   DialogView view;
   logic.Start(view);
-  const KeyByKey keyByKey;
   Keys keys;
   // A frame for each change; a press that changes nothing draws none.
   std::optional<DialogView> shown;
@@ -183,7 +184,10 @@ int ShowProgressDialog(void*, DialogLogic& logic) {
   };
   show();
   for (;;) {
-    const Key key = keys.Next();
+    const Key key = [&keys] {
+      const KeyByKey keyByKey;
+      return keys.Next();
+    }();
     int id = key == Key::Default ? dialog::NextButton : dialog::CancelButton;
     // Without input the dialog is closed: cancelled while it can be, else
     // finished by its default button.
