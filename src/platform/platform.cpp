@@ -7,7 +7,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
-#include "run_ordered.h"
+#include "halves.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +17,14 @@ namespace {
 
 const FileOperations* replacement = nullptr;
 
+constexpr FileOperations Native{native::Open,     native::Read,   native::Write,        native::Close,
+                                native::SetTimes, native::Remove, native::MakeDirectory};
+
 const FileOperations& Operations() { return replacement ? *replacement : NativeFileOperations(); }
 
 }  // namespace
+
+const FileOperations& NativeFileOperations() { return Native; }
 
 const FileOperations* UseFileOperations(const FileOperations* operations) {
   const FileOperations* previous = replacement;

@@ -26,6 +26,7 @@
 
 #include "code_page.h"
 #include "native_path.h"
+#include "../halves.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -73,7 +74,12 @@ bool IsHeld(const FileIdentity& identity) {
   return false;
 }
 
-std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
+}  // namespace
+
+// What this half gives the table of file operations (see halves.h).
+namespace native {
+
+std::intptr_t Open(std::string_view path, OpenMode mode) {
   const std::string native = NativePath(path);
   const std::lock_guard lock(HeldFilesLock());
   // Asked before the open, which would already have emptied the file.
@@ -96,7 +102,7 @@ std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
   return fd;
 }
 
-std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
+std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     ssize_t n = ::read(static_cast<int>(file), buffer.data() + done, buffer.size() - done);
@@ -108,7 +114,7 @@ std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
   return static_cast<std::int64_t>(done);
 }
 
-bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
+bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(static_cast<int>(file), data.data() + done, data.size() - done);
@@ -119,13 +125,13 @@ bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
   return true;
 }
 
-bool CloseNative(std::intptr_t file) {
+bool Close(std::intptr_t file) {
   const std::lock_guard lock(HeldFilesLock());
   HeldFiles().erase(static_cast<int>(file));
   return ::close(static_cast<int>(file)) == 0;
 }
 
-bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
+bool SetTimes(std::intptr_t file, std::uint64_t fileTime) {
   if (fileTime > static_cast<std::uint64_t>(INT64_MAX)) return false;
   auto ticks = static_cast<std::int64_t>(fileTime);
   timespec time{};
@@ -136,7 +142,7 @@ bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
 }
 
 // A file this process holds open cannot be deleted: no open shares deletion.
-bool RemoveNative(std::string_view path) {
+bool Remove(std::string_view path) {
   const std::string native = NativePath(path);
   const std::lock_guard lock(HeldFilesLock());
   struct stat info {};
@@ -146,9 +152,13 @@ bool RemoveNative(std::string_view path) {
 
 // Only the owner may enter a directory made here, whatever the access asked:
 // that already keeps out everyone but the owner and the superuser.
-bool MakeDirectoryNative(std::string_view path, DirectoryAccess) {
+bool MakeDirectory(std::string_view path, DirectoryAccess) {
   return ::mkdir(NativePath(path).c_str(), 0700) == 0;
 }
+
+}  // namespace native
+
+namespace {
 
 bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
 
@@ -156,12 +166,6 @@ bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std
 std::string FromSystem(const char* text) { return posix::AnsiFromUtf8(text); }
 
 }  // namespace
-
-const FileOperations& NativeFileOperations() {
-  static constexpr FileOperations native{OpenNative,     ReadNative,   WriteNative,        CloseNative,
-                                         SetTimesNative, RemoveNative, MakeDirectoryNative};
-  return native;
-}
 
 std::optional<std::uint64_t> FileSize(File& file) {
   struct stat info {};

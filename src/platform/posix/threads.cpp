@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "../run_ordered.h"
+#include "../halves.h"
 #include "platform/platform.h"
 
 namespace qd::platform {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string>
 
+#include "../halves.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -26,7 +27,12 @@ std::uint64_t Join(FILETIME time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
+}  // namespace
+
+// What this half gives the table of file operations (see halves.h).
+namespace native {
+
+std::intptr_t Open(std::string_view path, OpenMode mode) {
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
@@ -46,7 +52,7 @@ std::intptr_t OpenNative(std::string_view path, OpenMode mode) {
   return reinterpret_cast<std::intptr_t>(handle);
 }
 
-std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
+std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     auto chunk = static_cast<DWORD>(std::min(buffer.size() - done, MaxChunk));
@@ -58,7 +64,7 @@ std::int64_t ReadNative(std::intptr_t file, std::span<std::uint8_t> buffer) {
   return static_cast<std::int64_t>(done);
 }
 
-bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
+bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {
     auto chunk = static_cast<DWORD>(std::min(data.size() - done, MaxChunk));
@@ -70,20 +76,20 @@ bool WriteNative(std::intptr_t file, std::span<const std::uint8_t> data) {
   return true;
 }
 
-bool CloseNative(std::intptr_t file) { return ::CloseHandle(Handle(file)) != 0; }
+bool Close(std::intptr_t file) { return ::CloseHandle(Handle(file)) != 0; }
 
-bool SetTimesNative(std::intptr_t file, std::uint64_t fileTime) {
+bool SetTimes(std::intptr_t file, std::uint64_t fileTime) {
   FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
   return ::SetFileTime(Handle(file), &time, &time, &time) != 0;
 }
 
-bool RemoveNative(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
+bool Remove(std::string_view path) { return ::DeleteFileA(std::string(path).c_str()) != 0; }
 
 // Full control for the Administrators group and the system, inherited by
 // everything made inside, and nothing inherited from the parent directory.
 constexpr const char* AdministratorsOnly = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
-bool MakeDirectoryNative(std::string_view path, DirectoryAccess access) {
+bool MakeDirectory(std::string_view path, DirectoryAccess access) {
   const std::string name(path);
   if (access == DirectoryAccess::Default) return ::CreateDirectoryA(name.c_str(), nullptr) != 0;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
@@ -95,13 +101,7 @@ bool MakeDirectoryNative(std::string_view path, DirectoryAccess access) {
   return made;
 }
 
-}  // namespace
-
-const FileOperations& NativeFileOperations() {
-  static constexpr FileOperations native{OpenNative,     ReadNative,   WriteNative,        CloseNative,
-                                         SetTimesNative, RemoveNative, MakeDirectoryNative};
-  return native;
-}
+}  // namespace native
 
 std::optional<std::uint64_t> FileSize(File& file) {
   LARGE_INTEGER size{};

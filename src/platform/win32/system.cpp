@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "../run_ordered.h"
+#include "../halves.h"
 #include "system_library.h"
 
 namespace qd::platform {
