@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/output_name.h"
+#include "package/output_name.h"
 #include "codec/codec.h"
 #include "package/checksum.h"
 #include "package/layout.h"

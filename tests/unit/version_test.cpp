@@ -1,5 +1,5 @@
 //===- version_test.cpp - File version and the package's output name ---------===//
-#include "builder/output_name.h"
+#include "package/output_name.h"
 #include "package/version.h"
 
 #include <gtest/gtest.h>

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/output_name.h"
+#include "package/output_name.h"
 #include "commands.h"
 #include "package/layout.h"
 #include "package_file.h"

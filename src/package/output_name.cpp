@@ -5,7 +5,7 @@
 // is formatted ("%s" once, "%%"); anything else refuses the name.
 //
 //===----------------------------------------------------------------------===//
-#include "builder/output_name.h"
+#include "package/output_name.h"
 
 #include <algorithm>
 
