@@ -231,11 +231,8 @@ class InstallTree {
       result.exitCode = out.exitCode.value_or(-999);
       result.report = out.raw;
     }
-    for (const auto& entry : fs::directory_iterator(Temporary())) {
-      result.workDirectory = entry.path();
-      for (const auto& file : fs::directory_iterator(entry.path())) result.left.push_back(file.path().filename().string());
-    }
-    std::sort(result.left.begin(), result.left.end());
+    result.workDirectory = WorkDirectory();
+    result.left = Left().value_or(std::vector<std::string>{});
     if (fs::exists(RunDirectory() / "setup_args.txt")) {
       const std::string line = ReadText(RunDirectory() / "setup_args.txt");
       const std::size_t name = line.find("setup.exe");
@@ -250,6 +247,21 @@ class InstallTree {
   static std::string KeysFor(Answer answer) { return std::array{"\n", "\x1b", "y\n", "n\n"}[Index(answer)]; }
   static int ButtonFor(Answer answer) { return std::array{1, 2, 6, 7}[Index(answer)]; }
   static std::size_t Index(Answer answer) { return static_cast<std::size_t>(answer); }
+
+  // The work directory a run made in the temporary directory, if it stayed.
+  std::optional<fs::path> WorkDirectory() const {
+    for (const auto& entry : fs::directory_iterator(Temporary())) return entry.path();
+    return std::nullopt;
+  }
+  // The names left in it, sorted; nullopt when there is none.
+  std::optional<std::vector<std::string>> Left() const {
+    const auto work = WorkDirectory();
+    if (!work) return std::nullopt;
+    std::vector<std::string> left;
+    for (const auto& file : fs::directory_iterator(*work)) left.push_back(file.path().filename().string());
+    std::sort(left.begin(), left.end());
+    return left;
+  }
 
   static std::uint64_t TimeOfItem(std::size_t index) {
     return 132223104001234567u + index * 10000000u;  // 2020-01-01, a fraction of a second, then a second each
