@@ -4,22 +4,28 @@
 // script, name the package after the version of its first file, copy the
 // stub, drop the list entries whose sources are missing (rewriting the
 // script), pack the script and every listed file, pad the tail and stamp the
-// image checksum. Warnings and the one failure line go to "logfile.txt" in
-// the current directory; a failure ends the process through ReportError.
+// image checksum. Warnings go to the build log; the first failure ends the
+// build and is returned with its log line.
+//
+// The package is written under a temporary name in its own directory and
+// renamed into place once it is complete and sealed: a failed build leaves
+// nothing under the package's name, and an earlier package of that name
+// stays until the new one is whole. Every write, close and rename is
+// checked: a package that could not be written whole is never reported as
+// built.
 //
 // Limits: the version path and the output name must fit the system's
 // 260-character buffers, and a longer one is refused with the line of the
 // step it belongs to. A log line that would outgrow the buffer has its path
 // cut, so that the line keeps its fixed text and its line end. Files whose
 // size or compressed capacity does not fit 32 bits are refused as memory
-// failures. Every read and write of the output is checked: a package that
-// could not be written whole is never reported as built.
+// failures.
 //
-// No file the build reads is ever emptied by it. Before the output is
-// created, it is compared by file identity (so other spellings, "..", and
-// links count) with the script, the stub, the version source, every listed
-// source and the log; the same file fails with the output's line, every
-// input untouched. The log is not created over a file the build reads
+// No file the build reads is ever replaced by it. Before the package is
+// written, its name is compared by file identity (so other spellings, "..",
+// and links count) with the script, the stub, the version source, every
+// listed source and the log; the same file fails with the output's line,
+// every input untouched. The log is not created over a file the build reads
 // either: that file keeps its bytes, and the log's lines are lost as when
 // the log cannot be created.
 //
@@ -41,10 +47,9 @@
 #include "package/layout.h"
 #include "package/script.h"
 #include "package/version.h"
+#include "pe/pe_image.h"
 #include "platform/platform.h"
-#include "startup/run_state.h"
 #include "text/text.h"
-#include "ui/report_error.h"
 
 namespace qd {
 namespace {
@@ -82,21 +87,32 @@ constexpr int SyntaxError = error::Configuration;
 constexpr int MemoryError = error::Package;
 
 constexpr std::string_view LogFileName = "logfile.txt";
+// The prefix of the temporary name the package is written under.
+constexpr std::string_view TemporaryPrefix = "QD";
 
-// What a build holds between its steps.
-struct Build {
-  platform::File log;
-  std::string scriptPath;  // as the command text gives it, for the log
-  std::string scriptFile;  // the file the build reads and rewrites
-  platform::File output;
+// The package's file while it is written: it goes again unless it took its
+// own name.
+class TemporaryPackage {
+ public:
+  TemporaryPackage() = default;
+  TemporaryPackage(const TemporaryPackage&) = delete;
+  TemporaryPackage& operator=(const TemporaryPackage&) = delete;
+  // A file left behind by a failed build is only clutter.
+  ~TemporaryPackage() {
+    if (!path.empty()) static_cast<void>(platform::RemoveFile(path));
+  }
+  std::string path;  // empty once it has its name, or before it exists
 };
 
-// Writes one line to the build log; a log that could not be created loses it.
-void WriteLog(Build& build, std::string_view text) {
-  if (build.log.IsOpen())
-    platform::WriteBytes(build.log,
-                         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
+// What a build holds between its steps. The package's file is closed before
+// its temporary name goes.
+struct Build {
+  BuildLog& log;
+  std::string scriptPath;  // as the command text gives it, for the log
+  std::string scriptFile;  // the file the build reads and rewrites
+  TemporaryPackage temporary;
+  platform::File output;
+};
 
 // `pattern` with its "%s" replaced by `argument`, the argument cut so that the
 // whole line fits the log-line buffer.
@@ -110,18 +126,12 @@ std::string ComposeLine(std::string_view pattern, std::string_view argument) {
   return text;
 }
 
-// Logs `text`, closes the log and ends the process with the error number,
-// reported against the script once there is one.
-[[noreturn]] void Fail(Build& build, std::string_view text, int errorNumber) {
-  ErrorText = text;
-  WriteLog(build, ErrorText);
-  build.log.Close();
-  ReportError(errorNumber, build.scriptFile.empty() ? nullptr : build.scriptFile.c_str());
-}
-
-void Warn(Build& build, std::string_view text) {
-  ErrorText = text;
-  WriteLog(build, ErrorText);
+// The failure of the build: its log line and error number, reported against
+// the script once there is one, about `subject` (the file or value at fault).
+Failure Fail(const Build& build, std::string_view line, int errorNumber, std::string_view subject = {}) {
+  Failure failure{.error = errorNumber, .logLine = std::string(line), .subject = std::string(subject)};
+  if (!build.scriptFile.empty()) failure.scriptPath = build.scriptFile;
+  return failure;
 }
 
 // The current directory joined with `name` by the platform's separator.
@@ -152,14 +162,14 @@ struct PreparedItem {
 struct ItemLines {
   std::string_view open;   // the file cannot be opened
   int openError;
-  std::string_view read;   // it cannot be read
+  std::string_view read;   // it cannot be read (or closed)
   std::string_view compress;
   std::string_view write;  // its stream cannot be written
 };
 
 // Reads the file at `path` whole and compresses it. Its buffers are the
-// file's n bytes and n + n/5 for the stream (both 32-bit sizes), zero-filled;
-// the file's buffer is released before the item is handed on.
+// file's n bytes and room for the largest stream n bytes can give, both
+// zero-filled; the file's buffer is released before the item is handed on.
 PreparedItem PrepareItem(const std::string& path, const ItemLines& lines) {
   PreparedItem item;
   const auto fail = [&item](std::string_view line, int error) {
@@ -174,33 +184,36 @@ PreparedItem PrepareItem(const std::string& path, const ItemLines& lines) {
   if (!size) return fail(lines.read, FileError);
   item.size = *size;
   constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-  if (*size > limit || *size + *size / 5 > limit) return fail(line::Allocate, MemoryError);
+  if (*size > limit || CompressBound(*size) > limit) return fail(line::Allocate, MemoryError);
   const auto n = static_cast<std::uint32_t>(*size);
-  const std::uint32_t capacity = n + n / 5;
+  const auto capacity = static_cast<std::uint32_t>(CompressBound(n));
   std::vector<std::uint8_t> content;
   try {
-    // At least one byte each, so that the data pointers are never null.
+    // At least one byte, so that the data pointer is never null.
     content.assign(n == 0 ? 1 : n, 0);
-    item.stream.assign(capacity == 0 ? 1 : capacity, 0);
+    item.stream.assign(capacity, 0);
   } catch (const std::bad_alloc&) {
     return fail(line::Allocate, MemoryError);
   }
   if (platform::ReadBytes(file, std::span(content.data(), n)) != static_cast<std::int64_t>(n))
     return fail(lines.read, FileError);
-  const std::int32_t length = CompressToMemory(item.stream.data(), capacity, content.data(), n);
-  if (length < 0) return fail(lines.compress, MemoryError);
-  item.stream.resize(static_cast<std::size_t>(length));
   const auto fileTime = platform::LastWriteTime(file);
   if (!fileTime) return fail(lines.read, FileError);
   item.fileTime = *fileTime;
+  // A source the platform cannot close cleanly may not have been read as it is.
+  if (!file.Close()) return fail(lines.read, FileError);
+  const std::int32_t length = CompressToMemory(item.stream.data(), capacity, content.data(), n);
+  if (length < 0) return fail(lines.compress, MemoryError);
+  item.stream.resize(static_cast<std::size_t>(length));
   return item;
 }
 
 // Writes a prepared item: its stream, the marker and its time stamp.
-void WriteItem(Build& build, const PreparedItem& item, const ItemLines& lines) {
-  if (!item.failure.empty()) Fail(build, item.failure, item.error);
+Outcome<> WriteItem(Build& build, const PreparedItem& item, const ItemLines& lines, std::string_view source) {
+  if (!item.failure.empty()) return Fail(build, item.failure, item.error, source);
   if (!platform::WriteBytes(build.output, item.stream) || !WriteMarkerAndTime(build.output, item.fileTime))
-    Fail(build, lines.write, FileError);
+    return Fail(build, lines.write, FileError, build.temporary.path);
+  return {};
 }
 
 std::string ReadListValue(const Build& build, int index) {
@@ -250,13 +263,13 @@ struct Version {
   std::uint32_t major = 0, minor = 0, build = 0, revision = 0;
 };
 
-Version ReadVersion(Build& build) {
+Outcome<Version> ReadVersion(const Build& build) {
   const std::string value = VersionValue(build.scriptFile);
 
   std::string source;
   if (!IsAbsent(value)) {
     const auto entry = SplitFileListEntry(value);
-    if (!entry) Fail(build, line::VersionNoComma, SyntaxError);
+    if (!entry) return Fail(build, line::VersionNoComma, SyntaxError, value);
     source = entry->source;
   }
   // The source is joined to the current directory even when it is absolute
@@ -265,44 +278,47 @@ Version ReadVersion(Build& build) {
   Version version;  // a resource without fixed information names the package 0.0.0.0
   if (source.empty() || path.size() > platform::MaxText ||
       !QueryFileVersion(path, &version.major, &version.minor, &version.build, &version.revision))
-    Fail(build, line::NoBuildNumber, FileError);
+    return Fail(build, line::NoBuildNumber, FileError, source);
   return version;
 }
 
-// The stub, copied whole, then the package marker.
-void CopyStub(Build& build, const std::string& stubPath) {
+// The stub, copied whole, then the package marker. A stub that is no
+// Windows image could never be sealed, and no package made from it would
+// run: it fails here, before anything is packed.
+Outcome<> CopyStub(Build& build, const std::string& stubPath) {
   platform::File stub = platform::OpenForReading(stubPath);
-  if (!stub.IsOpen()) Fail(build, line::ReadStub, FileError);
+  if (!stub.IsOpen()) return Fail(build, line::ReadStub, FileError, stubPath);
   const auto size = platform::FileSize(stub);
-  if (!size || *size > std::numeric_limits<std::uint32_t>::max()) Fail(build, line::ReadStub, FileError);
+  if (!size || *size > std::numeric_limits<std::uint32_t>::max())
+    return Fail(build, line::ReadStub, FileError, stubPath);
   std::vector<std::uint8_t> buffer;
   try {
     buffer.assign(static_cast<std::size_t>(*size), 0);
   } catch (const std::bad_alloc&) {
-    Fail(build, line::Allocate, MemoryError);
+    return Fail(build, line::Allocate, MemoryError, stubPath);
   }
-  if (platform::ReadBytes(stub, buffer) != static_cast<std::int64_t>(buffer.size()))
-    Fail(build, line::ReadStub, FileError);
-  if (!platform::WriteBytes(build.output, buffer)) Fail(build, line::WriteItem, FileError);
-  stub.Close();
-  buffer = {};
-  if (!platform::WriteBytes(build.output, PackageMarker())) Fail(build, line::WriteItem, FileError);
+  if (platform::ReadBytes(stub, buffer) != static_cast<std::int64_t>(buffer.size()) || !stub.Close() ||
+      !pe::IsImage(buffer))
+    return Fail(build, line::ReadStub, FileError, stubPath);
+  if (!platform::WriteBytes(build.output, buffer) || !platform::WriteBytes(build.output, PackageMarker()))
+    return Fail(build, line::WriteItem, FileError, build.temporary.path);
+  return {};
 }
 
 // The removal pass: every entry whose source is missing leaves the list, and the
 // entries after it move down one place, in the script file itself.
-void RemoveMissingEntries(Build& build) {
+Outcome<> RemoveMissingEntries(Build& build) {
   int index = 1;
   while (index <= MaxFileListEntries) {
     const std::string value = ReadListValue(build, index);
-    if (IsAbsent(value)) return;
+    if (IsAbsent(value)) return {};
     const auto entry = SplitFileListEntry(value);
-    if (!entry) Fail(build, line::EntryNoComma, SyntaxError);
+    if (!entry) return Fail(build, line::EntryNoComma, SyntaxError, value);
     if (platform::PathExists(entry->source)) {
       ++index;
       continue;
     }
-    Warn(build, ComposeLine(line::SourceMissing, entry->source));
+    build.log.Write(ComposeLine(line::SourceMissing, entry->source));
     for (int slot = index;; ++slot) {
       const std::string next =
           slot < MaxFileListEntries ? ReadListValue(build, slot + 1) : std::string(AbsentValue);
@@ -310,11 +326,12 @@ void RemoveMissingEntries(Build& build) {
       // entry the package does not carry, and this pass would never end.
       const auto moved = IsAbsent(next) ? std::nullopt : std::optional<std::string_view>(next);
       if (!platform::WriteProfileString(script::Files, FileListKey(slot), moved, build.scriptFile))
-        Fail(build, ComposeLine(line::WriteScriptFailed, build.scriptPath), SyntaxError);
+        return Fail(build, ComposeLine(line::WriteScriptFailed, build.scriptPath), SyntaxError, build.scriptPath);
       if (!moved) break;
     }
     // The same index now holds the entry that followed the removed one.
   }
+  return {};
 }
 
 constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, line::CompressScript,
@@ -342,7 +359,7 @@ struct Progress {
 
 // The packing pass: one item per list entry, written in list order, the
 // files read and compressed on several threads. Returns the packed count.
-int PackFiles(Build& build) {
+Outcome<int> PackFiles(Build& build) {
   const std::vector<std::string> list = ReadFileList(build.scriptFile);
   std::vector<std::optional<FileListEntry>> entries;
   Progress progress;
@@ -355,20 +372,19 @@ int PackFiles(Build& build) {
 
   // An entry without a comma fails when its turn comes, as if read then.
   std::vector<PreparedItem> items(entries.size());
-  std::optional<std::size_t> failed;
+  std::optional<Failure> failure;
   platform::RunOrdered(
       entries.size(),
       [&](std::size_t i) {
         if (entries[i]) items[i] = PrepareItem(entries[i]->source, FileLines);
       },
       [&](std::size_t i) {
-        if (!entries[i] || !items[i].failure.empty()) {
-          failed = i;
+        if (!entries[i]) {
+          failure = Fail(build, line::EntryNoComma, SyntaxError, list[i]);
           return false;
         }
-        if (!platform::WriteBytes(build.output, items[i].stream) ||
-            !WriteMarkerAndTime(build.output, items[i].fileTime)) {
-          failed = i;
+        if (auto written = WriteItem(build, items[i], FileLines, entries[i]->source); !written) {
+          failure = written.failure();
           return false;
         }
         progress.Packed(entries[i]->source, items[i].size);
@@ -376,26 +392,32 @@ int PackFiles(Build& build) {
         return true;
       });
   if (progress.shown) platform::ShowProgress("");
-  // Failures are reported once no other thread works any more.
-  if (failed) {
-    if (!entries[*failed]) Fail(build, line::EntryNoComma, SyntaxError);
-    WriteItem(build, items[*failed], FileLines);
-  }
+  if (failure) return *failure;
   return static_cast<int>(list.size());
 }
 
-// The tail: zero bytes up to a multiple of 4, then four more.
-void WriteTail(Build& build) {
+// The tail: zero bytes up to a multiple of 4, then four more; the length
+// the package then has.
+Outcome<std::uint64_t> WriteTail(Build& build) {
   const auto length = platform::FileSize(build.output);
-  if (!length) Fail(build, line::WriteItem, FileError);
+  if (!length) return Fail(build, line::WriteItem, FileError, build.temporary.path);
   const std::vector<std::uint8_t> zeros(TailLength(*length), 0);
-  if (!platform::WriteBytes(build.output, zeros)) Fail(build, line::WriteItem, FileError);
+  if (!platform::WriteBytes(build.output, zeros)) return Fail(build, line::WriteItem, FileError, build.temporary.path);
+  return *length + zeros.size();
+}
+
+// The directory a path names its file in, ending with its separator; "."
+// and a separator for a bare name.
+std::string DirectoryOf(std::string_view path) {
+  const std::size_t end = path.find_last_of("\\/:");
+  if (end == std::string_view::npos) return std::string(".") + platform::PathSeparator;
+  return std::string(path.substr(0, end + 1));
 }
 
 }  // namespace
 
-int BuildPackage(std::string_view commandText) {
-  Build build;
+Outcome<BuiltPackage> BuildPackage(std::string_view commandText, BuildLog& log) {
+  Build build{.log = log};
   // The script path is the text after the last blank; a command text without
   // a blank names no script.
   const std::size_t blank = commandText.rfind(' ');
@@ -406,44 +428,56 @@ int BuildPackage(std::string_view commandText) {
   const std::string logPath = InCurrentDirectory(LogFileName);
   const auto earlierLog = platform::IdentityOf(logPath);
   if (!scriptFound || !earlierLog || !IsOneOf(earlierLog, InputIdentities(scriptFile)))
-    build.log = platform::CreateAlways(logPath);
-  if (!scriptFound) Fail(build, line::ScriptNotFound, FileError);
+    log.file = platform::CreateAlways(logPath);
+  if (!scriptFound) return Fail(build, line::ScriptNotFound, FileError, build.scriptPath);
   build.scriptFile = scriptFile;
-  platform::SetNormalAttributes(build.scriptFile);
+  // A script that cannot be made writable fails when its list is rewritten.
+  static_cast<void>(platform::SetNormalAttributes(build.scriptFile));
 
-  const Version version = ReadVersion(build);
+  const auto version = ReadVersion(build);
+  if (!version) return version.failure();
 
   const std::string outputValue = ReadScriptValue(script::Out, script::OutputName, build.scriptFile);
-  if (IsAbsent(outputValue)) Fail(build, line::NoOutputName, SyntaxError);
+  if (IsAbsent(outputValue)) return Fail(build, line::NoOutputName, SyntaxError);
   const std::string outputName =
-      MakeOutputName(outputValue, version.major, version.minor, version.build, version.revision);
+      MakeOutputName(outputValue, version->major, version->minor, version->build, version->revision);
 
   const std::string stubPath = ReadScriptValue(script::In, script::QdFileName, build.scriptFile);
-  if (IsAbsent(stubPath)) Fail(build, line::NoStubName, SyntaxError);
+  if (IsAbsent(stubPath)) return Fail(build, line::NoStubName, SyntaxError);
 
   // A name that would not fit the system's buffers, or a pattern with another
   // conversion than one "%s", comes back empty: it names no file to create.
   if (outputName.empty() || outputName.size() > platform::MaxText)
-    Fail(build, line::CreateOutput, FileError);
-  // Creating the output empties it: it may be no file the build uses.
+    return Fail(build, line::CreateOutput, FileError, outputValue);
+  // The package takes the name's place: it may be no file the build uses.
   std::vector<platform::FileIdentity> used = InputIdentities(build.scriptFile);
-  if (const auto log = platform::IdentityOf(build.log)) used.push_back(*log);
-  if (IsOneOf(platform::IdentityOf(outputName), used)) Fail(build, line::CreateOutput, FileError);
-  build.output = platform::CreateAlways(outputName);
-  if (!build.output.IsOpen()) Fail(build, line::CreateOutput, FileError);
+  if (const auto logIdentity = platform::IdentityOf(log.file)) used.push_back(*logIdentity);
+  if (IsOneOf(platform::IdentityOf(outputName), used)) return Fail(build, line::CreateOutput, FileError, outputName);
+  build.temporary.path = platform::CreateTemporaryFile(DirectoryOf(outputName), TemporaryPrefix);
+  if (build.temporary.path.empty()) return Fail(build, line::CreateOutput, FileError, outputName);
+  build.output = platform::OpenForUpdate(build.temporary.path);
+  if (!build.output.IsOpen()) return Fail(build, line::CreateOutput, FileError, outputName);
 
-  CopyStub(build, stubPath);
-  RemoveMissingEntries(build);
+  if (auto copied = CopyStub(build, stubPath); !copied) return copied.failure();
+  if (auto removed = RemoveMissingEntries(build); !removed) return removed.failure();
   // The script as item 0, read from the file the removal pass rewrote.
-  WriteItem(build, PrepareItem(build.scriptFile, ScriptLines), ScriptLines);
-  if (PackFiles(build) == 0) Fail(build, line::NoInputFiles, SyntaxError);
-  WriteTail(build);
-  if (!build.output.Close()) Fail(build, line::WriteItem, FileError);
+  if (auto written = WriteItem(build, PrepareItem(build.scriptFile, ScriptLines), ScriptLines, build.scriptPath);
+      !written)
+    return written.failure();
+  const auto packed = PackFiles(build);
+  if (!packed) return packed.failure();
+  if (*packed == 0) return Fail(build, line::NoInputFiles, SyntaxError);
+  const auto length = WriteTail(build);
+  if (!length) return length.failure();
+  if (!build.output.Close()) return Fail(build, line::WriteItem, FileError, build.temporary.path);
 
-  // A stub that is no 32-bit image cannot be stamped; the package is written
-  // all the same.
-  CheckImageChecksum(outputName, Stamp::Yes);
-  return 0;
+  // Sealed, then named: the package appears under its name whole, or not at all.
+  if (!CheckImageChecksum(build.temporary.path, Stamp::Yes))
+    return Fail(build, line::WriteItem, FileError, build.temporary.path);
+  if (!platform::RenameFile(build.temporary.path, outputName))
+    return Fail(build, line::CreateOutput, FileError, outputName);
+  build.temporary.path.clear();
+  return BuiltPackage{outputName, *length, *packed};
 }
 
 }  // namespace qd

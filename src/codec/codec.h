@@ -159,6 +159,14 @@ std::uint32_t ImplodeStream(CodecReadFn read, CodecWriteFn write, ImplodeState& 
 std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
                               const std::uint8_t* source, std::uint32_t sourceSize);
 
+// The most bytes CompressToMemory can write for `sourceSize` bytes: the two
+// header bytes, at most 9 bits for each byte (a binary literal is its flag
+// and its 8 bits, and every copy costs fewer bits than its bytes would as
+// literals), the end code's 16 bits, and the padding of the last byte. A
+// capacity of this size never makes a stream fail to fit: 4 bytes for an
+// empty source, 6 for one byte.
+constexpr std::uint64_t CompressBound(std::uint64_t sourceSize) { return 2 + (sourceSize * 9 + 16 + 7) / 8; }
+
 // Decompresses the stream of `sourceSize` bytes at `source` into at most
 // `destinationCapacity` bytes at `destination`: the number of bytes produced,
 // or -1. `explodeResult`, when given, receives ExplodeStream's result, so that

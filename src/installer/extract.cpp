@@ -3,7 +3,9 @@
 // Each item streams from the package through the decoder into its file, so
 // an installer run needs the same little memory for any payload. Names come
 // from the package, so a destination is used only when it is a plain file
-// name: nothing is written, or deleted, outside the work directory.
+// name: nothing is written, or deleted, outside the work directory. Every
+// file is created new: a name that is there already is never written
+// through.
 //
 //===----------------------------------------------------------------------===//
 #include "installer/extract.h"
@@ -11,21 +13,26 @@
 #include "package/reader.h"
 #include "package/script.h"
 #include "package/version.h"
-#include "startup/run_state.h"
-#include "ui/report_error.h"
 
 namespace qd {
+namespace {
 
-std::optional<std::string> WorkFilePath(std::string_view destination) {
+Failure FailureOf(int errorNumber, const Installation& installation) {
+  return {.error = errorNumber, .scriptPath = installation.scriptPath};
+}
+
+}  // namespace
+
+std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::string_view destination) {
   if (!IsPlainFileName(destination)) return std::nullopt;
-  std::string path = WorkDirectory + std::string(destination);
+  std::string path = std::string(workDirectory) + std::string(destination);
   if (path.size() > platform::MaxText) return std::nullopt;
   return path;
 }
 
-void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack,
-                 const std::string& scriptPath) {
-  if (!platform::SeekTo(package.file, package.itemPosition)) ReportError(error::File, scriptPath.c_str());
+Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack) {
+  InstallerPackage& package = installation.package;
+  if (!platform::SeekTo(package.file, package.itemPosition)) return FailureOf(error::File, installation);
   PackageReader reader([&package](std::span<std::uint8_t> buffer) { return platform::ReadBytes(package.file, buffer); },
                        package.itemPosition, package.readLength);
   const auto sink = [&output](std::span<const std::uint8_t> bytes) { return platform::WriteBytes(output, bytes); };
@@ -33,48 +40,56 @@ void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack
   switch (piece.status) {
     case PieceStatus::Ok: break;
     case PieceStatus::ReadFailed:
-    case PieceStatus::WriteFailed: ReportError(error::File, scriptPath.c_str());
-    case PieceStatus::Malformed:
-      ShowDecoderResult(piece.explodeResult);
-      ReportError(error::Package, scriptPath.c_str());
-    case PieceStatus::NoMarker: ReportError(error::Package, scriptPath.c_str());
+    case PieceStatus::WriteFailed: return FailureOf(error::File, installation);
+    case PieceStatus::Malformed: {
+      Failure failure = FailureOf(error::Package, installation);
+      failure.decoderResult = piece.explodeResult;
+      return failure;
+    }
+    case PieceStatus::NoMarker: return FailureOf(error::Package, installation);
   }
-  if (unpack == Unpack::Item) platform::SetFileTimes(output, piece.timeStamp);
+  if (unpack == Unpack::Item && !platform::SetFileTimes(output, piece.timeStamp))
+    return FailureOf(error::File, installation);
   // A file whose close fails may have lost what was written to it.
-  if (!output.Close()) ReportError(error::File, scriptPath.c_str());
+  if (!output.Close()) return FailureOf(error::File, installation);
   package.itemPosition = reader.Position();
+  return {};
 }
 
-void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package) {
+Outcome<> ExtractPackageFiles(Installation& installation) {
+  const std::string& scriptPath = installation.scriptPath;
   for (const std::string& value : ReadFileList(scriptPath)) {
     const auto entry = SplitFileListEntry(value);
-    if (!entry) ReportError(error::Configuration, scriptPath.c_str());
-    const auto path = WorkFilePath(entry->destination);
-    if (!path) ReportError(error::File, scriptPath.c_str());
-    platform::File output = platform::CreateAlways(*path);
-    if (!output.IsOpen()) ReportError(error::File, scriptPath.c_str());
-    ExtractItem(package, std::move(output), Unpack::Item, scriptPath);
+    if (!entry) return FailureOf(error::Configuration, installation);
+    const auto path = WorkFilePath(installation.workDirectory, entry->destination);
+    if (!path) return FailureOf(error::File, installation);
+    platform::File output = platform::Open(*path, platform::OpenMode::CreateNew);
+    if (!output.IsOpen()) return FailureOf(error::File, installation);
+    if (auto extracted = ExtractItem(installation, std::move(output), Unpack::Item); !extracted) return extracted;
   }
 
   // The first file names the package; it must carry a version.
   const std::string firstValue = ReadScriptValue(script::Files, FileListKey(1), scriptPath);
   const auto first = IsAbsent(firstValue) ? std::nullopt : SplitFileListEntry(firstValue);
-  if (!first) ReportError(error::Configuration, scriptPath.c_str());
-  const auto firstPath = WorkFilePath(first->destination);
+  if (!first) return FailureOf(error::Configuration, installation);
+  const auto firstPath = WorkFilePath(installation.workDirectory, first->destination);
   if (!firstPath || !QueryFileVersion(*firstPath, nullptr, nullptr, nullptr, nullptr))
-    ReportError(error::File, scriptPath.c_str());
+    return FailureOf(error::File, installation);
   if (IsAbsent(ReadScriptValue(script::Out, script::OutputName, scriptPath)))
-    ReportError(error::Configuration, scriptPath.c_str());
-  package.file.Close();
+    return FailureOf(error::Configuration, installation);
+  // The package was only read: its close loses nothing.
+  static_cast<void>(installation.package.file.Close());
+  return {};
 }
 
-void DeleteExtractedFiles(const std::string& scriptPath) {
-  for (const std::string& value : ReadFileList(scriptPath)) {
+void DeleteExtractedFiles(const Installation& installation) {
+  for (const std::string& value : ReadFileList(installation.scriptPath)) {
     const auto entry = SplitFileListEntry(value);
-    const auto path = entry ? WorkFilePath(entry->destination) : std::nullopt;
-    if (path) platform::RemoveFile(*path);
+    const auto path = entry ? WorkFilePath(installation.workDirectory, entry->destination) : std::nullopt;
+    // A file that stays behind keeps the work directory; nothing else depends on it.
+    if (path) static_cast<void>(platform::RemoveFile(*path));
   }
-  platform::RemoveFile(scriptPath);
+  static_cast<void>(platform::RemoveFile(installation.scriptPath));
 }
 
 }  // namespace qd

@@ -3,8 +3,7 @@
 // The installer reads its own file front to back: the stub (copied, and
 // thrown away), the script, then one item for each entry of the script's
 // file list, each unpacked under its destination name directly in the work
-// directory and given the time stamp stored behind it. Every failure is
-// reported and ends the process.
+// directory and given the time stamp stored behind it.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
@@ -14,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "outcome/outcome.h"
 #include "platform/platform.h"
 
 namespace qd {
@@ -25,30 +25,42 @@ struct InstallerPackage {
   std::uint64_t itemPosition = 0;  // file offset of the next item
 };
 
+// What an installer run works with, from step to step.
+struct Installation {
+  // The work directory, ending with the separator: every unpacked file lies
+  // directly in it.
+  std::string workDirectory;
+  // The script the run reads and reports against: the bare "SetupQd.ini"
+  // until it is unpacked, then its path in the work directory.
+  std::string scriptPath;
+  // The arguments after the program's own path, where the setup program's
+  // switches are looked for.
+  std::string arguments;
+  InstallerPackage package;
+};
+
 // What ExtractItem takes out: the stub image, copied as it stands, or an item,
 // unpacked and given its time stamp.
 enum class Unpack { StubImage, Item };
 
 // Takes the next piece of the package into `output` and closes it; the
-// package then stands on the piece after it. Failures are reported against
-// `scriptPath`: a package that cannot be read or a file that cannot be
-// written is error 3; an item that does not decode (after the box with the
-// decoder's result), or that no marker ends, is error 5.
-void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack,
-                 const std::string& scriptPath);
+// package then stands on the piece after it. A package that cannot be read
+// or a file that cannot be written is error 3; an item that does not decode
+// (with the decoder's result), or that no marker ends, is error 5.
+Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack);
 
 // Unpacks one item per entry of the file list, from the package's position
 // on, then requires that the first entry's file has a version resource and
-// that the script names an output; closes the package. Returns only when all
-// of that holds.
-void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package);
+// that the script names an output; closes the package.
+Outcome<> ExtractPackageFiles(Installation& installation);
 
 // Deletes every listed file that an installer run unpacked, then the script.
-void DeleteExtractedFiles(const std::string& scriptPath);
+// A file that cannot be deleted stays; the rest go all the same.
+void DeleteExtractedFiles(const Installation& installation);
 
 // The path of a list entry's destination in the work directory; nullopt for a
 // name that is not a plain file name there (a drive, a root, a directory
 // part, "." or "..") or that makes too long a path.
-std::optional<std::string> WorkFilePath(std::string_view destination);
+std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::string_view destination);
 
 }  // namespace qd

@@ -1,23 +1,21 @@
 //===- installer.cpp - The installer run -----------------------------------===//
 //
-// From the package's own file to the exit code. Until the script is
-// unpacked, failures are reported against the bare name "SetupQd.ini", which
-// finds no texts, so the fallback box shows them; nothing is written into the
-// work directory before the checksum has been found right.
+// From the package's own file to the exit code. Until the script's path in
+// the work directory is formed, failures are reported against the bare name
+// "SetupQd.ini", which finds no texts, so the fallback box shows them;
+// nothing is written into the work directory before the checksum has been
+// found right.
 //
 //===----------------------------------------------------------------------===//
 #include "installer/installer.h"
 
-#include "installer/extract.h"
 #include "installer/setup_command.h"
 #include "package/checksum.h"
 #include "package/layout.h"
 #include "package/script.h"
 #include "platform/platform.h"
-#include "startup/run_state.h"
 #include "ui/messages.h"
 #include "ui/progress_dialog.h"
-#include "ui/report_error.h"
 
 namespace qd {
 namespace {
@@ -25,18 +23,19 @@ namespace {
 constexpr std::string_view StubCopyName = "temp.exe";
 constexpr std::string_view NoTitle = "<No title>";
 
-[[noreturn]] void Fail(int errorNumber, const std::string& scriptPath) {
-  ReportError(errorNumber, scriptPath.c_str());
+Failure FailureOf(int errorNumber, const Installation& installation) {
+  return {.error = errorNumber, .scriptPath = installation.scriptPath};
 }
 
 // The silent branch: unpack, run the setup program, and clean up after a
 // success; a failed setup program leaves the files for inspection.
-int RunSilently(InstallerPackage& package, const std::string& scriptPath) {
-  ExtractPackageFiles(scriptPath, package);
-  const std::int32_t result = RunSetupCommand(scriptPath);
-  if (result != SetupSucceeded && result != SetupNeedsRestart) return -1;
-  DeleteExtractedFiles(scriptPath);
-  return result;
+Outcome<int> RunSilently(Installation& installation) {
+  if (auto unpacked = ExtractPackageFiles(installation); !unpacked) return unpacked.failure();
+  const auto result = RunSetupCommand(installation);
+  if (!result) return result.failure();
+  if (*result != SetupSucceeded && *result != SetupNeedsRestart) return FailureOf(error::SetupFailed, installation);
+  DeleteExtractedFiles(installation);
+  return *result;
 }
 
 // What a setup program's exit code means to the dialog: 0 and 3010 succeed.
@@ -50,23 +49,28 @@ SetupEnd SetupEndOf(std::int32_t exitCode) {
 // when the user says so; afterwards the unpacked files are removed, unless
 // the setup program asked for a restart and the user puts it off, in which
 // case they stay for it.
-int RunWithDialog(InstallerPackage& package, const std::string& scriptPath, const std::string& title,
-                  void* instance) {
-  DialogWork work{.unpack = [&] { ExtractPackageFiles(scriptPath, package); },
-                  .runSetup = [&] { return SetupEndOf(RunSetupCommand(scriptPath)); }};
-  const DialogOutcome outcome = RunProgressDialog(scriptPath, std::move(work), instance);
+Outcome<int> RunWithDialog(Installation& installation, const std::string& title, void* instance) {
+  DialogWork work{.unpack = [&installation] { return ExtractPackageFiles(installation); },
+                  .runSetup = [&installation]() -> Outcome<SetupEnd> {
+                    const auto exitCode = RunSetupCommand(installation);
+                    if (!exitCode) return exitCode.failure();
+                    return SetupEndOf(*exitCode);
+                  }};
+  const auto outcome = RunProgressDialog(installation.scriptPath, std::move(work), instance);
+  if (!outcome) return outcome.failure();
   // A dialog that cannot be shown installs nothing, so the run must not end
   // as if it had finished: the package's own program lacks what it needs
   // (its dialog resources, or the memory for them), as with a damaged item.
-  if (outcome.result == platform::dialog::NotShown) Fail(error::Package, scriptPath);
-  if (outcome.result == DialogCancelled) Fail(error::Cancel, scriptPath);
-  if (!outcome.restartRequested) {
-    DeleteExtractedFiles(scriptPath);
+  if (outcome->result == platform::dialog::NotShown) return FailureOf(error::Package, installation);
+  if (outcome->result == DialogCancelled) return FailureOf(error::Cancel, installation);
+  if (!outcome->restartRequested) {
+    DeleteExtractedFiles(installation);
     return SetupSucceeded;
   }
-  const std::string question = ReadScriptValue(outcome.language, messages::RestartQuestionKey, scriptPath);
+  const std::string question =
+      ReadScriptValue(outcome->language, messages::RestartQuestionKey, installation.scriptPath);
   if (platform::ShowMessageBox(question, title, platform::BoxStyle::Question) == platform::BoxAnswer::Yes)
-    RestartSystem(scriptPath);
+    RestartSystem(installation);
   return SetupNeedsRestart;
 }
 
@@ -86,41 +90,43 @@ std::string OwnFileFromCommandLine(std::string_view commandLine) {
   return path;
 }
 
-void RestartSystem(const std::string& scriptPath) {
+void RestartSystem(const Installation& installation) {
   if (platform::IsNtPlatform()) platform::EnableShutdownPrivilege();
-  DeleteExtractedFiles(scriptPath);
+  DeleteExtractedFiles(installation);
   platform::RequestRestart();
 }
 
-int RunInstaller(int silentMode, void* instance) {
-  std::string scriptPath(ScriptFileName);
+Outcome<int> RunInstaller(const InstallerRun& run) {
+  Installation installation{
+      .workDirectory = run.workDirectory, .scriptPath = std::string(ScriptFileName), .arguments = run.arguments};
+  InstallerPackage& package = installation.package;
   const std::string ownFile = OwnFileFromCommandLine(platform::CommandLine());
-
-  InstallerPackage package;
   package.file = platform::OpenForReading(ownFile);
-  if (!package.file.IsOpen()) Fail(error::File, scriptPath);
-  if (!CheckImageChecksum(ownFile, Stamp::No)) Fail(error::Checksum, scriptPath);
+  if (!package.file.IsOpen()) return FailureOf(error::File, installation);
+  if (!CheckImageChecksum(ownFile, Stamp::No)) return FailureOf(error::Checksum, installation);
   const auto size = platform::FileSize(package.file);
-  if (!size || *size < TailZeroSize) Fail(error::File, scriptPath);
+  if (!size || *size < TailZeroSize) return FailureOf(error::File, installation);
   package.readLength = *size - TailZeroSize;
 
-  scriptPath = WorkDirectory + std::string(ScriptFileName);
-  const std::string stubCopy = WorkDirectory + std::string(StubCopyName);
-  if (scriptPath.size() > platform::MaxText) Fail(error::WorkDirectory, scriptPath);
-  platform::File stub = platform::CreateAlways(stubCopy);
-  if (!stub.IsOpen()) Fail(error::WorkDirectory, scriptPath);
-  ExtractItem(package, std::move(stub), Unpack::StubImage, scriptPath);
-  platform::RemoveFile(stubCopy);
+  installation.scriptPath = installation.workDirectory + std::string(ScriptFileName);
+  const std::string stubCopy = installation.workDirectory + std::string(StubCopyName);
+  if (installation.scriptPath.size() > platform::MaxText) return FailureOf(error::WorkDirectory, installation);
+  platform::File stub = platform::Open(stubCopy, platform::OpenMode::CreateNew);
+  if (!stub.IsOpen()) return FailureOf(error::WorkDirectory, installation);
+  if (auto copied = ExtractItem(installation, std::move(stub), Unpack::StubImage); !copied) return copied.failure();
+  // The copy only served to find the stub's end; one that stays costs nothing.
+  static_cast<void>(platform::RemoveFile(stubCopy));
 
-  platform::File script = platform::CreateAlways(scriptPath);
-  if (!script.IsOpen()) Fail(error::WorkDirectory, scriptPath);
-  ScriptPath = scriptPath;
-  ExtractItem(package, std::move(script), Unpack::Item, scriptPath);
-  const std::string title = ReadScriptValue(script::Cmd, script::Title, scriptPath, NoTitle);
+  platform::File script = platform::Open(installation.scriptPath, platform::OpenMode::CreateNew);
+  if (!script.IsOpen()) return FailureOf(error::WorkDirectory, installation);
+  if (auto unpacked = ExtractItem(installation, std::move(script), Unpack::Item); !unpacked)
+    return unpacked.failure();
+  const std::string title = ReadScriptValue(script::Cmd, script::Title, installation.scriptPath, NoTitle);
 
-  if (!platform::IsUserAdministrator() && platform::IsNtPlatform()) Fail(error::NotAdministrator, scriptPath);
-  if (silentMode != 0) return RunSilently(package, scriptPath);
-  return RunWithDialog(package, scriptPath, title, instance);
+  if (!platform::IsUserAdministrator() && platform::IsNtPlatform())
+    return FailureOf(error::NotAdministrator, installation);
+  if (run.silent) return RunSilently(installation);
+  return RunWithDialog(installation, title, run.instance);
 }
 
 }  // namespace qd

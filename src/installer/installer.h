@@ -11,12 +11,26 @@
 #include <string>
 #include <string_view>
 
+#include "installer/extract.h"
+#include "outcome/outcome.h"
+
 namespace qd {
 
-// Runs the package this program is a part of. Returns the exit code: 0,
-// 3010 (the setup program asked for a restart) or -1. Reported failures end
-// the process with -1 instead of returning.
-int RunInstaller(int silentMode, void* instance);
+// What start-up hands an installer run.
+struct InstallerRun {
+  bool silent = false;       // no dialog, no question
+  void* instance = nullptr;  // the program's module (Windows), for the dialog
+  // The work directory, ending with the separator.
+  std::string workDirectory;
+  // The argument text: the command line after the program's own path.
+  std::string arguments;
+};
+
+// Runs the package this program is a part of. Returns the exit code: 0 or
+// 3010 (the setup program asked for a restart), -1 when the dialog could
+// not be finished; or the failure that stopped the run, which leaves the
+// work directory and what was unpacked into it as they are.
+Outcome<int> RunInstaller(const InstallerRun& run);
 
 // The program's own file, found in its command line as the installer finds
 // it: cut at the last double quote, begun after the first one, and ended
@@ -28,6 +42,6 @@ std::string OwnFileFromCommandLine(std::string_view commandLine);
 // What a run that asked for a restart does when the user agrees: enables the
 // shutdown privilege (on an NT-family system), deletes the unpacked files,
 // and asks the system to restart.
-void RestartSystem(const std::string& scriptPath);
+void RestartSystem(const Installation& installation);
 
 }  // namespace qd

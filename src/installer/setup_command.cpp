@@ -4,9 +4,7 @@
 #include <array>
 
 #include "package/script.h"
-#include "startup/run_state.h"
 #include "text/text.h"
-#include "ui/report_error.h"
 
 namespace qd {
 namespace {
@@ -27,26 +25,29 @@ bool HasExtension(std::string_view name) {
 
 }  // namespace
 
-std::string SetupSwitches(std::string_view upperCommandLine) {
+std::string SetupSwitches(std::string_view upperArguments) {
   std::string switches;
-  if (HoldsSwitch(upperCommandLine, "UNINSTALL"))
+  if (HoldsSwitch(upperArguments, "UNINSTALL"))
     switches += " /UNINSTALL";
-  else if (!HoldsSwitch(upperCommandLine, "INSTALL"))
+  else if (!HoldsSwitch(upperArguments, "INSTALL"))
     switches += " /NOSHARECOUNT";
   for (std::string_view name : {"QDHELPONVISTA", "STARTSERVICE", "VIOLATEVISTALOGO"})
-    if (HoldsSwitch(upperCommandLine, name)) switches += " /" + std::string(name);
+    if (HoldsSwitch(upperArguments, name)) switches += " /" + std::string(name);
   return switches;
 }
 
-std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileName, std::string_view switches,
+std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDirectory, std::string_view fileName,
+                                                         std::string_view switches,
                                                          bool (*exists)(std::string_view path)) {
+  const std::string directory(workDirectory);
   platform::ProgramCommand command;
-  command.line = WorkDirectory + std::string(fileName) + std::string(switches);
+  command.line = directory + std::string(fileName) + std::string(switches);
   if (command.line.size() >= CommandCapacity) return std::nullopt;
   for (std::size_t end = 0; end != std::string_view::npos;) {
     end = fileName.find(' ', end + 1);
     const std::string_view name = fileName.substr(0, end);
-    std::string program = WorkDirectory + std::string(name);
+    if (!IsPlainFileName(name)) continue;
+    std::string program = directory + std::string(name);
     if (!HasExtension(name)) {
       if (exists(program + ".exe"))
         program += ".exe";
@@ -62,12 +63,16 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileNam
   return std::nullopt;
 }
 
-std::int32_t RunSetupCommand(const std::string& scriptPath) {
-  const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, scriptPath);
-  if (IsAbsent(fileName)) ReportError(error::Configuration, scriptPath.c_str());
-  std::string ownLine = platform::CommandLine().substr(0, platform::MaxText);
-  for (char& c : ownLine) c = text::AsciiUpper(c);
-  const auto command = SetupCommandFor(fileName, SetupSwitches(ownLine), platform::PathExists);
+Outcome<std::int32_t> RunSetupCommand(const Installation& installation) {
+  const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, installation.scriptPath);
+  // The program must be a file of the work directory: its name, the text up
+  // to the first blank, is a plain file name.
+  if (IsAbsent(fileName) || !IsPlainFileName(std::string_view(fileName).substr(0, fileName.find(' '))))
+    return Failure{.error = error::Configuration, .scriptPath = installation.scriptPath};
+  std::string arguments = installation.arguments.substr(0, platform::MaxText);
+  for (char& c : arguments) c = text::AsciiUpper(c);
+  const auto command =
+      SetupCommandFor(installation.workDirectory, fileName, SetupSwitches(arguments), platform::PathExists);
   if (!command) return SetupNotStarted;
   const auto exitCode = platform::RunProgram(*command);
   if (!exitCode) return SetupNotStarted;

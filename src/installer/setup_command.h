@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "installer/extract.h"
+#include "outcome/outcome.h"
 #include "platform/platform.h"
 
 namespace qd {
@@ -23,25 +25,29 @@ inline constexpr std::int32_t SetupNeedsRestart = 3010;
 // failure like any exit code but those two.
 inline constexpr std::int32_t SetupNotStarted = -1;
 
-// The switches passed on, for the installer's own command line in upper case:
-// " /UNINSTALL" when it holds "/UNINSTALL" or "-UNINSTALL"; else nothing when
-// it holds "/INSTALL" or "-INSTALL"; else " /NOSHARECOUNT"; then each of
-// " /QDHELPONVISTA", " /STARTSERVICE" and " /VIOLATEVISTALOGO" whose text
-// stands in it with either sign. Plain substring tests over the whole line.
-std::string SetupSwitches(std::string_view upperCommandLine);
+// The switches passed on, for the installer's arguments (the command line
+// after its own path) in upper case: " /UNINSTALL" when they hold
+// "/UNINSTALL" or "-UNINSTALL"; else nothing when they hold "/INSTALL" or
+// "-INSTALL"; else " /NOSHARECOUNT"; then each of " /QDHELPONVISTA",
+// " /STARTSERVICE" and " /VIOLATEVISTALOGO" whose text stands in them with
+// either sign. Plain substring tests; the program's own path is not
+// searched, since a folder name is no switch.
+std::string SetupSwitches(std::string_view upperArguments);
 
 // The command for [Cmd] FileName `fileName` in the work directory, with
 // `switches` appended; `exists` tells whether a path names a file. The
 // program is the shortest stretch of the name up to a blank (or all of it)
-// that names a file in the work directory, ".exe" added when that stretch
-// has no extension, as the system would search for it, but only there.
-// nullopt when no such file exists or the command line would be longer than
-// its 360-character buffer holds.
-std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileName, std::string_view switches,
+// that is a plain file name and names a file in the work directory, ".exe"
+// added when that stretch has no extension, as the system would search for
+// it, but only there. nullopt when no such file exists or the command line
+// would be longer than its 360-character buffer holds.
+std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDirectory, std::string_view fileName,
+                                                         std::string_view switches,
                                                          bool (*exists)(std::string_view path));
 
 // Runs the setup program and returns its exit code, unchanged (3010
-// included), or SetupNotStarted. A script without [Cmd] FileName is error 4.
-std::int32_t RunSetupCommand(const std::string& scriptPath);
+// included), or SetupNotStarted. A script without [Cmd] FileName, or whose
+// program is not a plain file name, is error 4: nothing is started.
+Outcome<std::int32_t> RunSetupCommand(const Installation& installation);
 
 }  // namespace qd

@@ -1,9 +1,10 @@
 //===- checksum.cpp - The image checksum that seals a package --------------===//
 //
 // The platform computes the checksum; stamping writes it back into the
-// headers of a 32-bit image only. The 248 bytes of PE headers are read,
-// the CheckSum field alone is replaced, and the same 248 bytes are written
-// back where they came from.
+// headers of a 32-bit or a 64-bit image, whose CheckSum fields lie at the
+// same place. The first 248 bytes of PE headers are read, the CheckSum
+// field alone is replaced, and the same 248 bytes are written back where
+// they came from.
 //
 //===----------------------------------------------------------------------===//
 #include "package/checksum.h"
@@ -17,7 +18,7 @@ namespace qd {
 
 namespace {
 
-// Writes `checksum` into the CheckSum field of the 32-bit image at `path`.
+// Writes `checksum` into the CheckSum field of the image at `path`.
 bool StampChecksum(std::string_view path, std::uint32_t checksum) {
   platform::File file = platform::OpenForUpdate(path);
   if (!file.IsOpen()) return false;
@@ -33,8 +34,8 @@ bool StampChecksum(std::string_view path, std::uint32_t checksum) {
   if (!platform::SeekTo(file, *h) ||
       platform::ReadBytes(file, headers) != static_cast<std::int64_t>(headers.size()))
     return false;
-  if (!pe::HasPeSignature(headers) ||
-      pe::OptionalHeaderMagic(headers) != pe::Pe32Magic)
+  const auto magic = pe::OptionalHeaderMagic(headers);
+  if (!pe::HasPeSignature(headers) || !magic || (*magic != pe::Pe32Magic && *magic != pe::Pe32PlusMagic))
     return false;
 
   pe::StoreU32(std::span(headers).subspan<pe::CheckSumField, 4>(), checksum);

@@ -13,8 +13,8 @@ enum class Stamp { No, Yes };
 // computed and equals its stored CheckSum field.
 // Stamp::Yes: true when the field was already right (the file is then not
 // opened for writing) or the computed value has been written into it; false
-// when the checksum cannot be computed, the file is no 32-bit PE image or the
-// write fails.
-bool CheckImageChecksum(std::string_view path, Stamp stamp);
+// when the checksum cannot be computed, the file is no 32-bit or 64-bit PE
+// image, or the write fails.
+[[nodiscard]] bool CheckImageChecksum(std::string_view path, Stamp stamp);
 
 }  // namespace qd

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/codec.h"
 #include "package/layout.h"
 
 namespace qd {
@@ -45,6 +46,9 @@ PackageReader::PackageReader(PackageReadFn read, std::uint64_t position, std::ui
     : read_(std::move(read)), length_(length), buffer_(BufferSize), bufferOffset_(position) {
   ended_ = position >= length;
 }
+
+// Out of line, where the decoder's record is a complete type.
+PackageReader::~PackageReader() = default;
 
 std::size_t PackageReader::ClearBytes() {
   if (markerAtClear_) return clearTo_ - cursor_;

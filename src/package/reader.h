@@ -20,9 +20,9 @@
 #include <span>
 #include <vector>
 
-#include "codec/codec.h"
-
 namespace qd {
+
+struct ExplodeState;
 
 // Reads the package's next bytes into the buffer: the count read, 0 at the
 // end of the file, -1 when the read fails.
@@ -54,6 +54,9 @@ class PackageReader {
   // `read` delivers the file's bytes from offset `position` on; only the
   // file's first `length` bytes count.
   PackageReader(PackageReadFn read, std::uint64_t position, std::uint64_t length);
+  ~PackageReader();
+  PackageReader(const PackageReader&) = delete;
+  PackageReader& operator=(const PackageReader&) = delete;
 
   // From the start of the file: the stub, every byte before the second
   // marker text (the stub holds the first), to `sink`. The reader then

@@ -50,6 +50,15 @@ std::optional<std::uint16_t> OptionalHeaderMagic(std::span<const std::uint8_t> p
   return LoadU16(peHeaders, MagicField);
 }
 
+bool IsImage(std::span<const std::uint8_t> file) {
+  const auto h = PeHeadersOffset(file);
+  if (!h || *h > file.size()) return false;
+  const auto headers = file.subspan(*h);
+  const auto magic = OptionalHeaderMagic(headers);
+  return HasPeSignature(headers) && magic && (*magic == Pe32Magic || *magic == Pe32PlusMagic) &&
+         headers.size() >= CheckSumField + 4;
+}
+
 //===----------------------------------------------------------------------===//
 // The image checksum
 //===----------------------------------------------------------------------===//

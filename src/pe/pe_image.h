@@ -45,6 +45,9 @@ std::optional<std::uint32_t> PeHeadersOffset(std::span<const std::uint8_t> dosHe
 bool HasPeSignature(std::span<const std::uint8_t> peHeaders);
 // The optional header magic of `peHeaders`, when there are enough bytes.
 std::optional<std::uint16_t> OptionalHeaderMagic(std::span<const std::uint8_t> peHeaders);
+// True when `file` (a whole file, or its start) holds a 32-bit or 64-bit
+// image's headers up to its CheckSum field: an image that can be sealed.
+bool IsImage(std::span<const std::uint8_t> file);
 
 // Little-endian loads from `bytes` at `offset`; nullopt past the end.
 std::optional<std::uint16_t> LoadU16(std::span<const std::uint8_t> bytes, std::size_t offset);

@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "pe/pe_image.h"
 
@@ -47,20 +48,23 @@ inline constexpr char PathSeparator = '/';
 //===----------------------------------------------------------------------===//
 
 // The value of `key` in `section`, or `fallback` when the file, the section or
-// the key is absent.
+// the key is absent. A file that cannot be read counts as absent, as the
+// system's own call has it.
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view fallback, std::string_view path);
 
 // Replaces the key's value in place, or appends the key to its section (and
-// the section to the file); with no value the key is deleted.
-bool WriteProfileString(std::string_view section, std::string_view key,
-                        std::optional<std::string_view> value, std::string_view path);
+// the section to the file); with no value the key is deleted. The file is
+// rewritten whole or not at all.
+[[nodiscard]] bool WriteProfileString(std::string_view section, std::string_view key,
+                                      std::optional<std::string_view> value, std::string_view path);
 
 //===----------------------------------------------------------------------===//
 // Files
 //===----------------------------------------------------------------------===//
 
-// An open file; closes itself. Move-only.
+// An open file; closes itself, and a close that the owner must know about is
+// asked for with Close(). Move-only.
 class File {
  public:
   File() = default;
@@ -68,14 +72,16 @@ class File {
   File(File&& other) noexcept : native_(other.Release()) {}
   File& operator=(File&& other) noexcept {
     if (this != &other) {
-      Close();
+      static_cast<void>(Close());
       native_ = other.Release();
     }
     return *this;
   }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
-  ~File() { Close(); }
+  // Closing here is for files that were only read, or whose failure is being
+  // reported already: its result is not needed.
+  ~File() { static_cast<void>(Close()); }
 
   bool IsOpen() const { return native_ != Invalid; }
   std::intptr_t Native() const { return native_; }
@@ -86,7 +92,7 @@ class File {
   }
   // Closes the file; false when the platform reports that the close failed
   // (data written may then be lost). Closing a closed file succeeds.
-  bool Close();
+  [[nodiscard]] bool Close();
 
   static constexpr std::intptr_t Invalid = -1;
 
@@ -100,9 +106,10 @@ class File {
 // keeps these rules between the files this process holds open, as Windows
 // keeps them between all processes.
 enum class OpenMode {
-  Read,    // an existing file, for reading, shared with other readers
-  Update,  // an existing file, for reading and writing, not shared
-  Create,  // created, or emptied when it exists, for reading and writing, not shared
+  Read,       // an existing file, for reading, shared with other readers
+  Update,     // an existing file, for reading and writing, not shared
+  Create,     // created, or emptied when it exists, for reading and writing, not shared
+  CreateNew,  // created where no file of that name is, never through a link; as Create
 };
 
 // Who may write into a directory made by MakeDirectory.
@@ -111,24 +118,27 @@ enum class DirectoryAccess {
   Administrators,  // only administrators and the system (POSIX: the owner alone)
 };
 
-File Open(std::string_view path, OpenMode mode);
-inline File OpenForReading(std::string_view path) { return Open(path, OpenMode::Read); }
-inline File OpenForUpdate(std::string_view path) { return Open(path, OpenMode::Update); }
-inline File CreateAlways(std::string_view path) { return Open(path, OpenMode::Create); }
+[[nodiscard]] File Open(std::string_view path, OpenMode mode);
+[[nodiscard]] inline File OpenForReading(std::string_view path) { return Open(path, OpenMode::Read); }
+[[nodiscard]] inline File OpenForUpdate(std::string_view path) { return Open(path, OpenMode::Update); }
+[[nodiscard]] inline File CreateAlways(std::string_view path) { return Open(path, OpenMode::Create); }
 
-std::optional<std::uint64_t> FileSize(File& file);
-bool SeekTo(File& file, std::uint64_t offset);
+[[nodiscard]] std::optional<std::uint64_t> FileSize(File& file);
+[[nodiscard]] bool SeekTo(File& file, std::uint64_t offset);
 // Reads until `buffer` is full or the file ends; the count read, or -1 on failure.
-std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer);
+[[nodiscard]] std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer);
 // Writes all of `data`; false when any of it could not be written.
-bool WriteBytes(File& file, std::span<const std::uint8_t> data);
+[[nodiscard]] bool WriteBytes(File& file, std::span<const std::uint8_t> data);
 
 // File times: 100-nanosecond intervals since 1 January 1601, UTC.
-std::optional<std::uint64_t> LastWriteTime(File& file);
+[[nodiscard]] std::optional<std::uint64_t> LastWriteTime(File& file);
 // Sets creation (where the platform keeps one), last-access and last-write time.
-bool SetFileTimes(File& file, std::uint64_t fileTime);
+[[nodiscard]] bool SetFileTimes(File& file, std::uint64_t fileTime);
 
-bool RemoveFile(std::string_view path);
+[[nodiscard]] bool RemoveFile(std::string_view path);
+// Gives the file at `from` the name `to`, in place of any file of that name.
+// Both lie in one directory; the name changes at once or not at all.
+[[nodiscard]] bool RenameFile(std::string_view from, std::string_view to);
 
 // Who a file is, whatever it is called: every path that reaches the same file
 // (in another case, through "..", through a link) gives the same identity.
@@ -141,34 +151,7 @@ struct FileIdentity {
 std::optional<FileIdentity> IdentityOf(std::string_view path);
 std::optional<FileIdentity> IdentityOf(File& file);
 // Makes a directory; false when it cannot be made, also when the name exists.
-bool MakeDirectory(std::string_view path, DirectoryAccess access = DirectoryAccess::Default);
-
-//===----------------------------------------------------------------------===//
-// The file operations as one table
-//
-// Opening, reading, writing, closing, setting times, deleting and making a
-// directory go through
-// one table of operations: the platform's own, or a double that a test puts
-// in its place to fail a chosen call or cut a read short, so that every
-// failure path of the builder and the installer can be run in-process.
-//===----------------------------------------------------------------------===//
-
-struct FileOperations {
-  std::intptr_t (*open)(std::string_view path, OpenMode mode);  // File::Invalid on failure
-  std::int64_t (*read)(std::intptr_t file, std::span<std::uint8_t> buffer);  // as ReadBytes
-  bool (*write)(std::intptr_t file, std::span<const std::uint8_t> data);
-  bool (*close)(std::intptr_t file);
-  bool (*setTimes)(std::intptr_t file, std::uint64_t fileTime);
-  bool (*remove)(std::string_view path);
-  bool (*makeDirectory)(std::string_view path, DirectoryAccess access);
-};
-
-// The platform's own operations.
-const FileOperations& NativeFileOperations();
-// Puts `operations` (null: the platform's own) in place of the table in use,
-// and returns the one it replaces. For tests; not for use while another
-// thread works with files.
-const FileOperations* UseFileOperations(const FileOperations* operations);
+[[nodiscard]] bool MakeDirectory(std::string_view path, DirectoryAccess access = DirectoryAccess::Default);
 
 //===----------------------------------------------------------------------===//
 // Paths and directories
@@ -177,8 +160,8 @@ const FileOperations* UseFileOperations(const FileOperations* operations);
 // True when a directory search for `path` finds an entry; wildcard characters
 // in the last part of the path match as in a directory search.
 bool PathExists(std::string_view path);
-bool SetNormalAttributes(std::string_view path);
-bool RemoveEmptyDirectory(std::string_view path);
+[[nodiscard]] bool SetNormalAttributes(std::string_view path);
+[[nodiscard]] bool RemoveEmptyDirectory(std::string_view path);
 
 // The current directory, without a trailing separator.
 std::string CurrentDirectory();
@@ -186,7 +169,7 @@ std::string CurrentDirectory();
 std::string TemporaryDirectory();
 // Creates an empty file with a free name made from `prefix` in `directory` and
 // returns its path; empty on failure.
-std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
+[[nodiscard]] std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
 
 // Text that the operating system gives the process (an argument, a path a
 // user typed) in the platform's code page, and the platform's text in the
@@ -197,16 +180,71 @@ std::string TextFromSystem(std::string_view systemText);
 std::string TextToSystem(std::string_view text);
 
 //===----------------------------------------------------------------------===//
-// The process
+// The work directory
+//
+// An installer run unpacks into a fresh directory of its own in the
+// temporary directory and, from the moment it is made, uses it only through
+// a handle to it, so that whoever may write into the temporary directory
+// cannot put another directory, or a link, in its place. POSIX: a name with
+// about 50 random bits, mode 0700, owned by the process's user; its `path`
+// reaches it through the handle (/proc/self/fd/N/), so every path made from
+// it, for any call and for the setup program too, stays inside it. Windows:
+// the name the system's temporary-file call gives, held open so that no one
+// can rename or delete it while the run uses it.
 //===----------------------------------------------------------------------===//
 
-// The process's own command line: on POSIX, argv joined by blanks with argv[0]
-// in double quotes.
-std::string CommandLine();
-// Prepares the common controls before any window is made (no-op on POSIX).
-void InitControls();
-// Ends the process through the standard library's normal exit.
-[[noreturn]] void EndProcess(int exitCode);
+class WorkDirectory {
+ public:
+  WorkDirectory() = default;
+  WorkDirectory(std::string path, std::string shown, std::intptr_t handle, std::intptr_t parent, std::string name)
+      : path_(std::move(path)), shown_(std::move(shown)), handle_(handle), parent_(parent), name_(std::move(name)) {}
+  WorkDirectory(WorkDirectory&& other) noexcept { *this = std::move(other); }
+  WorkDirectory& operator=(WorkDirectory&& other) noexcept;
+  WorkDirectory(const WorkDirectory&) = delete;
+  WorkDirectory& operator=(const WorkDirectory&) = delete;
+  // Lets go of the directory; it stays where it is.
+  ~WorkDirectory();
+
+  // The directory's path, ending with the separator: a name appended to it
+  // is a file in it.
+  const std::string& Path() const { return path_; }
+  // The path as people read it, in messages and logs.
+  const std::string& Shown() const { return shown_; }
+  std::intptr_t Handle() const { return handle_; }
+  std::intptr_t Parent() const { return parent_; }
+  const std::string& Name() const { return name_; }
+  // Hands the handle over to whoever closes it (the platform, to remove the
+  // directory); the object no longer holds it.
+  std::intptr_t TakeHandle() { return std::exchange(handle_, File::Invalid); }
+
+ private:
+  std::string path_;
+  std::string shown_;
+  std::intptr_t handle_ = File::Invalid;
+  std::intptr_t parent_ = File::Invalid;
+  std::string name_;
+};
+
+// A fresh work directory; nullopt when none can be made.
+[[nodiscard]] std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access);
+// Removes the work directory if it is empty and still stands where it was
+// made; false otherwise.
+bool RemoveWorkDirectory(WorkDirectory& directory);
+// A path as people read it: a path through a held handle (POSIX) becomes the
+// path the handle's directory has now; any other path stays as it is.
+std::string ShownPath(std::string_view path);
+
+//===----------------------------------------------------------------------===//
+// The table of operations
+//
+// Every call of the builder and the installer that touches a file, a
+// directory, a profile or another program goes through one table: the
+// platform's own, or a double that a test puts in its place to fail a
+// chosen call or cut a read short, so that every failure path of the builder
+// and the installer runs in-process, and a fault can be swept over a whole
+// run. Reads that cannot report a failure (a profile value, whether a path
+// exists) are in it too, so that a double sees the whole run.
+//===----------------------------------------------------------------------===//
 
 // A program to start: the file, its whole command line as Windows hands it
 // to the program, and the end of that line after the program's own name.
@@ -216,6 +254,52 @@ struct ProgramCommand {
   std::string arguments;
 };
 
+struct Operations {
+  // Files, by the native handle File holds.
+  std::intptr_t (*open)(std::string_view path, OpenMode mode);  // File::Invalid on failure
+  std::int64_t (*read)(std::intptr_t file, std::span<std::uint8_t> buffer);  // as ReadBytes
+  bool (*write)(std::intptr_t file, std::span<const std::uint8_t> data);
+  bool (*close)(std::intptr_t file);
+  bool (*seek)(std::intptr_t file, std::uint64_t offset);
+  std::optional<std::uint64_t> (*size)(std::intptr_t file);
+  std::optional<std::uint64_t> (*lastWriteTime)(std::intptr_t file);
+  bool (*setTimes)(std::intptr_t file, std::uint64_t fileTime);
+  // Names and directories.
+  bool (*remove)(std::string_view path);
+  bool (*rename)(std::string_view from, std::string_view to);
+  bool (*exists)(std::string_view path);
+  bool (*setNormalAttributes)(std::string_view path);
+  std::string (*createTemporaryFile)(std::string_view directory, std::string_view prefix);
+  bool (*makeDirectory)(std::string_view path, DirectoryAccess access);
+  bool (*removeDirectory)(std::string_view path);
+  std::optional<WorkDirectory> (*makeWorkDirectory)(DirectoryAccess access);
+  bool (*removeWorkDirectory)(WorkDirectory& directory);
+  // Profiles.
+  std::string (*readProfile)(std::string_view section, std::string_view key, std::string_view fallback,
+                             std::string_view path);
+  bool (*writeProfile)(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                       std::string_view path);
+  // Programs: the exit code, or nullopt when the program could not be started.
+  std::optional<std::uint32_t> (*runProgram)(const ProgramCommand& command);
+};
+
+// The platform's own operations.
+const Operations& NativeOperations();
+// Puts `operations` (null: the platform's own) in place of the table in use,
+// and returns the one it replaces. For tests: the swap is atomic, so threads
+// that work with files meanwhile use one table or the other, whole.
+const Operations* UseOperations(const Operations* operations);
+
+//===----------------------------------------------------------------------===//
+// The process
+//===----------------------------------------------------------------------===//
+
+// The process's own command line: on POSIX, argv joined by blanks with argv[0]
+// in double quotes.
+std::string CommandLine();
+// Prepares the common controls before any window is made (no-op on POSIX).
+void InitControls();
+
 // Starts the program from the current directory with this process's
 // environment, waits until it has ended and returns its exit code; nullopt
 // when it could not be started.
@@ -223,7 +307,7 @@ struct ProgramCommand {
 // program file without its execute bit gets it first (unpacked files carry
 // none); and since an exit status keeps only 8 bits, 194, the low byte of
 // 3010, comes back as 3010.
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+[[nodiscard]] std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
 
 //===----------------------------------------------------------------------===//
 // Work in order, on several threads
@@ -247,6 +331,10 @@ void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produ
 // as adding up sizes) can be left out otherwise.
 bool ProgressVisible();
 void ShowProgress(std::string_view line);
+
+// A line for whoever started the program from a shell or a script: on
+// standard error (POSIX); nowhere on Windows, whose program has no console.
+void WriteConsoleLine(std::string_view line);
 
 //===----------------------------------------------------------------------===//
 // Rights and restart

@@ -1,16 +1,19 @@
-//===- startup.cpp - Entry work: run modes and the work directory ------------===//
+//===- startup.cpp - Entry work: run modes, the work directory, the exit -----===//
 //
-// Chooses the run mode from the switch, keeps the mode flags that error
-// reporting reads, and gives an installer run a fresh work directory in the
-// temporary directory, which it removes afterwards if the run left it empty.
+// Chooses the run mode from the switch and hands over to the builder or the
+// installer, giving an installer run a fresh work directory in the
+// temporary directory, which it removes afterwards if the run left it
+// empty. The builder and the installer return their failures; this is the
+// one place that turns a failure into what the user sees, the build log's
+// line and the exit code.
 //
 //===----------------------------------------------------------------------===//
+#include "startup/startup.h"
+
 #include "builder/builder.h"
 #include "installer/installer.h"
 #include "package/script.h"
 #include "platform/platform.h"
-#include "startup/run_state.h"
-#include "startup/startup.h"
 #include "text/text.h"
 #include "ui/messages.h"
 #include "ui/report_error.h"
@@ -18,33 +21,33 @@
 namespace qd {
 namespace {
 
-// Makes the work directory "QD....tmp" in the temporary directory, fresh: a
-// name that exists by then is never reused. Returns whether a directory was
-// really created. When none can be made, WorkDirectory stays the temporary
-// directory (or empty when there is none) and nothing is removed at the end.
-bool CreateWorkDirectory(platform::DirectoryAccess access) {
-  WorkDirectory = platform::TemporaryDirectory();
-  if (WorkDirectory.empty()) return false;
-  std::string name = platform::CreateTemporaryFile(WorkDirectory, "QD");
-  if (name.empty() || !platform::RemoveFile(name)) return false;
-  // The directory's path and its separator must fit a 260-character buffer.
-  if (name.size() + 1 > platform::MaxText) return false;
-  if (!platform::MakeDirectory(name, access)) return false;
-  WorkDirectory = name + platform::PathSeparator;
-  return true;
+constexpr int FailureExitCode = -1;
+
+int RunBuild(std::string_view argumentText) {
+  BuildLog log;
+  const auto built = BuildPackage(argumentText, log);
+  if (built) return 0;
+  log.Write(built.failure().logLine);
+  return ReportFailure(built.failure(), RunMode::Build);
 }
 
-// An installer run's work directory. An administrator's run (packages are
-// usually run elevated) gets one that only administrators can write into,
-// and without one it stops with error 8 rather than unpack into the shared
-// temporary directory, where any program of the user could put files beside
-// the setup program. Anyone else's run goes on there, silently.
-bool PrepareWorkDirectory() {
+// An installer run in its own work directory, made only for it: packages
+// usually run elevated, from folders others can write to, so a run never
+// unpacks anywhere else. Without one, error 8.
+int RunInstall(RunMode mode, void* instance, std::string_view argumentText) {
   const bool elevated = platform::IsUserAdministrator();
-  const bool created = CreateWorkDirectory(elevated ? platform::DirectoryAccess::Administrators
-                                                    : platform::DirectoryAccess::Default);
-  if (!created && elevated) ReportError(error::WorkDirectory, std::string(ScriptFileName).c_str());
-  return created;
+  auto work = platform::MakeWorkDirectory(elevated ? platform::DirectoryAccess::Administrators
+                                                   : platform::DirectoryAccess::Default);
+  if (!work) return ReportFailure({.error = error::WorkDirectory, .scriptPath = std::string(ScriptFileName)}, mode);
+  const auto result = RunInstaller({.silent = mode == RunMode::SilentInstall,
+                                    .instance = instance,
+                                    .workDirectory = work->Path(),
+                                    .arguments = std::string(argumentText)});
+  // A failed run leaves its work directory for inspection.
+  if (!result) return ReportFailure(result.failure(), mode);
+  // Files the setup program left keep the directory; the run is done all the same.
+  static_cast<void>(platform::RemoveWorkDirectory(*work));
+  return *result;
 }
 
 }  // namespace
@@ -57,27 +60,41 @@ RunMode ChooseRunMode(std::string_view argumentText) {
   return RunMode::UiInstall;
 }
 
+std::string_view ArgumentTextOf(std::string_view commandLine) {
+  std::size_t at = 0;
+  if (!commandLine.empty() && commandLine.front() == '"') {
+    const std::size_t closing = commandLine.find('"', 1);
+    at = closing == std::string_view::npos ? commandLine.size() : closing + 1;
+  } else {
+    while (at < commandLine.size() && commandLine[at] != ' ' && commandLine[at] != '\t') ++at;
+  }
+  while (at < commandLine.size() && (commandLine[at] == ' ' || commandLine[at] == '\t')) ++at;
+  return commandLine.substr(at);
+}
+
+int ReportFailure(const Failure& failure, RunMode mode) {
+  if (failure.decoderResult) ShowDecoderResult(*failure.decoderResult);
+  // A silent run tells a console why it failed, where there is one.
+  if (mode == RunMode::SilentInstall && failure.error != error::Cancel)
+    platform::WriteConsoleLine("qdpack: error " + text::Decimal(failure.error) + ": " +
+                               ErrorTextOf(failure.error, failure.scriptPath).value_or(
+                                   std::string(messages::FallbackErrorText)));
+  if (mode == RunMode::UiInstall && failure.error != error::Cancel)
+    ShowErrorReport(failure.error, failure.scriptPath);
+  return FailureExitCode;
+}
+
 int ProgramMain(void* instance, std::string_view argumentText) {
   platform::InitControls();
-  BuildMode = 0;
-  switch (ChooseRunMode(argumentText)) {
+  switch (const RunMode mode = ChooseRunMode(argumentText)) {
     case RunMode::Help:
-      platform::ShowMessageBox(messages::HelpText, messages::HelpCaption,
-                               platform::BoxStyle::Information);
+      platform::ShowMessageBox(messages::HelpText, messages::HelpCaption, platform::BoxStyle::Information);
       return 0;
-    case RunMode::Build:
-      BuildMode = 1;
-      return BuildPackage(argumentText);
+    case RunMode::Build: return RunBuild(argumentText);
     case RunMode::SilentInstall:
-      SilentMode = 1;
-      break;
-    case RunMode::UiInstall:
-      break;
+    case RunMode::UiInstall: return RunInstall(mode, instance, argumentText);
   }
-  const bool created = PrepareWorkDirectory();
-  int result = RunInstaller(SilentMode, instance);
-  if (created) platform::RemoveEmptyDirectory(WorkDirectory);
-  return result;
+  return FailureExitCode;
 }
 
 }  // namespace qd

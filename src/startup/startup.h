@@ -1,13 +1,16 @@
 //===- startup.h - The entry point's work: run modes ------------------------===//
 //
 // The platform's entry point hands the argument text to ProgramMain, which
-// chooses the run mode from its switch and runs the help box, the builder or
-// the installer.
+// chooses the run mode from its switch, runs the help box, the builder or
+// the installer, and turns what they return into what the user sees and
+// the exit code.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
 
 #include <string_view>
+
+#include "outcome/outcome.h"
 
 namespace qd {
 
@@ -17,6 +20,19 @@ enum class RunMode { Help, Build, SilentInstall, UiInstall };
 // to case: "/?" help, "/m" build, "/h" silent install, anything else
 // (the empty text included) an install with the dialog.
 RunMode ChooseRunMode(std::string_view argumentText);
+
+// The argument text of a command line: what follows the program's name (in
+// double quotes up to the closing one, else up to the first blank) and the
+// blanks after it. A switch right behind the closing quote counts.
+std::string_view ArgumentTextOf(std::string_view commandLine);
+
+// What a failure shows and ends with, in a run of `mode`: the decoder's box
+// first when an item did not decode; then the script's text for the error,
+// or the fallback box, in an install with the dialog (no box in a silent
+// run or a build, nor for a cancel). A silent run that fails says so on the
+// console, where the platform has one: "qdpack: error N: " and the text.
+// Returns the exit code, -1.
+int ReportFailure(const Failure& failure, RunMode mode);
 
 // The entry point's work, after the platform has split off the program name:
 // `argumentText` is the command line without the program and the blanks after

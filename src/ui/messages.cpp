@@ -8,11 +8,11 @@ namespace qd::messages {
 
 std::string ErrorKey(int errorNumber) { return "Err" + text::Decimal(errorNumber, 2); }
 
-std::string FallbackCaption(int errorNumber, const char* scriptPath) {
+std::string FallbackCaption(int errorNumber, std::optional<std::string_view> scriptPath) {
   // A long script path is cut where the 260-character buffer ends, never
-  // inside a character.
-  return platform::CutToFit("Error Code: " + text::Decimal(errorNumber) + " (" +
-                            (scriptPath ? scriptPath : "(null)") + ")\n");
+  // inside a character; a path through a handle is shown as people know it.
+  const std::string shown = scriptPath ? platform::ShownPath(*scriptPath) : std::string("(null)");
+  return platform::CutToFit("Error Code: " + text::Decimal(errorNumber) + " (" + shown + ")\n");
 }
 
 }  // namespace qd::messages

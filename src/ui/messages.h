@@ -6,6 +6,7 @@
 //===----------------------------------------------------------------------===//
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,6 @@ inline constexpr std::string_view DecoderResultCaption = "Value of uiRep";
 inline constexpr std::string_view FallbackErrorText = "Unable to find SetupQd.ini file.  Exiting.";
 // Caption of the fallback box: "Error Code: %i (%s)\n" with the error number
 // and the script path, cut to fit a 260-character buffer.
-std::string FallbackCaption(int errorNumber, const char* scriptPath);
+std::string FallbackCaption(int errorNumber, std::optional<std::string_view> scriptPath);
 
 }  // namespace qd::messages

@@ -10,7 +10,6 @@
 
 #include "package/script.h"
 #include "ui/messages.h"
-#include "ui/report_error.h"
 
 namespace qd {
 namespace {
@@ -36,16 +35,14 @@ std::string HeadingText(std::string_view greeting, std::string_view title) {
   return platform::CutToFit(std::string(greeting) + " " + std::string(title));
 }
 
-ProgressDialog::ProgressDialog(std::string scriptPath, DialogWork work)
-    : scriptPath_(std::move(scriptPath)), work_(std::move(work)) {}
+ProgressDialog::ProgressDialog(std::string scriptPath, std::string language, DialogWork work)
+    : scriptPath_(std::move(scriptPath)), work_(std::move(work)), language_(std::move(language)) {}
 
 std::string ProgressDialog::Text(std::string_view key) const {
   return ReadScriptValue(language_, key, scriptPath_);
 }
 
 void ProgressDialog::Start(platform::DialogView& view) {
-  language_ = ReadScriptValue(script::CMD, script::LANG, scriptPath_);
-  if (IsAbsent(language_)) ReportError(error::Configuration, scriptPath_.c_str());
   componentPresent_ = ComponentInstalled();
 
   const std::string title = ReadScriptValue(script::CMD, script::Title, scriptPath_);
@@ -66,7 +63,11 @@ void ProgressDialog::Start(platform::DialogView& view) {
 std::optional<int> ProgressDialog::Press(int id, platform::DialogView& view, const std::function<void()>& show) {
   if (id == NextButton && view.next.enabled) {
     if (view.next.text == Text(messages::FinishCaptionKey)) return DialogFinished;
-    if (state_ == DialogState::Ready) Work(view, show);
+    if (state_ != DialogState::Ready) return std::nullopt;
+    if (auto done = Work(view, show); !done) {
+      failure_ = done.failure();
+      return DialogFailed;
+    }
     return std::nullopt;
   }
   // Esc and the window's close box press Cancel too. Before the work it
@@ -77,7 +78,7 @@ std::optional<int> ProgressDialog::Press(int id, platform::DialogView& view, con
   return std::nullopt;
 }
 
-void ProgressDialog::Work(platform::DialogView& view, const std::function<void()>& show) {
+Outcome<> ProgressDialog::Work(platform::DialogView& view, const std::function<void()>& show) {
   state_ = DialogState::Working;
   view.progressBar.visible = true;
   view.cancel.enabled = false;
@@ -85,15 +86,16 @@ void ProgressDialog::Work(platform::DialogView& view, const std::function<void()
   view.progress = UnpackingProgress;
   view.status.text = Text(messages::UnpackingKey);
   show();
-  work_.unpack();
+  if (auto unpacked = work_.unpack(); !unpacked) return unpacked.failure();
 
   view.caption = ReadScriptValue(script::CMD, script::Title, scriptPath_);
   view.progress = RunningSetupProgress;
   view.status.text = Text(messages::RunningSetupKey);
   show();
-  const SetupEnd end = work_.runSetup();
-  if (end == SetupEnd::Failed) ReportError(error::SetupFailed, scriptPath_.c_str());
-  restartRequested_ = end == SetupEnd::RestartRequested;
+  const auto end = work_.runSetup();
+  if (!end) return end.failure();
+  if (*end == SetupEnd::Failed) return Failure{.error = error::SetupFailed, .scriptPath = scriptPath_};
+  restartRequested_ = *end == SetupEnd::RestartRequested;
 
   view.progress = DoneProgress;
   view.status.text = Text(componentPresent_ ? messages::UpdatedKey : messages::InstalledKey);
@@ -101,12 +103,16 @@ void ProgressDialog::Work(platform::DialogView& view, const std::function<void()
   view.next.enabled = true;
   view.focus = NextButton;
   state_ = DialogState::Done;
+  return {};
 }
 
-DialogOutcome RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance) {
-  ProgressDialog dialog(scriptPath, std::move(work));
+Outcome<DialogOutcome> RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance) {
+  std::string language = ReadScriptValue(script::CMD, script::LANG, scriptPath);
+  if (IsAbsent(language)) return Failure{.error = error::Configuration, .scriptPath = scriptPath};
+  ProgressDialog dialog(scriptPath, language, std::move(work));
   const int result = platform::ShowProgressDialog(instance, dialog);
-  return {result, dialog.RestartRequested(), dialog.Language()};
+  if (dialog.WorkFailure()) return *dialog.WorkFailure();
+  return DialogOutcome{result, dialog.RestartRequested(), std::move(language)};
 }
 
 }  // namespace qd

@@ -9,7 +9,8 @@
 //   Ready    Next and Cancel enabled, the progress bar hidden. Next starts
 //            the work; Cancel ends the dialog with DialogCancelled.
 //   Working  both disabled while the files are unpacked (progress 25) and
-//            the setup program runs (50); a failure ends the process here.
+//            the setup program runs (50); a failure ends the dialog with
+//            DialogFailed, and the dialog hands the failure on.
 //   Done     progress 100, Next captioned Finish (Msg08) and enabled,
 //            Cancel disabled. Finish ends the dialog with DialogFinished,
 //            and so does closing the window (Esc, the close box).
@@ -26,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "outcome/outcome.h"
 #include "platform/platform.h"
 
 namespace qd {
@@ -35,8 +37,8 @@ enum class SetupEnd { Succeeded, RestartRequested, Failed };
 
 // The installer's work, run when Next is pressed in the Ready state.
 struct DialogWork {
-  std::function<void()> unpack;        // unpacks the listed files; a failure ends the process
-  std::function<SetupEnd()> runSetup;  // runs the setup program
+  std::function<Outcome<>()> unpack;          // unpacks the listed files
+  std::function<Outcome<SetupEnd>()> runSetup;  // runs the setup program
 };
 
 enum class DialogState { Ready, Working, Done };
@@ -44,19 +46,22 @@ enum class DialogState { Ready, Working, Done };
 // The results that end the dialog.
 inline constexpr int DialogFinished = 0;
 inline constexpr int DialogCancelled = 6;
+// The work failed; the dialog holds the failure.
+inline constexpr int DialogFailed = -2;
 
-// The dialog over one unpacked package script.
+// The dialog over one unpacked package script, whose texts are in the
+// section `language`.
 class ProgressDialog final : public platform::DialogLogic {
  public:
-  ProgressDialog(std::string scriptPath, DialogWork work);
+  ProgressDialog(std::string scriptPath, std::string language, DialogWork work);
 
-  // Reads the language ([CMD] LANG; without one the run ends with error 4
-  // before anything is shown), tells an upgrade from a first installation,
-  // and fills in every text: the Ready state.
+  // Tells an upgrade from a first installation, and fills in every text:
+  // the Ready state.
   void Start(platform::DialogView& view) override;
-  // Next: in the Ready state runs the work, ending in the Done state (or
-  // with error 7 when the setup program fails); ends the dialog with
-  // DialogFinished whenever its caption is Msg08. Cancel (also Esc and the
+  // Next: in the Ready state runs the work, ending in the Done state, or
+  // ending the dialog with DialogFailed when the work fails (error 7 when
+  // the setup program fails); ends the dialog with DialogFinished whenever
+  // its caption is Msg08. Cancel (also Esc and the
   // close box): ends the dialog with DialogCancelled in the Ready state;
   // once the work is done there is nothing left to cancel, and it finishes
   // the dialog as Finish does. Any other button does nothing.
@@ -69,10 +74,13 @@ class ProgressDialog final : public platform::DialogLogic {
   bool ComponentPresent() const { return componentPresent_; }
   // The setup program asked for a restart.
   bool RestartRequested() const { return restartRequested_; }
+  // Why the work failed, once it has.
+  const std::optional<Failure>& WorkFailure() const { return failure_; }
 
  private:
   std::string Text(std::string_view key) const;
-  void Work(platform::DialogView& view, const std::function<void()>& show);
+  // The work; a failure, which ends the dialog.
+  Outcome<> Work(platform::DialogView& view, const std::function<void()>& show);
 
   std::string scriptPath_;
   DialogWork work_;
@@ -80,6 +88,7 @@ class ProgressDialog final : public platform::DialogLogic {
   std::string language_;
   bool componentPresent_ = false;
   bool restartRequested_ = false;
+  std::optional<Failure> failure_;
 };
 
 // How a shown dialog ended.
@@ -91,7 +100,9 @@ struct DialogOutcome {
 };
 
 // Shows the dialog over the script at `scriptPath` until the user ends it.
-DialogOutcome RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance);
+// A script without [CMD] LANG is error 4, before anything is shown; a
+// failure of the work is the run's failure.
+Outcome<DialogOutcome> RunProgressDialog(const std::string& scriptPath, DialogWork work, void* instance);
 
 // True when "qd.dll" lies in the system directory: the engine is installed
 // already, and this run is an upgrade.

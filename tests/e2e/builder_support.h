@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/in_process.h"
 #include "support/process.h"
 #include "support/corpus.h"
 #include "support/tools.h"
@@ -103,6 +104,10 @@ struct BuildTree {
         "trap '' XFSZ; exec '" + std::string(Prlimit.path) + "' " + limit + " -- '" QDPACK_NATIVE_EXE
         "' /m SetupQd.ini";
     return Run("/bin/sh", {"-c", command}, options);
+  }
+  // The same build in this process, as start-up runs it.
+  InProcessResult BuildInProcess() const {
+    return RunInProcess({"/m", "SetupQd.ini"}, {.argv0 = QDPACK_NATIVE_EXE, .workingDirectory = dir.path()});
   }
   std::string Log() const { return ReadText(dir / "logfile.txt"); }
 };

@@ -24,6 +24,7 @@
 #include "e2e/builder_support.h"
 #include "pe/pe_image.h"
 #include "support/driver_output.h"
+#include "support/in_process.h"
 
 namespace qd::test {
 
@@ -243,6 +244,15 @@ class InstallTree {
     return result;
   }
 
+  // The native installer in this process, as start-up runs it for the package
+  // started with `args`: its temporary and current directories are the tree's.
+  InProcessResult InstallInProcess(const std::vector<std::string>& args = {"/h"}, std::string input = {}) const {
+    return RunInProcess(args, {.argv0 = Package().string(),
+                               .workingDirectory = RunDirectory(),
+                               .environment = {"TMPDIR=" + Temporary().string(), "SystemRoot=" + (dir_ / "system").string()},
+                               .input = std::move(input)});
+  }
+
   // The terminal's keys and the buttons under wine (IDYES, IDNO) for each Answer.
   static std::string KeysFor(Answer answer) { return std::array{"\n", "\x1b", "y\n", "n\n"}[Index(answer)]; }
   static int ButtonFor(Answer answer) { return std::array{1, 2, 6, 7}[Index(answer)]; }
@@ -274,11 +284,13 @@ class InstallTree {
 
   // The setup program: a shell script natively, a Windows program under wine.
   // Both write what they got after their name to setup_args.txt and end with
-  // the code in setup_exit.txt (natively 3010 as its low byte, 194).
+  // the code in setup_exit.txt (natively 3010 as its low byte, 194); the
+  // script also copies the files it was handed to handed/.
   Bytes SetupProgram() const {
     if (installer_ == Installer::Wine) return ReadAll(fs::path(QDPACK_WIN64_DIR) / "tests/wine/recording_setup.exe");
     const std::string script =
         "#!/bin/sh\nprintf '%s %s' \"$0\" \"$*\" > setup_args.txt\n"
+        "mkdir -p handed && cp -p \"$(dirname \"$0\")\"/* handed/\n"
         "code=$(cat setup_exit.txt)\n[ \"$code\" = 3010 ] && code=194\nexit $code\n";
     return {script.begin(), script.end()};
   }
@@ -361,12 +373,14 @@ inline std::vector<InstallCase> SilentRunCases() {
        .out = "", .exitCode = -1, .left = all},
       {.behaviour = "a script without a setup command is error 4 once all are unpacked",
        .commands = "[CMD]\r\nTitle=Qd Engine Setup\r\n", .exitCode = -1, .left = all},
-      {.behaviour = "the list ends at a gap; names may hold commas; a later item overwrites an earlier one",
-       .entries = {"engine.dll,build\\engine.dll", "a,b.txt,first", "setup.exe,build\\setup.exe",
-                   "a,b.txt,second"},
-       .moreFiles = "File06=never.txt,never\r\n", .setupExit = 7, .exitCode = -1,
+      {.behaviour = "the list ends at a gap; names may hold commas",
+       .entries = {"engine.dll,build\\engine.dll", "a,b.txt,first", "setup.exe,build\\setup.exe"},
+       .moreFiles = "File05=never.txt,never\r\n", .setupExit = 7, .exitCode = -1,
        .left = std::vector<std::string>{"SetupQd.ini", "a,b.txt", "engine.dll", "setup.exe"},
        .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "a destination listed twice, in any case, is error 3: nothing is written over",
+       .entries = {"engine.dll,build\\engine.dll", "x.txt,first", "X.TXT,second", "setup.exe,build\\setup.exe"},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll", "x.txt"}},
       hundred,
   };
 }

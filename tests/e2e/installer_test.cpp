@@ -14,9 +14,9 @@
 #include "e2e/installer_support.h"
 #include "installer/installer.h"
 #include "platform/posix/command_line.h"
-#include "startup/run_state.h"
 #include "startup/startup.h"
 #include "support/file_faults.h"
+#include "support/in_process.h"
 #include "support/tools.h"
 
 namespace qd::test {
@@ -128,61 +128,57 @@ TEST_F(NativeInstall, AUserWhoIsNoAdministratorIsStoppedAfterTheScript) {
   EXPECT_FALSE(fs::exists(work->path() / "engine.dll"));
 }
 
-// Failures the operating system cannot be made to produce on cue, in-process.
-TEST_F(NativeInstall, FileOperationsThatFailEndTheRunWithTheirError) {
-  struct Case {
-    const char* behaviour;
-    FileFault fault;
-    std::vector<std::string> left;
-  };
-  const Case cases[] = {
-      {"the stub copy cannot be created: error 8", {.call = FileCall::Open, .path = "temp.exe"}, {}},
-      {"the script cannot be created: error 8", {.call = FileCall::Open, .path = "SetupQd.ini"}, {}},
-      {"a file cannot be written: error 3", {.call = FileCall::Write, .path = "engine.dll"},
-       {"SetupQd.ini", "engine.dll"}},
-      {"a file whose close fails: error 3", {.call = FileCall::Close, .path = "engine.dll"},
-       {"SetupQd.ini", "engine.dll"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.behaviour);
-    InstallTree tree(Installer::Native);
-    tree.Compose({.behaviour = c.behaviour});
-    const fs::path work = tree.Temporary() / "work";
-    fs::create_directory(work);
-    const auto install = [&] {
-      std::string argv0 = tree.Package().string();
-      std::string silent = "/h";
-      char* argv[] = {argv0.data(), silent.data(), nullptr};
-      platform::posix::RememberCommandLine(2, argv);
-      WorkDirectory = work.string() + "/";
-      FileFaultScope fault(c.fault);
-      RunInstaller(1, nullptr);
-    };
-    EXPECT_EXIT(install(), testing::ExitedWithCode(255), "");
-    std::vector<std::string> left;
-    for (const auto& file : fs::directory_iterator(work)) left.push_back(file.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, c.left);
-  }
+// How a silent install may end when a call failed, by what it was on: the
+// errors it may stop with, and 0 where it may go on (a file that cannot be
+// deleted stays; a file that was only read has been read before its close).
+std::set<int> EndsForFailureOn(const std::string& call) {
+  const auto on = [&call](std::string_view name) { return call.find(name) != std::string::npos; };
+  if (on("remove") || (on("close") && !on("written"))) return {0};
+  if (on("make work directory")) return {8};
+  if (on("open") && (on("temp.exe") || on("SetupQd.ini"))) return {8};
+  if (on("run program")) return {7};
+  if (on("Update.exe")) return {2, 3};  // the checksum is read from the package too
+  if (on("temp.exe") || on("SetupQd.ini") || on("engine.dll") || on("setup.exe")) return {3};
+  return {};
 }
 
-// The package's own start-up: without a fresh work directory of its own, an
-// administrator's run stops (error 8) instead of unpacking into the shared
-// temporary directory.
-TEST_F(NativeInstall, AnAdministratorsRunNeverUnpacksIntoTheSharedTemporaryDirectory) {
+// Every call of a silent install that can fail, failed in turn: the run ends
+// with the error of the step that failed, leaving what it had unpacked; or,
+// where the failed call may be ignored (a file that cannot be deleted), it
+// succeeds, and then the setup program was handed complete files.
+TEST_F(NativeInstall, AFaultAtAnyCallEndsTheRunWithItsErrorOrACompleteInstall) {
   InstallTree tree(Installer::Native);
-  tree.Compose({.behaviour = "no work directory"});
-  const auto install = [&] {
-    std::string argv0 = tree.Package().string();
-    std::string silent = "/h";
-    char* argv[] = {argv0.data(), silent.data(), nullptr};
-    platform::posix::RememberCommandLine(2, argv);
-    ::setenv("TMPDIR", tree.Temporary().c_str(), 1);
-    FileFaultScope fault({.call = FileCall::MakeDirectory});
-    std::exit(ProgramMain(nullptr, "/h"));
-  };
-  EXPECT_EXIT(install(), testing::ExitedWithCode(255), "");
-  EXPECT_TRUE(fs::is_empty(tree.Temporary()));
+  const auto items = tree.Compose({.behaviour = "sweep"});
+  WriteText(tree.RunDirectory() / "setup_exit.txt", "0");
+  int calls = 0;
+  {
+    FileFaultScope counting({.call = std::nullopt, .nth = 0});
+    const InProcessResult clean = tree.InstallInProcess();
+    ASSERT_EQ(clean.exitCode, 0) << clean.err;
+    calls = counting.Counted();
+  }
+  ASSERT_GT(calls, 20);
+  for (int n = 1; n <= calls; ++n) {
+    for (const auto& entry : fs::directory_iterator(tree.Temporary())) fs::remove_all(entry.path());
+    fs::remove_all(tree.RunDirectory() / "handed");
+    FileFaultScope fault({.call = std::nullopt, .nth = n});
+    const InProcessResult run = tree.InstallInProcess();
+    SCOPED_TRACE("call " + std::to_string(n) + ": " + fault.StruckCall());
+    ASSERT_TRUE(fault.Struck());
+    if (run.exitCode == 0) {
+      EXPECT_EQ(EndsForFailureOn(fault.StruckCall()).count(0), 1u) << "a failure that looks like success";
+      for (std::size_t i = 1; i < items.size(); ++i) {
+        const std::string name = i == 1 ? "engine.dll" : "setup.exe";
+        EXPECT_TRUE(ReadAll(tree.RunDirectory() / "handed" / name) == items[i].content) << name;
+      }
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, -1);
+    const std::size_t number = run.err.find("error ");
+    ASSERT_NE(number, std::string::npos) << run.err;
+    EXPECT_EQ(EndsForFailureOn(fault.StruckCall()).count(std::stoi(run.err.substr(number + 6))), 1u) << run.err;
+  }
+  RecordProperty("calls", calls);
 }
 
 }  // namespace

@@ -78,13 +78,6 @@ inline const std::vector<ParityCase>& ParityCases() {
          p.out = {"OutputName=build\\version.dll", "VersionFile=v,build\\version.dll"};
        },
        255, CreateOutputLine},
-      // A source that only the output brings into being is held by it.
-      {"a source that is the new output",
-       [](BuildTree&, ScriptParts& p) {
-         p.out = {"OutputName=out\\made.bin"};
-         p.files.push_back("m.bin,OUT\\MADE.BIN");
-       },
-       255, "\r\nError opening an input file.\r\n"},
       // Nor is the log created over a file the build reads.
       {"a stub named as the build log",
        [](BuildTree& t, ScriptParts& p) {

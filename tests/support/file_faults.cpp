@@ -1,4 +1,4 @@
-//===- file_faults.cpp - File operations that fail on cue ----------------------===//
+//===- file_faults.cpp - Platform calls that fail on cue ----------------------===//
 #include "support/file_faults.h"
 
 #include <map>
@@ -9,15 +9,16 @@
 namespace qd::test {
 namespace {
 
-using platform::NativeFileOperations;
+using platform::NativeOperations;
 
 // The one fault in force, and what the double has seen. Tests run their
 // faults one at a time; the builder's threads call in at once, hence the lock.
 struct Plan {
   FileFault fault;
   int counted = 0;
-  bool struck = false;
+  std::optional<std::string> struck;  // the call that failed
   std::map<std::intptr_t, std::string> paths;  // open files and their paths
+  std::map<std::intptr_t, bool> written;       // whether each was opened to be written
 };
 std::optional<Plan> plan;
 std::mutex planLock;
@@ -25,10 +26,10 @@ std::mutex planLock;
 // True when this call is the one that fails.
 bool Strikes(FileCall call, const std::string& path) {
   const std::lock_guard lock(planLock);
-  if (!plan || plan->struck || call != plan->fault.call) return false;
+  if (!plan || plan->struck || (plan->fault.call && call != *plan->fault.call)) return false;
   if (path.find(plan->fault.path) == std::string::npos) return false;
   if (++plan->counted != plan->fault.nth) return false;
-  plan->struck = true;
+  plan->struck = NameOf(call) + " " + path;
   return true;
 }
 
@@ -41,68 +42,175 @@ std::string PathOf(std::intptr_t file) {
 
 std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   if (Strikes(FileCall::Open, std::string(path))) return platform::File::Invalid;
-  const std::intptr_t file = NativeFileOperations().open(path, mode);
+  const std::intptr_t file = NativeOperations().open(path, mode);
   const std::lock_guard lock(planLock);
-  if (plan && file != platform::File::Invalid) plan->paths[file] = std::string(path);
+  if (plan && file != platform::File::Invalid) {
+    plan->paths[file] = std::string(path);
+    plan->written[file] = mode != platform::OpenMode::Read;
+  }
   return file;
 }
 
 std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
   if (Strikes(FileCall::Read, PathOf(file))) {
+    const std::lock_guard lock(planLock);
     if (!plan->fault.shortRead) return -1;
     buffer = buffer.first(std::min(buffer.size(), *plan->fault.shortRead));
   }
-  return NativeFileOperations().read(file, buffer);
+  return NativeOperations().read(file, buffer);
 }
 
 bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
   if (Strikes(FileCall::Write, PathOf(file))) return false;
-  return NativeFileOperations().write(file, data);
+  return NativeOperations().write(file, data);
 }
 
+// A file opened to be written closes as "close written", so that a test can
+// tell it from a file that was only read.
 bool Close(std::intptr_t file) {
-  const bool fails = Strikes(FileCall::Close, PathOf(file));
+  bool written = false;
   {
     const std::lock_guard lock(planLock);
-    if (plan) plan->paths.erase(file);
+    written = plan && plan->written[file];
+  }
+  const bool fails = Strikes(FileCall::Close, (written ? "written " : "") + PathOf(file));
+  {
+    const std::lock_guard lock(planLock);
+    if (plan) {
+      plan->paths.erase(file);
+      plan->written.erase(file);
+    }
   }
   // A failed close still gives the handle back, as the platform's does.
-  return NativeFileOperations().close(file) && !fails;
+  return NativeOperations().close(file) && !fails;
+}
+
+bool Seek(std::intptr_t file, std::uint64_t offset) {
+  return !Strikes(FileCall::Seek, PathOf(file)) && NativeOperations().seek(file, offset);
+}
+
+std::optional<std::uint64_t> Size(std::intptr_t file) {
+  if (Strikes(FileCall::Size, PathOf(file))) return std::nullopt;
+  return NativeOperations().size(file);
+}
+
+std::optional<std::uint64_t> LastWriteTime(std::intptr_t file) {
+  if (Strikes(FileCall::LastWriteTime, PathOf(file))) return std::nullopt;
+  return NativeOperations().lastWriteTime(file);
 }
 
 bool SetTimes(std::intptr_t file, std::uint64_t fileTime) {
-  if (Strikes(FileCall::SetTimes, PathOf(file))) return false;
-  return NativeFileOperations().setTimes(file, fileTime);
+  return !Strikes(FileCall::SetTimes, PathOf(file)) && NativeOperations().setTimes(file, fileTime);
 }
 
 bool Remove(std::string_view path) {
-  if (Strikes(FileCall::Remove, std::string(path))) return false;
-  return NativeFileOperations().remove(path);
+  return !Strikes(FileCall::Remove, std::string(path)) && NativeOperations().remove(path);
+}
+
+bool Rename(std::string_view from, std::string_view to) {
+  return !Strikes(FileCall::Rename, std::string(to)) && NativeOperations().rename(from, to);
+}
+
+bool SetNormalAttributes(std::string_view path) {
+  return !Strikes(FileCall::SetNormalAttributes, std::string(path)) && NativeOperations().setNormalAttributes(path);
+}
+
+std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
+  if (Strikes(FileCall::CreateTemporaryFile, std::string(directory))) return {};
+  return NativeOperations().createTemporaryFile(directory, prefix);
 }
 
 bool MakeDirectory(std::string_view path, platform::DirectoryAccess access) {
-  if (Strikes(FileCall::MakeDirectory, std::string(path))) return false;
-  return NativeFileOperations().makeDirectory(path, access);
+  return !Strikes(FileCall::MakeDirectory, std::string(path)) && NativeOperations().makeDirectory(path, access);
 }
 
-constexpr platform::FileOperations Double{Open, Read, Write, Close, SetTimes, Remove, MakeDirectory};
+bool RemoveDirectory(std::string_view path) {
+  return !Strikes(FileCall::RemoveDirectory, std::string(path)) && NativeOperations().removeDirectory(path);
+}
+
+std::optional<platform::WorkDirectory> MakeWorkDirectory(platform::DirectoryAccess access) {
+  if (Strikes(FileCall::MakeWorkDirectory, "")) return std::nullopt;
+  auto made = NativeOperations().makeWorkDirectory(access);
+  std::function<void(const std::string&)> after;
+  {
+    const std::lock_guard lock(planLock);
+    if (plan) after = plan->fault.afterWorkDirectory;
+  }
+  if (made && after) after(made->Shown());
+  return made;
+}
+
+bool RemoveWorkDirectory(platform::WorkDirectory& directory) {
+  return !Strikes(FileCall::RemoveWorkDirectory, directory.Shown()) &&
+         NativeOperations().removeWorkDirectory(directory);
+}
+
+std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
+                        std::string_view path) {
+  return NativeOperations().readProfile(section, key, fallback, path);
+}
+
+bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                  std::string_view path) {
+  return !Strikes(FileCall::WriteProfile, std::string(path)) &&
+         NativeOperations().writeProfile(section, key, value, path);
+}
+
+bool Exists(std::string_view path) { return NativeOperations().exists(path); }
+
+std::optional<std::uint32_t> RunProgram(const platform::ProgramCommand& command) {
+  if (Strikes(FileCall::RunProgram, command.program)) return std::nullopt;
+  return NativeOperations().runProgram(command);
+}
+
+constexpr platform::Operations Double{
+    .open = Open, .read = Read, .write = Write, .close = Close, .seek = Seek, .size = Size,
+    .lastWriteTime = LastWriteTime, .setTimes = SetTimes, .remove = Remove, .rename = Rename, .exists = Exists,
+    .setNormalAttributes = SetNormalAttributes, .createTemporaryFile = CreateTemporaryFile,
+    .makeDirectory = MakeDirectory, .removeDirectory = RemoveDirectory, .makeWorkDirectory = MakeWorkDirectory,
+    .removeWorkDirectory = RemoveWorkDirectory, .readProfile = ReadProfile, .writeProfile = WriteProfile,
+    .runProgram = RunProgram,
+};
 
 }  // namespace
 
+std::string NameOf(FileCall call) {
+  static constexpr const char* Names[] = {
+      "open",   "read",   "write",         "close",     "seek",       "size",           "last-write time",
+      "set times", "remove", "rename",     "set attributes", "temporary file", "make directory",
+      "remove directory", "make work directory", "remove work directory", "write profile", "run program",
+  };
+  return Names[static_cast<std::size_t>(call)];
+}
+
 FileFaultScope::FileFaultScope(FileFault fault) {
-  plan.emplace();
-  plan->fault = std::move(fault);
-  platform::UseFileOperations(&Double);
+  {
+    const std::lock_guard lock(planLock);
+    plan.emplace();
+    plan->fault = std::move(fault);
+  }
+  platform::UseOperations(&Double);
 }
 
 FileFaultScope::~FileFaultScope() {
-  platform::UseFileOperations(nullptr);
+  platform::UseOperations(nullptr);
+  const std::lock_guard lock(planLock);
   plan.reset();
 }
 
 bool FileFaultScope::Struck() const {
   const std::lock_guard lock(planLock);
   return plan && plan->struck;
+}
+
+std::string FileFaultScope::StruckCall() const {
+  const std::lock_guard lock(planLock);
+  return plan && plan->struck ? *plan->struck : std::string();
+}
+
+int FileFaultScope::Counted() const {
+  const std::lock_guard lock(planLock);
+  return plan ? plan->counted : 0;
 }
 
 }  // namespace qd::test

@@ -89,11 +89,15 @@ TEST_F(ProgressDialogTest, NextWalksFromReadyThroughTheWorkToFinish) {
     if (c.engineInstalled) InstallEngine();
     DialogView view;
     std::vector<DialogView> whileWorking;  // as the screen showed it when each step began
-    ProgressDialog logic(Script(Texts), {.unpack = [&] { whileWorking.push_back(view); },
-                                         .runSetup = [&] {
-                                           whileWorking.push_back(view);
-                                           return c.setupEnd;
-                                         }});
+    ProgressDialog logic(Script(Texts), "ENU",
+                         {.unpack = [&]() -> Outcome<> {
+                            whileWorking.push_back(view);
+                            return {};
+                          },
+                          .runSetup = [&]() -> Outcome<SetupEnd> {
+                            whileWorking.push_back(view);
+                            return c.setupEnd;
+                          }});
     std::vector<DialogView> shown;
     const auto show = [&] { shown.push_back(view); };
     logic.Start(view);
@@ -133,6 +137,9 @@ TEST_F(ProgressDialogTest, ButtonsDoWhatTheStateAllows) {
     std::vector<int> presses;
     std::optional<int> result;  // of the last press
     int worked;                 // how many times the work ran
+    std::optional<int> failure = std::nullopt;  // the error the dialog holds
+    bool unpackFails = false;
+    SetupEnd setupEnd = SetupEnd::Succeeded;
   };
   std::string sameCaptions(Texts);
   sameCaptions.replace(sameCaptions.find("Msg09=Next"), 10, "Msg09=Finish");
@@ -145,22 +152,33 @@ TEST_F(ProgressDialogTest, ButtonsDoWhatTheStateAllows) {
        DialogFinished, 0},
       {"so does Next when Msg09 and Msg08 are both missing", "[CMD]\nLANG=ENU\n", {dialog::NextButton},
        DialogFinished, 0},
+      {"unpacking that fails ends the dialog, which hands the failure on", std::string(Texts),
+       {dialog::NextButton}, DialogFailed, 1, 3, true},
+      {"a setup program that fails is error 7", std::string(Texts), {dialog::NextButton}, DialogFailed, 1, 7, false,
+       SetupEnd::Failed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.behaviour);
     int worked = 0;
-    ProgressDialog logic(Script(c.texts), {.unpack = [&] { ++worked; }, .runSetup = [] { return SetupEnd::Succeeded; }});
+    ProgressDialog logic(Script(c.texts), "ENU",
+                         {.unpack = [&]() -> Outcome<> {
+                            ++worked;
+                            if (c.unpackFails) return Failure{.error = 3};
+                            return {};
+                          },
+                          .runSetup = [&]() -> Outcome<SetupEnd> { return c.setupEnd; }});
     DialogView view;
     logic.Start(view);
     std::optional<int> result;
     for (int id : c.presses) result = logic.Press(id, view, [] {});
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(worked, c.worked);
+    EXPECT_EQ(logic.WorkFailure() ? std::optional(logic.WorkFailure()->error) : std::nullopt, c.failure);
   }
 }
 
 TEST_F(ProgressDialogTest, MissingTextsShowAsAt) {
-  ProgressDialog logic(Script("[CMD]\nLANG=DEU\n[ENU]\nMsg02=Not this language\n"), {});
+  ProgressDialog logic(Script("[CMD]\nLANG=DEU\n[ENU]\nMsg02=Not this language\n"), "DEU", {});
   DialogView view;
   logic.Start(view);
   for (const std::string* text : {&view.caption, &view.intro.text, &view.status.text, &view.next.text,
@@ -188,7 +206,7 @@ TEST_F(ProgressDialogTest, TheHeadingIsCutToFitItsBuffer) {
   // From the script: both values as long as a value can be.
   ProgressDialog logic(Script("[CMD]\nLANG=ENU\nTitle=" + std::string(300, 't') + "\n[ENU]\nMsg02=" +
                               std::string(300, 'g') + "\n"),
-                       {});
+                       "ENU", {});
   DialogView view;
   logic.Start(view);
   EXPECT_EQ(view.heading.text, std::string(259, 'g'));

@@ -1,114 +1,69 @@
 //===- report_error_test.cpp - What the user sees when something fails -----===//
 //
-// ReportError ends the process, so every case runs in a child (death tests).
 // On POSIX a message box is its caption and its text on standard error.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <regex>
 #include <string>
 
-#include "startup/run_state.h"
+#include "startup/startup.h"
 #include "support/files.h"
 #include "ui/report_error.h"
 
 namespace qd {
 namespace {
 
-// The exact standard error of a box, as a regular expression.
-std::string Box(const std::string& caption, const std::string& text) {
-  std::string exact = caption + "\n" + text + "\n";
-  std::string pattern = "^";
-  for (char c : exact) {
-    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
-    pattern += c;
-  }
-  return pattern + "$";
-}
+std::string Box(const std::string& caption, const std::string& text) { return caption + "\n" + text + "\n"; }
 
-class ReportErrorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    SilentMode = 0;
-    BuildMode = 0;
-  }
-  std::string Script(std::string_view text) {
-    auto path = dir_ / "SetupQd.ini";
-    test::WriteText(path, text);
-    return path.string();
-  }
-  test::ScratchDir dir_;
-};
+const std::string FallbackText = "Unable to find SetupQd.ini file.  Exiting.";
 
-const auto ExitsWithMinusOne = ::testing::ExitedWithCode(255);
+// What a failure shows in each run mode, and that it always ends with -1.
+TEST(ReportFailure, ShowsTheScriptsTextOrTheFallbackBoxInAnInstallWithTheDialogOnly) {
+  test::ScratchDir dir;
+  const auto script = [&dir](std::string_view name, std::string_view text) {
+    test::WriteText(dir.path() / name, text);
+    return (dir.path() / name).string();
+  };
+  const std::string german = script("de.ini", "[CMD]\nLANG=DEU\nTitle=Qd Setup\n[DEU]\nErr04=Falsch konfiguriert.\n");
+  const std::string english = script("en.ini", "[Cmd]\nTitle=T\n[ENU]\nErr09=You must be an administrator.\n");
+  const std::string untitled = script("untitled.ini", "[ENU]\nErr07=Setup failed.\nErr06=x\nErr04=text\n");
+  const std::string emptyLanguage = script("empty.ini", "[CMD]\nLANG=\n[ENU]\nErr05=text\n");
+  const std::string at = script("at.ini", "[ENU]\nErr05=@text\n");
+  const std::string longPath(400, 'p');
 
-TEST_F(ReportErrorTest, ShowsTheScriptsTextUnderItsTitle) {
-  auto script = Script("[CMD]\nLANG=DEU\nTitle=Qd Setup\n[DEU]\nErr04=Falsch konfiguriert.\n");
-  EXPECT_EXIT(ReportError(4, script.c_str()), ExitsWithMinusOne, Box("Qd Setup", "Falsch konfiguriert."));
-}
-
-TEST_F(ReportErrorTest, FallsBackToEnglishWhenTheScriptNamesNoLanguage) {
-  auto script = Script("[Cmd]\nTitle=T\n[ENU]\nErr09=You must be an administrator.\n");
-  EXPECT_EXIT(ReportError(9, script.c_str()), ExitsWithMinusOne, Box("T", "You must be an administrator."));
-}
-
-TEST_F(ReportErrorTest, AMissingTitleLeavesTheCaptionAt) {
-  auto script = Script("[ENU]\nErr07=Setup failed.\n");
-  EXPECT_EXIT(ReportError(7, script.c_str()), ExitsWithMinusOne, Box("@", "Setup failed."));
-}
-
-TEST_F(ReportErrorTest, ShowsTheFallbackBoxWhenTheTextCannotBeFound) {
-  const std::string fallback = "Unable to find SetupQd.ini file.  Exiting.";
-  struct Case {
-    const char* why;
-    std::string script;
+  const struct Case {
+    const char* behaviour;
+    Failure failure;
+    RunMode mode;
+    std::string shown;
   } cases[] = {
-      {"no script yet", ""},
-      {"empty language", "[CMD]\nLANG=\n[ENU]\nErr05=text\n"},
-      {"text begins with @", "[ENU]\nErr05=@text\n"},
-      {"key missing", "[ENU]\nErr04=text\n"},
+      {"the script's text under its title", {4, german}, RunMode::UiInstall, Box("Qd Setup", "Falsch konfiguriert.")},
+      {"English without a language", {9, english}, RunMode::UiInstall, Box("T", "You must be an administrator.")},
+      {"a missing title leaves the caption at @", {7, untitled}, RunMode::UiInstall, Box("@", "Setup failed.")},
+      {"no script yet", {5, "SetupQd.ini"}, RunMode::UiInstall, Box("Error Code: 5 (SetupQd.ini)\n", FallbackText)},
+      {"an empty language", {5, emptyLanguage}, RunMode::UiInstall,
+       Box("Error Code: 5 (" + emptyLanguage + ")\n", FallbackText)},
+      {"a text that begins with @", {5, at}, RunMode::UiInstall, Box("Error Code: 5 (" + at + ")\n", FallbackText)},
+      {"a key that is missing", {5, untitled}, RunMode::UiInstall,
+       Box("Error Code: 5 (" + untitled + ")\n", FallbackText)},
+      {"no script at all", {3, std::nullopt}, RunMode::UiInstall, Box("Error Code: 3 ((null))\n", FallbackText)},
+      {"a long path cut to the caption's buffer", {2, longPath}, RunMode::UiInstall,
+       Box(("Error Code: 2 (" + longPath).substr(0, 259), FallbackText)},
+      {"no box in a silent run, one line on the console", {4, untitled}, RunMode::SilentInstall,
+       "qdpack: error 4: text\n"},
+      {"nothing in a build", {4, untitled}, RunMode::Build, ""},
+      {"nothing for a cancel", {6, untitled}, RunMode::UiInstall, ""},
+      {"the decoder's box first, in every mode", {.error = 5, .decoderResult = 3}, RunMode::Build,
+       Box("Value of uiRep", "3")},
   };
   for (const Case& c : cases) {
-    std::string path = c.script.empty() ? "SetupQd.ini" : Script(c.script);
-    EXPECT_EXIT(ReportError(5, path.c_str()), ExitsWithMinusOne,
-                Box("Error Code: 5 (" + path + ")\n", fallback))
-        << c.why;
+    SCOPED_TRACE(c.behaviour);
+    testing::internal::CaptureStderr();
+    const int exitCode = ReportFailure(c.failure, c.mode);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.shown);
+    EXPECT_EQ(exitCode, -1);
   }
-}
-
-TEST_F(ReportErrorTest, AcceptsANullScriptPath) {
-  EXPECT_EXIT(ReportError(3, nullptr), ExitsWithMinusOne,
-              Box("Error Code: 3 ((null))\n", "Unable to find SetupQd.ini file.  Exiting."));
-}
-
-TEST_F(ReportErrorTest, CutsAFallbackCaptionToItsBuffer) {
-  std::string longPath(400, 'p');
-  std::string caption = ("Error Code: 2 (" + longPath).substr(0, 259);
-  EXPECT_EXIT(ReportError(2, longPath.c_str()), ExitsWithMinusOne,
-              Box(caption, "Unable to find SetupQd.ini file.  Exiting."));
-}
-
-TEST_F(ReportErrorTest, ShowsNothingInSilentOrBuildModeOrForACancel) {
-  auto script = Script("[ENU]\nErr04=text\nErr06=text\n");
-  EXPECT_EXIT((SilentMode = 1, ReportError(4, script.c_str())), ExitsWithMinusOne, "^$");
-  SilentMode = 0;
-  EXPECT_EXIT((BuildMode = 1, ReportError(4, script.c_str())), ExitsWithMinusOne, "^$");
-  BuildMode = 0;
-  EXPECT_EXIT(ReportError(6, script.c_str()), ExitsWithMinusOne, "^$");
-  EXPECT_EXIT(ReportError(4, nullptr), ExitsWithMinusOne, "Error Code: 4");
-}
-
-TEST_F(ReportErrorTest, EndsThroughTheNormalExitSoExitHandlersRun) {
-  EXPECT_EXIT(
-      {
-        std::atexit([] { std::fputs("handler ran\n", stderr); });
-        SilentMode = 1;
-        ReportError(2, nullptr);
-      },
-      ExitsWithMinusOne, "^handler ran\n$");
 }
 
 }  // namespace

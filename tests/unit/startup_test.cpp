@@ -36,6 +36,20 @@ TEST(RunMode, OnlyTheFirstTwoCharactersChooseTheMode) {
     EXPECT_EQ(ChooseRunMode(c.argumentText), c.mode) << '"' << c.argumentText << '"';
 }
 
+// What WinMain's argument text would be, taken from the command line itself:
+// a switch right behind the closing quote counts.
+TEST(RunMode, TheArgumentTextFollowsTheProgramNameAndItsBlanks) {
+  const struct {
+    const char* commandLine;
+    const char* argumentText;
+  } cases[] = {
+      {"\"C:\\path\\Pkg.exe\"/h", "/h"},       {"\"C:\\a b\\Pkg.exe\"  /h x", "/h x"},
+      {"C:\\Pkg.exe\t/m a.ini", "/m a.ini"}, {"Pkg.exe", ""},
+      {"\"unterminated /h", ""},               {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ArgumentTextOf(c.commandLine), c.argumentText) << c.commandLine;
+}
+
 TEST(Help, ShowsTheOptionsAndExitsWithZero) {
   test::ScratchDir temp;
   auto result = RunWithTemp({"/?"}, temp.path());

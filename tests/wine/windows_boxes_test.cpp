@@ -1,6 +1,6 @@
 //===- windows_boxes_test.cpp - The boxes the Windows build shows ----------===//
 //
-// The help box of QdPack.exe and the error boxes of ReportError, read from
+// The help box of QdPack.exe and the error boxes start-up shows, read from
 // the screen by the driver under wine: caption, text, icon and exit code.
 //
 //===----------------------------------------------------------------------===//

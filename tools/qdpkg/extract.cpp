@@ -54,7 +54,7 @@ int Extract(std::string_view path, std::string_view directory, std::ostream& out
   const std::string scriptPath = dir + "/" + std::string(ScriptFileName);
   const Script script = UnpackScript(reader, scriptPath);
   if (script.piece.status != PieceStatus::Ok) {
-    platform::RemoveFile(scriptPath);
+    static_cast<void>(platform::RemoveFile(scriptPath));
     return fail("the script " + PieceFault(script.piece, script.sink));
   }
   out << "unpacked " << ScriptFileName << '\n';
@@ -79,18 +79,18 @@ int Extract(std::string_view path, std::string_view directory, std::ostream& out
     sink.file = output.IsOpen() ? &output : nullptr;
     const Piece piece = reader.UnpackItem(sink.Fn());
     if (piece.status == PieceStatus::Ok && output.IsOpen()) {
-      platform::SetFileTimes(output, piece.timeStamp);
-      if (output.Close()) {
+      const bool stamped = platform::SetFileTimes(output, piece.timeStamp);
+      if (output.Close() && stamped) {
         out << Shown("unpacked " + Printable(file.destination)) << '\n';
       } else {
         status = fail("cannot write " + Printable(target));
-        platform::RemoveFile(target);
+        static_cast<void>(platform::RemoveFile(target));
       }
     } else if (piece.status != PieceStatus::Ok) {
       status = fail(name + " " + PieceFault(piece, sink));
       if (output.IsOpen()) {
-        output.Close();
-        platform::RemoveFile(target);
+        static_cast<void>(output.Close());
+        static_cast<void>(platform::RemoveFile(target));
       }
     }
     if (!piece.complete) break;

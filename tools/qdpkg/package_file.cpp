@@ -56,7 +56,7 @@ PackageReader ReaderOf(PackageFile& package) {
 TemporaryFile::TemporaryFile() : path_(platform::CreateTemporaryFile(platform::TemporaryDirectory(), "qdk")) {}
 
 TemporaryFile::~TemporaryFile() {
-  if (Made()) platform::RemoveFile(path_);
+  if (Made()) static_cast<void>(platform::RemoveFile(path_));
 }
 
 PieceSinkFn ItemSink::Fn() {
@@ -93,7 +93,10 @@ Script UnpackScript(PackageReader& reader, const std::string& scriptPath) {
   if (script.piece.status == PieceStatus::Ok) {
     // The script's time stamp, as the installer gives it.
     platform::File stamped = platform::OpenForUpdate(scriptPath);
-    if (stamped.IsOpen()) platform::SetFileTimes(stamped, script.piece.timeStamp);
+    if (!stamped.IsOpen() || !platform::SetFileTimes(stamped, script.piece.timeStamp) || !stamped.Close()) {
+      script.piece.status = PieceStatus::WriteFailed;
+      script.sink.writeFailed = true;
+    }
     script.list = ReadFileList(scriptPath);
   }
   return script;

@@ -91,6 +91,7 @@ std::intptr_t Open(std::string_view path, OpenMode mode) {
   int flags = O_RDONLY;
   if (mode == OpenMode::Update) flags = O_RDWR;
   if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
+  if (mode == OpenMode::CreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
   int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return File::Invalid;
   struct stat info {};
@@ -156,41 +157,41 @@ bool MakeDirectory(std::string_view path, DirectoryAccess) {
   return ::mkdir(NativePath(path).c_str(), 0700) == 0;
 }
 
-}  // namespace native
+bool Seek(std::intptr_t file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return false;
+  return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
 
-namespace {
-
-bool HasWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
-
-// Text from the system (UTF-8) in the platform's code page.
-std::string FromSystem(const char* text) { return posix::AnsiFromUtf8(text); }
-
-}  // namespace
-
-std::optional<std::uint64_t> FileSize(File& file) {
+std::optional<std::uint64_t> Size(std::intptr_t file) {
   struct stat info {};
-  if (::fstat(Descriptor(file), &info) != 0) return std::nullopt;
+  if (::fstat(static_cast<int>(file), &info) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool SeekTo(File& file, std::uint64_t offset) {
-  if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return false;
-  return ::lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-std::optional<std::uint64_t> LastWriteTime(File& file) {
+std::optional<std::uint64_t> LastWriteTime(std::intptr_t file) {
   struct stat info {};
-  if (::fstat(Descriptor(file), &info) != 0) return std::nullopt;
+  if (::fstat(static_cast<int>(file), &info) != 0) return std::nullopt;
   std::int64_t ticks = (static_cast<std::int64_t>(info.st_mtim.tv_sec) + EpochDifference) * TicksPerSecond +
                        info.st_mtim.tv_nsec / 100;
   if (ticks < 0) return std::nullopt;
   return static_cast<std::uint64_t>(ticks);
 }
 
-bool PathExists(std::string_view path) {
+// A file this process holds open cannot be renamed over, as on Windows.
+bool Rename(std::string_view from, std::string_view to) {
+  const std::string source = NativePath(from);
+  const std::string target = NativePath(to);
+  if (source.empty() || target.empty()) return false;
+  const std::lock_guard lock(HeldFilesLock());
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 && IsHeld(IdentityOfStat(info))) return false;
+  return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool Exists(std::string_view path) {
   const auto search = posix::NativeSearchPath(path);
   if (!search) return false;
-  if (!HasWildcard(search->pattern)) {
+  if (search->pattern.find_first_of("*?") == std::string::npos) {
     const std::string native = NativePath(path);
     struct stat info {};
     return !native.empty() && ::stat(native.c_str(), &info) == 0;
@@ -208,19 +209,6 @@ bool PathExists(std::string_view path) {
   return found;
 }
 
-std::optional<FileIdentity> IdentityOf(std::string_view path) {
-  const std::string native = NativePath(path);
-  struct stat info {};
-  if (native.empty() || ::stat(native.c_str(), &info) != 0) return std::nullopt;
-  return IdentityOfStat(info);
-}
-
-std::optional<FileIdentity> IdentityOf(File& file) {
-  struct stat info {};
-  if (!file.IsOpen() || ::fstat(Descriptor(file), &info) != 0) return std::nullopt;
-  return IdentityOfStat(info);
-}
-
 bool SetNormalAttributes(std::string_view path) {
   std::string native = NativePath(path);
   struct stat info {};
@@ -229,22 +217,6 @@ bool SetNormalAttributes(std::string_view path) {
 }
 
 bool RemoveEmptyDirectory(std::string_view path) { return ::rmdir(NativePath(path).c_str()) == 0; }
-
-std::string CurrentDirectory() {
-  std::string directory(PATH_MAX, '\0');
-  if (!::getcwd(directory.data(), directory.size())) return {};
-  return FromSystem(directory.c_str());
-}
-
-std::string TemporaryDirectory() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string directory = FromSystem(tmp && *tmp ? tmp : "/tmp");
-  if (directory.back() != '/') directory += '/';
-  return directory;
-}
-
-std::string TextFromSystem(std::string_view systemText) { return posix::AnsiFromUtf8(systemText); }
-std::string TextToSystem(std::string_view text) { return posix::Utf8FromAnsi(text); }
 
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
   std::string base = NativePath(directory);
@@ -269,5 +241,36 @@ std::string CreateTemporaryFile(std::string_view directory, std::string_view pre
   }
   return {};
 }
+
+}  // namespace native
+
+std::optional<FileIdentity> IdentityOf(std::string_view path) {
+  const std::string native = NativePath(path);
+  struct stat info {};
+  if (native.empty() || ::stat(native.c_str(), &info) != 0) return std::nullopt;
+  return IdentityOfStat(info);
+}
+
+std::optional<FileIdentity> IdentityOf(File& file) {
+  struct stat info {};
+  if (!file.IsOpen() || ::fstat(Descriptor(file), &info) != 0) return std::nullopt;
+  return IdentityOfStat(info);
+}
+
+std::string CurrentDirectory() {
+  std::string directory(PATH_MAX, '\0');
+  if (!::getcwd(directory.data(), directory.size())) return {};
+  return posix::AnsiFromUtf8(directory.c_str());
+}
+
+std::string TemporaryDirectory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string directory = posix::AnsiFromUtf8(tmp && *tmp ? tmp : "/tmp");
+  if (directory.back() != '/') directory += '/';
+  return directory;
+}
+
+std::string TextFromSystem(std::string_view systemText) { return posix::AnsiFromUtf8(systemText); }
+std::string TextToSystem(std::string_view text) { return posix::Utf8FromAnsi(text); }
 
 }  // namespace qd::platform

@@ -62,6 +62,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
+#include "../halves.h"
 #include "code_page.h"
 #include "native_path.h"
 #include "text/text.h"
@@ -293,8 +294,10 @@ bool IsBareName(std::string_view path) { return path.find_first_of("\\/:") == st
 
 }  // namespace
 
-std::string ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view fallback, std::string_view path) {
+namespace native {
+
+std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
+                        std::string_view path) {
   fallback = UpToNul(fallback);
   while (fallback.size() > 1 && fallback.back() == ' ') fallback.remove_suffix(1);
   std::optional<std::string> text;
@@ -307,8 +310,8 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
   return AsRead(FromFileText(profile, *entry->value));
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key,
-                        std::optional<std::string_view> value, std::string_view path) {
+bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                  std::string_view path) {
   section = Trim(UpToNul(section));
   key = Trim(UpToNul(key));
   if (value) value = UpToNul(*value);
@@ -349,5 +352,7 @@ bool WriteProfileString(std::string_view section, std::string_view key,
   entry->value = valueText;
   return Store(native, Format(profile));
 }
+
+}  // namespace native
 
 }  // namespace qd::platform

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../halves.h"
+#include "code_page.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -76,6 +77,11 @@ void ShowProgress(std::string_view line) {
   if (!ProgressVisible()) return;
   // Back to the line's start, the text, and the rest of the old line cleared.
   std::cerr << '\r' << line << "\x1b[K" << std::flush;
+}
+
+void WriteConsoleLine(std::string_view line) {
+  if (ProgressVisible()) ShowProgress("");
+  std::cerr << posix::Utf8FromAnsi(line) << '\n' << std::flush;
 }
 
 }  // namespace qd::platform

@@ -1,7 +1,9 @@
 //===- entry.cpp - Entry point of the Windows builds -------------------------===//
 //
-// Only Win32 code here. The GUI entry receives the command line without the
-// program name and the blanks after it: the argument text.
+// Only Win32 code here. The argument text, the command line without the
+// program name and the blanks after it, is taken from the command line
+// itself: the C runtime's own split loses a switch that follows the closing
+// quote with no blank ("C:\path\Pkg.exe"/h).
 //
 // Before anything else, the process's own DLL searches are kept to the
 // system directory, so that a DLL someone left beside a downloaded package
@@ -24,7 +26,8 @@ void SearchSystemDirectoryOnly() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR argumentText, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   SearchSystemDirectoryOnly();
-  return qd::ProgramMain(instance, argumentText ? argumentText : "");
+  const char* commandLine = ::GetCommandLineA();
+  return qd::ProgramMain(instance, qd::ArgumentTextOf(commandLine ? commandLine : ""));
 }

@@ -45,6 +45,7 @@ std::intptr_t Open(std::string_view path, OpenMode mode) {
       break;
     case OpenMode::Update: break;
     case OpenMode::Create: disposition = CREATE_ALWAYS; break;
+    case OpenMode::CreateNew: disposition = CREATE_NEW; break;
   }
   const std::string text(path);
   HANDLE handle = ::CreateFileA(text.c_str(), access, share, nullptr, disposition, attributes, nullptr);
@@ -101,25 +102,53 @@ bool MakeDirectory(std::string_view path, DirectoryAccess access) {
   return made;
 }
 
-}  // namespace native
 
-std::optional<std::uint64_t> FileSize(File& file) {
+std::optional<std::uint64_t> Size(std::intptr_t file) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(Handle(file), &size)) return std::nullopt;
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-bool SeekTo(File& file, std::uint64_t offset) {
+bool Seek(std::intptr_t file, std::uint64_t offset) {
   LARGE_INTEGER position{};
   position.QuadPart = static_cast<LONGLONG>(offset);
   return ::SetFilePointerEx(Handle(file), position, nullptr, FILE_BEGIN) != 0;
 }
 
-std::optional<std::uint64_t> LastWriteTime(File& file) {
+std::optional<std::uint64_t> LastWriteTime(std::intptr_t file) {
   FILETIME written{};
   if (!::GetFileTime(Handle(file), nullptr, nullptr, &written)) return std::nullopt;
   return Join(written);
 }
+
+
+bool Rename(std::string_view from, std::string_view to) {
+  return ::MoveFileExA(std::string(from).c_str(), std::string(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool Exists(std::string_view path) {
+  std::string text(path);
+  WIN32_FIND_DATAA found{};
+  HANDLE search = ::FindFirstFileA(text.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return true;
+}
+
+bool SetNormalAttributes(std::string_view path) {
+  return ::SetFileAttributesA(std::string(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool RemoveEmptyDirectory(std::string_view path) { return ::RemoveDirectoryA(std::string(path).c_str()) != 0; }
+
+std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
+  char buffer[TextCapacity] = {};
+  if (::GetTempFileNameA(std::string(directory).c_str(), std::string(prefix).c_str(), 0, buffer) == 0)
+    return {};
+  return buffer;
+}
+
+}  // namespace native
 
 namespace {
 
@@ -149,22 +178,6 @@ std::optional<FileIdentity> IdentityOf(File& file) {
   return IdentityOfHandle(Handle(file));
 }
 
-bool PathExists(std::string_view path) {
-  std::string text(path);
-  WIN32_FIND_DATAA found{};
-  HANDLE search = ::FindFirstFileA(text.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(search);
-  return true;
-}
-
-bool SetNormalAttributes(std::string_view path) {
-  return ::SetFileAttributesA(std::string(path).c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
-}
-
-bool RemoveEmptyDirectory(std::string_view path) {
-  return ::RemoveDirectoryA(std::string(path).c_str()) != 0;
-}
 
 std::string CurrentDirectory() {
   DWORD size = ::GetCurrentDirectoryA(0, nullptr);
@@ -185,12 +198,5 @@ std::string TemporaryDirectory() {
 
 std::string TextFromSystem(std::string_view systemText) { return std::string(systemText); }
 std::string TextToSystem(std::string_view text) { return std::string(text); }
-
-std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
-  char buffer[TextCapacity] = {};
-  if (::GetTempFileNameA(std::string(directory).c_str(), std::string(prefix).c_str(), 0, buffer) == 0)
-    return {};
-  return buffer;
-}
 
 }  // namespace qd::platform

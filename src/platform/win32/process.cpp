@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "../halves.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
 
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command) {
+std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -15,6 +15,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
+#include "../halves.h"
 
 #include <windows.h>
 
@@ -61,8 +62,10 @@ std::string DirectoryOf(const std::string& path) {
 
 }  // namespace
 
-std::string ReadProfileString(std::string_view section, std::string_view key,
-                              std::string_view fallback, std::string_view path) {
+namespace native {
+
+std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
+                        std::string_view path) {
   char buffer[TextCapacity] = {};
   GetPrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
                            std::string(fallback).c_str(), buffer, TextCapacity,
@@ -71,8 +74,8 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
   return buffer;
 }
 
-bool WriteProfileString(std::string_view section, std::string_view key,
-                        std::optional<std::string_view> value, std::string_view path) {
+bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                  std::string_view path) {
   const std::string sectionText(section);
   const std::string keyText(key);
   const std::string valueText = value ? std::string(*value) : std::string();
@@ -92,5 +95,7 @@ bool WriteProfileString(std::string_view section, std::string_view key,
   if (!written) ::DeleteFileA(copy);
   return written;
 }
+
+}  // namespace native
 
 }  // namespace qd::platform

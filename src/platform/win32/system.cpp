@@ -73,4 +73,7 @@ std::string SystemDirectory() {
   return std::string(directory, length);
 }
 
+// A program of the Windows subsystem has no console to write to.
+void WriteConsoleLine(std::string_view) {}
+
 }  // namespace qd::platform

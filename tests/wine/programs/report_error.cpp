@@ -2,24 +2,25 @@
 //
 //   report_error.exe NUMBER (SCRIPT_PATH | -) [silent] [build]
 //
-// Sets the run modes, then reports error NUMBER for the script at SCRIPT_PATH
-// ("-" passes no script at all). Never returns normally.
+// Reports error NUMBER for the script at SCRIPT_PATH ("-" passes no script
+// at all) as start-up does in that run mode, and exits with its exit code.
 //
 //===----------------------------------------------------------------------===//
 #include <cstdlib>
 #include <string>
 
-#include "startup/run_state.h"
-#include "ui/report_error.h"
+#include "startup/startup.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  qd::RunMode mode = qd::RunMode::UiInstall;
   for (int i = 3; i < argc; ++i) {
-    std::string mode = argv[i];
-    if (mode == "silent") qd::SilentMode = 1;
-    if (mode == "build") qd::BuildMode = 1;
+    const std::string word = argv[i];
+    if (word == "silent") mode = qd::RunMode::SilentInstall;
+    if (word == "build") mode = qd::RunMode::Build;
   }
-  std::string path = argv[2];
-  qd::ReportError(static_cast<int>(std::strtol(argv[1], nullptr, 10)),
-                  path == "-" ? nullptr : argv[2]);
+  const std::string path = argv[2];
+  qd::Failure failure{.error = static_cast<int>(std::strtol(argv[1], nullptr, 10))};
+  if (path != "-") failure.scriptPath = path;
+  return qd::ReportFailure(failure, mode);
 }

@@ -1,8 +1,10 @@
-//===- image.cpp - Image checksum and version resource, POSIX --------------===//
+//===- image.cpp - Image checksum and version resource, read from the file --===//
 //
-// Only this platform's code here: the rules themselves are in src/pe/.
-// The checksum is computed as the file is read, a piece at a time, so an image
-// of any size costs one buffer.
+// Portable: the rules themselves are in src/pe/, and the file is read
+// through the table of operations. The POSIX build has no library of the
+// system's to ask and uses this; Windows asks its own (win32/image.cpp).
+// The checksum is computed as the file is read, a piece at a time, so an
+// image of any size costs one buffer.
 //
 //===----------------------------------------------------------------------===//
 #include <array>
@@ -17,11 +19,13 @@ namespace {
 
 constexpr std::size_t ChunkSize = 1 << 16;
 
-// Reads up to `buffer.size()` bytes at `offset`; the count read.
-std::size_t ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-  if (!SeekTo(file, offset)) return 0;
+// Reads up to `buffer.size()` bytes at `offset`: the count read, fewer at
+// the end of the file; nullopt when the file cannot be read there.
+std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (!SeekTo(file, offset)) return std::nullopt;
   const std::int64_t got = ReadBytes(file, buffer);
-  return got < 0 ? 0 : static_cast<std::size_t>(got);
+  if (got < 0) return std::nullopt;
+  return static_cast<std::size_t>(got);
 }
 
 }  // namespace
@@ -36,12 +40,16 @@ std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
 
   pe::ChecksumState state;
   ImageChecksum result;
+  // A header that cannot be read is no header that is missing: the sum
+  // would count the CheckSum field and come out wrong.
   std::array<std::uint8_t, pe::DosHeaderSize> dos{};
-  const std::size_t dosRead = ReadAt(file, 0, dos);
-  if (const auto h = pe::PeHeadersOffset(std::span(dos).first(dosRead))) {
+  const auto dosRead = ReadAt(file, 0, dos);
+  if (!dosRead) return std::nullopt;
+  if (const auto h = pe::PeHeadersOffset(std::span(dos).first(*dosRead))) {
     std::array<std::uint8_t, pe::CheckSumField + 4> headers{};
-    const std::size_t headersRead = ReadAt(file, *h, headers);
-    state.fieldOffset = pe::LocateCheckSumField(dos, std::span(headers).first(headersRead), *size);
+    const auto headersRead = ReadAt(file, *h, headers);
+    if (!headersRead) return std::nullopt;
+    state.fieldOffset = pe::LocateCheckSumField(dos, std::span(headers).first(*headersRead), *size);
     if (state.fieldOffset) result.stored = *pe::LoadU32(headers, pe::CheckSumField);
   }
 
@@ -60,8 +68,10 @@ std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
 std::optional<VersionResource> ReadVersionResource(std::string_view path) {
   File file = OpenForReading(path);
   if (!file.IsOpen()) return std::nullopt;
-  return pe::FindVersionResource(
-      [&file](std::uint64_t offset, std::span<std::uint8_t> buffer) { return ReadAt(file, offset, buffer); });
+  // A read that fails finds no resource, as the end of the file does.
+  return pe::FindVersionResource([&file](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    return ReadAt(file, offset, buffer).value_or(0);
+  });
 }
 
 }  // namespace qd::platform
