@@ -96,13 +96,13 @@ struct BuildTree {
     return Run(QDPACK_NATIVE_EXE, args, options);
   }
   // The builder under a resource limit ("--fsize=N", "--as=N"); a write past
-  // the file-size limit fails instead of ending the process. Needs Prlimit.
+  // the file-size limit fails, since the program ignores the signal that
+  // would end it. Needs Prlimit.
   RunResult BuildLimited(const std::string& limit) const {
     RunOptions options;
     options.workingDirectory = dir.path().string();
     const std::string command =
-        "trap '' XFSZ; exec '" + std::string(Prlimit.path) + "' " + limit + " -- '" QDPACK_NATIVE_EXE
-        "' /m SetupQd.ini";
+        "exec '" + std::string(Prlimit.path) + "' " + limit + " -- '" QDPACK_NATIVE_EXE "' /m SetupQd.ini";
     return Run("/bin/sh", {"-c", command}, options);
   }
   // The same build in this process, as start-up runs it.

@@ -181,5 +181,23 @@ TEST_F(NativeInstall, AFaultAtAnyCallEndsTheRunWithItsErrorOrACompleteInstall) {
   RecordProperty("calls", calls);
 }
 
+// A write past a file-size limit is error 3, said on the console: no signal
+// ends the run without a word.
+TEST_F(NativeInstall, AWritePastAFileSizeLimitIsError3) {
+  QD_REQUIRE_TOOL(Prlimit);
+  InstallTree tree(Installer::Native);
+  tree.Compose({.behaviour = "limited"});
+  RunOptions options;
+  options.workingDirectory = tree.RunDirectory().string();
+  options.environment = {"TMPDIR=" + tree.Temporary().string()};
+  const RunResult run = test::Run(
+      Prlimit.path, {"--fsize=65536", "--", "/bin/bash", "-c", "exec -a \"$0\" " QDPACK_NATIVE_EXE " /h",
+                     tree.Package().string()},
+      options);
+  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_NE(run.err.find("qdpack: error 3: "), std::string::npos)
+      << run.err;
+}
+
 }  // namespace
 }  // namespace qd::test

@@ -5,10 +5,12 @@
 // in the platform's code page. Standard input, output or error that the
 // caller closed is opened on /dev/null first, so that no file the program
 // opens takes its number: the dialog would read its keys from that file, and
-// messages would be written into it.
+// messages would be written into it. A write past a file-size limit fails
+// as a full disk does, instead of ending the process without a word.
 //
 //===----------------------------------------------------------------------===//
 #include <fcntl.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <string>
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
   // open() takes the lowest free number: each closed one in turn.
   for (int standard = 0; standard <= 2; ++standard)
     if (::fcntl(standard, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", standard == 0 ? O_RDONLY : O_WRONLY);
+  ::signal(SIGXFSZ, SIG_IGN);
   qd::platform::posix::RememberCommandLine(argc, argv);
   return qd::ProgramMain(nullptr, qd::platform::posix::ArgumentText(argc, argv));
 }
