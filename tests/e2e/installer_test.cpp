@@ -181,6 +181,31 @@ TEST_F(NativeInstall, AFaultAtAnyCallEndsTheRunWithItsErrorOrACompleteInstall) {
   RecordProperty("calls", calls);
 }
 
+// Someone who may write into the temporary directory renames the work
+// directory the moment it exists and puts a link to a folder of theirs in its
+// place: the run goes on in its own directory, wherever that now is, and
+// nothing is written into theirs, nor started from it.
+TEST_F(NativeInstall, AWorkDirectorySwappedForALinkIsNeverUsedThroughIt) {
+  InstallTree tree(Installer::Native);
+  const auto items = tree.Compose({.behaviour = "swapped"});
+  WriteText(tree.RunDirectory() / "setup_exit.txt", "0");
+  const fs::path theirs = tree.Temporary().parent_path() / "theirs";
+  fs::create_directory(theirs);
+  WriteText(theirs / "setup.exe", "#!/bin/sh\ntouch \"$OLDPWD/theirs-ran\"\n");
+  fs::permissions(theirs / "setup.exe", fs::perms::owner_all);
+  FileFaultScope swap({.nth = 0, .afterWorkDirectory = [&](const std::string& shown) {
+                         const fs::path work = fs::path(shown).parent_path();
+                         fs::rename(work, tree.Temporary() / "moved");
+                         fs::create_directory_symlink(theirs, work);
+                       }});
+  const InProcessResult run = tree.InstallInProcess();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(theirs), fs::directory_iterator()), 1) << "theirs is untouched";
+  EXPECT_FALSE(fs::exists(tree.RunDirectory() / "theirs-ran"));
+  EXPECT_TRUE(ReadAll(tree.RunDirectory() / "handed/engine.dll") == items[1].content) << "ours ran, with our files";
+  EXPECT_TRUE(fs::is_empty(tree.Temporary() / "moved")) << "and cleaned up after itself";
+}
+
 // A write past a file-size limit is error 3, said on the console: no signal
 // ends the run without a word.
 TEST_F(NativeInstall, AWritePastAFileSizeLimitIsError3) {

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,43 @@ TEST(NativeFiles, FilesHeldOpenAreSharedAsOnWindows) {
     EXPECT_TRUE(platform::Open(otherSpelling, c.second).IsOpen()) << "closed, the file is free";
   }
   EXPECT_TRUE(platform::RemoveFile(path));
+}
+
+// The work directory: a name no one can guess, no one else may enter it, and
+// every path made from it reaches it through its handle; a new file is never
+// written through a link, nor over a file of its name.
+TEST(NativeFiles, AWorkDirectoryIsFreshPrivateAndHeld) {
+  test::ScratchDir temp;
+  ::setenv("TMPDIR", temp.path().c_str(), 1);
+  auto first = platform::MakeWorkDirectory(platform::DirectoryAccess::Default);
+  auto second = platform::MakeWorkDirectory(platform::DirectoryAccess::Default);
+  ::unsetenv("TMPDIR");
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first->Name(), second->Name());
+  for (const auto* work : {&*first, &*second}) {
+    EXPECT_TRUE(std::regex_match(work->Name(), std::regex("QD[0-9A-V]{10}\\.tmp"))) << work->Name();
+    EXPECT_EQ(fs::status(temp / work->Name()).permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(work->Path().starts_with("/proc/self/fd/")) << work->Path();
+    EXPECT_EQ(platform::ShownPath(work->Path() + "x"), (temp / work->Name() / "x").string());
+  }
+  // Moved away, it is still where its path leads; what took its name is not.
+  fs::rename(temp / first->Name(), temp / "moved");
+  fs::create_directory_symlink(temp / "moved", temp / first->Name());
+  fs::create_directory(temp / "theirs");
+  fs::create_symlink(temp / "theirs/target", temp / "moved/link");
+  {
+    platform::File made = platform::Open(first->Path() + "made.txt", OpenMode::CreateNew);
+    EXPECT_TRUE(made.IsOpen());
+    EXPECT_FALSE(platform::Open(first->Path() + "MADE.TXT", OpenMode::CreateNew).IsOpen()) << "a name taken";
+    EXPECT_FALSE(platform::Open(first->Path() + "link", OpenMode::CreateNew).IsOpen()) << "a link";
+  }
+  EXPECT_TRUE(fs::exists(temp / "moved/made.txt"));
+  EXPECT_FALSE(fs::exists(temp / "theirs/target"));
+  EXPECT_TRUE(fs::remove(temp / "moved/made.txt") && fs::remove(temp / "moved/link"));
+  EXPECT_FALSE(platform::RemoveWorkDirectory(*first)) << "another directory stands under its name";
+  EXPECT_TRUE(fs::exists(temp / "moved"));
+  EXPECT_TRUE(platform::RemoveWorkDirectory(*second));
+  EXPECT_FALSE(fs::exists(temp / second->Name()));
 }
 
 }  // namespace
