@@ -71,6 +71,7 @@ struct InstallCase {
   std::string commands{DefaultCommands};
   std::string texts{DefaultTexts};
   std::vector<std::string> args = {"/h"};  // without "/h": a run with the dialog
+  bool glued = false;  // Windows: the first argument follows the quoted package path with no blank
   std::vector<Answer> answers;             // the user's, in a run with the dialog
   std::string keys;                        // the native build's: further keys, after the answers'
   bool componentPresent = false;           // "qd.dll" lies in the system directory
@@ -227,6 +228,7 @@ class InstallTree {
       options.run.workingDirectory = RunDirectory().string();
       options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
       for (Answer answer : c.answers) options.presses.push_back(ButtonFor(answer));
+      options.glue = c.glued;
       const DriverOutput out = Drive(Package().string(), c.args, options);
       fs::remove(component);
       result.exitCode = out.exitCode.value_or(-999);

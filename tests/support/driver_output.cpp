@@ -98,6 +98,7 @@ DriverOutput Drive(const std::string& program, const std::vector<std::string>& a
     driverArgs.push_back("--env");
     driverArgs.push_back(setting);
   }
+  if (options.glue) driverArgs.push_back("--glue");
   driverArgs.push_back("--");
   driverArgs.push_back(WinePath(program));
   driverArgs.insert(driverArgs.end(), args.begin(), args.end());

@@ -71,6 +71,7 @@ struct DriveOptions {
   std::string hold;  // a file of this machine: the driver waits at each window while it exists
   RunOptions run;  // working directory and environment of the driver
   std::vector<std::string> environment;  // "NAME=value" set for the program inside wine
+  bool glue = false;  // the first argument right behind the program's quoted path, with no blank
 };
 
 // Runs the 64-bit Windows program at `program` (a path of this machine) with

@@ -32,6 +32,8 @@ TEST_F(WineInstall, RunsThatOnlyWindowsHasEndAsTheyMust) {
       // is the last one, and the own path is cut there.
       {.behaviour = "an unquoted command line with a dot in a switch does not find its own file: error 3",
        .args = {"/h", "x.y"}, .exitCode = -1, .left = std::vector<std::string>{}},
+      {.behaviour = "a switch right behind the closing quote counts: \"path\"/h runs silently",
+       .args = {"/h", "-uninstall"}, .glued = true, .setupArgs = "/UNINSTALL"},
   };
   ExpectInstalls(Installer::Wine, cases);
 }

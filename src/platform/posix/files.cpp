@@ -52,6 +52,7 @@ struct HeldFile {
   OpenMode mode;
 };
 std::map<int, HeldFile>& HeldFiles() {
+  // Process-wide as the kernel's own table of descriptors is.
   static std::map<int, HeldFile> held;
   return held;
 }

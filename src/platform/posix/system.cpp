@@ -19,7 +19,8 @@
 namespace qd::platform {
 namespace {
 
-// The process's command line as the Windows call would give it.
+// The process's command line as the Windows call would give it: set once by
+// the entry point, process-wide as the system keeps it for that call.
 std::string& StoredCommandLine() {
   static std::string commandLine;
   return commandLine;

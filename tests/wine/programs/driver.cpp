@@ -195,7 +195,7 @@ bool Responsive(HWND window) {
 }
 
 int Usage() {
-  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE]"
+  std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE] [--glue]"
              " -- PROGRAM [ARGUMENT]...\n",
              stderr);
   return 2;
@@ -214,10 +214,17 @@ int main(int argc, char** argv) {
   ULONGLONG timeoutMs = 30000;
   std::deque<int> presses;
   std::string hold;
+  // The program's path in quotes, its first argument right behind the
+  // closing quote, with no blank ("C:\path\Pkg.exe"/h).
+  bool glue = false;
   int i = 1;
   for (; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--") break;
+    if (option == "--glue") {
+      glue = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     if (option == "--timeout") {
       timeoutMs = std::strtoull(argv[++i], nullptr, 10) * 1000;
@@ -236,7 +243,12 @@ int main(int argc, char** argv) {
   }
   if (i + 1 >= argc) return Usage();
   std::string commandLine;
-  for (int k = i + 1; k < argc; ++k) commandLine += (k > i + 1 ? " " : "") + Quote(argv[k]);
+  for (int k = i + 1; k < argc; ++k) {
+    if (glue && k == i + 1)
+      commandLine += "\"" + std::string(argv[k]) + "\"";
+    else
+      commandLine += (k > i + 1 && !(glue && k == i + 2) ? " " : "") + Quote(argv[k]);
+  }
 
   PrintLine("colours\t" + Colour(COLOR_WINDOW) + "\t" + Colour(COLOR_BTNFACE) + "\t" + Colour(COLOR_BTNTEXT));
   STARTUPINFOA startup{};
