@@ -23,7 +23,7 @@ namespace {
 std::string RevisionLetter(std::uint32_t revision) {
   const std::uint64_t code = revision < 500 ? std::uint64_t{revision} + 97 : revision - 403;
   if (code <= 0xFF) return std::string(1, static_cast<char>(code));
-  return "_" + text::Decimal(revision);
+  return std::string("_").append(text::Decimal(revision));
 }
 
 // The build tag "%d_%02d_%02d%c".

@@ -333,8 +333,9 @@ inline std::vector<InstallCase> SilentRunCases() {
   hundred.entries.resize(99);
   std::vector<std::string> left = {"SetupQd.ini", "engine.dll", "setup.exe"};
   for (std::size_t i = 2; i < 99; ++i) {
-    hundred.entries[i] = "f" + std::to_string(i) + ".txt,f" + std::to_string(i);
-    left.push_back("f" + std::to_string(i) + ".txt");
+    const std::string name = std::string("f").append(std::to_string(i));
+    hundred.entries[i] = name + ".txt," + name;
+    left.push_back(name + ".txt");
   }
   std::sort(left.begin(), left.end());
   hundred.moreFiles = "File100=never.txt,never\r\n";

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 // The rule as written down: one word at a time, the carry folded after each
 // addition, the field's bytes zero, then the length.
 std::uint32_t WordByWordChecksum(Bytes image, std::optional<std::size_t> field) {
-  if (field)
+  if (field && *field + 4 <= image.size())
     for (std::size_t i = 0; i < 4; ++i) image[*field + i] = 0;
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i < image.size(); i += 2) {

@@ -193,7 +193,7 @@ std::string IsoTime(std::uint64_t fileTime, bool withFraction) {
                      text::Decimal(static_cast<std::int64_t>(secondOfDay / 3600), 2) + ":" +
                      text::Decimal(static_cast<std::int64_t>(secondOfDay / 60 % 60), 2) + ":" +
                      text::Decimal(static_cast<std::int64_t>(secondOfDay % 60), 2);
-  if (withFraction) text += "." + text::Decimal(static_cast<std::int64_t>(fraction), 7);
+  if (withFraction) text.append(".").append(text::Decimal(static_cast<std::int64_t>(fraction), 7));
   return text + "Z";
 }
 

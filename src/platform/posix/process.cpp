@@ -90,8 +90,8 @@ class SpawnActions {
 std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command) {
   const std::string program = posix::NativePath(command.program);
   MakeExecutable(program);
-  std::vector<std::string> words = Words(command.arguments);
-  words.insert(words.begin(), program);
+  std::vector<std::string> words = {program};
+  for (std::string& word : Words(command.arguments)) words.push_back(std::move(word));
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
