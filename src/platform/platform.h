@@ -218,12 +218,16 @@ struct ProgramCommand {
 
 // Starts the program from the current directory with this process's
 // environment, waits until it has ended and returns its exit code; nullopt
-// when it could not be started.
+// when it could not be started. While it waits, `whileWaiting` (when given)
+// is called each time the thread's windows have messages, and must take
+// them all (the progress dialog's `show` does), so that those windows still
+// answer.
 // POSIX: the arguments are the blank-separated words of `arguments`; a
 // program file without its execute bit gets it first (unpacked files carry
-// none); and since an exit status keeps only 8 bits, 194, the low byte of
-// 3010, comes back as 3010.
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+// none); since an exit status keeps only 8 bits, 194, the low byte of 3010,
+// comes back as 3010; and there are no window messages to wait for.
+std::optional<std::uint32_t> RunProgram(const ProgramCommand& command,
+                                        const std::function<void()>& whileWaiting = {});
 
 //===----------------------------------------------------------------------===//
 // Work in order, on several threads

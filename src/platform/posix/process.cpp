@@ -47,7 +47,7 @@ void MakeExecutable(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command) {
+std::optional<std::uint32_t> RunProgram(const ProgramCommand& command, const std::function<void()>&) {
   const std::string program = posix::NativePath(command.program);
   MakeExecutable(program);
   std::vector<std::string> words = Words(command.arguments);
