@@ -24,10 +24,13 @@ std::optional<std::string> WorkFilePath(std::string_view destination) {
 }
 
 void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack,
-                 const std::string& scriptPath) {
+                 const std::string& scriptPath, const std::function<void()>& breathe) {
   if (!platform::SeekTo(package.file, package.itemPosition)) ReportError(error::File, scriptPath.c_str());
-  PackageReader reader([&package](std::span<std::uint8_t> buffer) { return platform::ReadBytes(package.file, buffer); },
-                       package.itemPosition, package.readLength);
+  const auto read = [&package, &breathe](std::span<std::uint8_t> buffer) {
+    if (breathe) breathe();
+    return platform::ReadBytes(package.file, buffer);
+  };
+  PackageReader reader(read, package.itemPosition, package.readLength);
   const auto sink = [&output](std::span<const std::uint8_t> bytes) { return platform::WriteBytes(output, bytes); };
   const Piece piece = unpack == Unpack::StubImage ? reader.CopyStub(sink) : reader.UnpackItem(sink);
   switch (piece.status) {
@@ -45,7 +48,8 @@ void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack
   package.itemPosition = reader.Position();
 }
 
-void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package) {
+void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package,
+                         const std::function<void()>& breathe) {
   for (const std::string& value : ReadFileList(scriptPath)) {
     const auto entry = SplitFileListEntry(value);
     if (!entry) ReportError(error::Configuration, scriptPath.c_str());
@@ -53,7 +57,7 @@ void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& packag
     if (!path) ReportError(error::File, scriptPath.c_str());
     platform::File output = platform::CreateAlways(*path);
     if (!output.IsOpen()) ReportError(error::File, scriptPath.c_str());
-    ExtractItem(package, std::move(output), Unpack::Item, scriptPath);
+    ExtractItem(package, std::move(output), Unpack::Item, scriptPath, breathe);
   }
 
   // The first file names the package; it must carry a version.

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,15 +34,18 @@ enum class Unpack { StubImage, Item };
 // package then stands on the piece after it. Failures are reported against
 // `scriptPath`: a package that cannot be read or a file that cannot be
 // written is error 3; an item that does not decode (after the box with the
-// decoder's result), or that no marker ends, is error 5.
+// decoder's result), or that no marker ends, is error 5. `breathe`, when
+// given, is called before each block of the package is read, so that a
+// window can answer between them.
 void ExtractItem(InstallerPackage& package, platform::File output, Unpack unpack,
-                 const std::string& scriptPath);
+                 const std::string& scriptPath, const std::function<void()>& breathe = {});
 
 // Unpacks one item per entry of the file list, from the package's position
 // on, then requires that the first entry's file has a version resource and
 // that the script names an output; closes the package. Returns only when all
-// of that holds.
-void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package);
+// of that holds. `breathe` as for ExtractItem.
+void ExtractPackageFiles(const std::string& scriptPath, InstallerPackage& package,
+                         const std::function<void()>& breathe = {});
 
 // Deletes every listed file that an installer run unpacked, then the script.
 void DeleteExtractedFiles(const std::string& scriptPath);

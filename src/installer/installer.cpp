@@ -52,8 +52,8 @@ SetupEnd SetupEndOf(std::int32_t exitCode) {
 // case they stay for it.
 int RunWithDialog(InstallerPackage& package, const std::string& scriptPath, const std::string& title,
                   void* instance) {
-  DialogWork work{.unpack = [&] { ExtractPackageFiles(scriptPath, package); },
-                  .runSetup = [&] { return SetupEndOf(RunSetupCommand(scriptPath)); }};
+  DialogWork work{.unpack = [&](const Breathe& breathe) { ExtractPackageFiles(scriptPath, package, breathe); },
+                  .runSetup = [&](const Breathe& breathe) { return SetupEndOf(RunSetupCommand(scriptPath, breathe)); }};
   const DialogOutcome outcome = RunProgressDialog(scriptPath, std::move(work), instance);
   // A dialog that cannot be shown installs nothing, so the run must not end
   // as if it had finished: the package's own program lacks what it needs

@@ -62,14 +62,14 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileNam
   return std::nullopt;
 }
 
-std::int32_t RunSetupCommand(const std::string& scriptPath) {
+std::int32_t RunSetupCommand(const std::string& scriptPath, const std::function<void()>& whileWaiting) {
   const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, scriptPath);
   if (IsAbsent(fileName)) ReportError(error::Configuration, scriptPath.c_str());
   std::string ownLine = platform::CommandLine().substr(0, platform::MaxText);
   for (char& c : ownLine) c = text::AsciiUpper(c);
   const auto command = SetupCommandFor(fileName, SetupSwitches(ownLine), platform::PathExists);
   if (!command) return SetupNotStarted;
-  const auto exitCode = platform::RunProgram(*command);
+  const auto exitCode = platform::RunProgram(*command, whileWaiting);
   if (!exitCode) return SetupNotStarted;
   return static_cast<std::int32_t>(*exitCode);
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view fileNam
 
 // Runs the setup program and returns its exit code, unchanged (3010
 // included), or SetupNotStarted. A script without [Cmd] FileName is error 4.
-std::int32_t RunSetupCommand(const std::string& scriptPath);
+// While the program runs, `whileWaiting` lets a window answer (see
+// platform::RunProgram).
+std::int32_t RunSetupCommand(const std::string& scriptPath, const std::function<void()>& whileWaiting = {});
 
 }  // namespace qd
