@@ -369,9 +369,13 @@ class DialogLogic {
   virtual void Start(DialogView& view) = 0;
   // The user pressed button `id`; CancelButton also stands for the Esc key
   // and the window's close box. Any work runs here, on the window's one
-  // thread, and the window takes no input meanwhile; `show` puts the view on
-  // the screen as it stands, between the steps of such work. Returns the
-  // result that ends the dialog, or nullopt while it stays.
+  // thread; `show` puts the view on the screen as it stands and lets the
+  // window answer (Windows: it handles the messages waiting, so that it
+  // repaints, and input meant for disabled buttons is dropped): call it
+  // between the steps of such work, and while waiting. A press that comes
+  // meanwhile is not passed on; input given meanwhile is dropped once the
+  // press is handled. Returns the result that ends the dialog, or nullopt
+  // while it stays.
   virtual std::optional<int> Press(int id, DialogView& view, const std::function<void()>& show) = 0;
 
  protected:
