@@ -273,8 +273,10 @@ void RequestRestart();
 //===----------------------------------------------------------------------===//
 // Message boxes
 //
-// POSIX: the caption and the text go to standard error; a question reads one
-// line from standard input, and only an answer starting with y or Y is Yes.
+// POSIX: the caption and the text go to standard error, in the locale's
+// character set with control characters but the line feed as "?"; a question
+// shows its answers, "[y/N]", and reads one line from standard input: only an
+// answer starting with y or Y is Yes.
 //===----------------------------------------------------------------------===//
 
 enum class BoxStyle {
@@ -314,10 +316,12 @@ std::string SystemDirectory();
 // Windows: dialog template 101 with ProgressDialogProc, centred on the
 // desktop, which also paints the background and the heading's bold font.
 // POSIX: a plain rendering on standard error, one frame for each change,
-// driven by keys read from standard input (a terminal or a pipe): Enter
-// presses the default button (Next), Esc or "c" presses Cancel; other keys
-// do nothing. When the input ends the dialog is closed: by Cancel while
-// Cancel is enabled, otherwise by the default button.
+// texts as the message boxes show them, driven by keys read from standard
+// input (a terminal or a pipe): Enter presses the default button (Next), Esc,
+// "c" or Ctrl-C presses Cancel; other keys do nothing, and keys typed on a
+// terminal while a press's work runs are dropped. When the input ends the
+// dialog is closed: by Cancel while Cancel is enabled, otherwise by the
+// default button. The terminal keeps its settings whatever ends the process.
 //===----------------------------------------------------------------------===//
 
 namespace dialog {
