@@ -72,6 +72,14 @@ struct InstallCase {
   std::vector<std::string> args = {"/h"};  // without "/h": a run with the dialog
   std::vector<Answer> answers;             // the user's, in a run with the dialog
   std::string keys;                        // the native build's: further keys, after the answers'
+  // The native build's, on a terminal of its own instead of a pipe: the
+  // keys typed, each once the output shows what they answer; the answers
+  // and keys above are not used then. Its locale (LC_ALL), when named.
+  std::vector<TerminalTurn> terminal;
+  std::string locale;
+  // The setup program says "The setup program waits." and waits while
+  // "setup_hold" is in its directory (the native build's).
+  bool setupWaits = false;
   bool componentPresent = false;           // "qd.dll" lies in the system directory
   int setupExit = 0;
   Damage damage = Damage::None;
@@ -92,6 +100,7 @@ struct InstallResult {
   std::optional<fs::path> workDirectory;
   std::vector<std::string> left;  // sorted
   std::string setupArgs;
+  bool terminalSane = true;  // a run on a terminal left it reading lines with echo
 };
 
 // Renames the dialog template 101 of the PE image at the start of `image` to
@@ -212,10 +221,23 @@ class InstallTree {
       RunOptions options;
       options.workingDirectory = RunDirectory().string();
       options.environment = {"TMPDIR=" + Temporary().string(), "SystemRoot=" + (dir_ / "system").string()};
+      if (!c.locale.empty()) options.environment.push_back("LC_ALL=" + c.locale);
       options.argv0 = Package().string();
-      for (Answer answer : c.answers) options.input += KeysFor(answer);
-      options.input += c.keys;
-      const RunResult run = Run(QDPACK_NATIVE_EXE, c.args, options);
+      if (c.setupWaits) WriteText(RunDirectory() / "setup_hold", "");
+      RunResult run;
+      if (c.terminal.empty()) {
+        for (Answer answer : c.answers) options.input += KeysFor(answer);
+        options.input += c.keys;
+        run = Run(QDPACK_NATIVE_EXE, c.args, options);
+      } else {
+        std::vector<TerminalTurn> turns = c.terminal;
+        for (TerminalTurn& turn : turns)
+          if (!turn.remove.empty()) turn.remove = (RunDirectory() / turn.remove).string();
+        const TerminalRunResult onTerminal = RunOnTerminal(QDPACK_NATIVE_EXE, c.args, options, turns);
+        run = onTerminal.run;
+        run.err = run.out;
+        result.terminalSane = onTerminal.terminalSane;
+      }
       result.exitCode = run.exitCode == 194 ? 3010 : run.exitCode == 255 ? -1 : run.exitCode;
       result.report = run.err;
     } else {
@@ -279,6 +301,8 @@ class InstallTree {
     if (installer_ == Installer::Wine) return ReadAll(fs::path(QDPACK_WIN64_DIR) / "tests/wine/recording_setup.exe");
     const std::string script =
         "#!/bin/sh\nprintf '%s %s' \"$0\" \"$*\" > setup_args.txt\n"
+        "if [ -e setup_hold ]; then echo The setup program waits.; fi\n"
+        "while [ -e setup_hold ]; do sleep 0.05; done\n"
         "code=$(cat setup_exit.txt)\n[ \"$code\" = 3010 ] && code=194\nexit $code\n";
     return {script.begin(), script.end()};
   }
@@ -419,6 +443,7 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
                           const std::vector<PackedItem>& items) {
   SCOPED_TRACE(c.behaviour);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.report;
+  EXPECT_TRUE(run.terminalSane) << "the terminal was left without echo";
   EXPECT_EQ(run.setupArgs, c.setupArgs);
   for (const std::string& text : c.shown) EXPECT_NE(run.report.find(text), std::string::npos) << text << "\n" << run.report;
   for (const std::string& text : c.hidden) EXPECT_EQ(run.report.find(text), std::string::npos) << text << "\n" << run.report;
