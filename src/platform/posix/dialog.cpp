@@ -276,10 +276,14 @@ int ShowProgressDialog(void*, DialogLogic& logic) {
     Render(view, codeset);
     shown = view;
   };
-  show();
-  for (;;) {
-    const Key key = [&keys] {
+  for (bool pressed = false;; pressed = true) {
+    // The wait is ready before the frame shows, so that a key the frame
+    // prompts, Ctrl-C included, finds it; keys typed before the frame
+    // (while a press's work ran) are dropped.
+    const Key key = [&] {
       const KeyWait wait;
+      if (pressed) keys.Discard();
+      show();
       return keys.Next(wait);
     }();
     int id = key == Key::Default ? dialog::NextButton : dialog::CancelButton;
@@ -288,8 +292,6 @@ int ShowProgressDialog(void*, DialogLogic& logic) {
     if (key == Key::End && !view.cancel.enabled) id = dialog::NextButton;
     if (const std::optional<int> result = logic.Press(id, view, show)) return *result;
     if (key == Key::End) return dialog::NotShown;
-    keys.Discard();
-    show();
   }
 }
 
