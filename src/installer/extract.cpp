@@ -30,11 +30,15 @@ std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::str
   return path;
 }
 
-Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack) {
+Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack,
+                      const std::function<void()>& breathe) {
   InstallerPackage& package = installation.package;
   if (!platform::SeekTo(package.file, package.itemPosition)) return FailureOf(error::File, installation);
-  PackageReader reader([&package](std::span<std::uint8_t> buffer) { return platform::ReadBytes(package.file, buffer); },
-                       package.itemPosition, package.readLength);
+  const auto read = [&package, &breathe](std::span<std::uint8_t> buffer) {
+    if (breathe) breathe();
+    return platform::ReadBytes(package.file, buffer);
+  };
+  PackageReader reader(read, package.itemPosition, package.readLength);
   const auto sink = [&output](std::span<const std::uint8_t> bytes) { return platform::WriteBytes(output, bytes); };
   const Piece piece = unpack == Unpack::StubImage ? reader.CopyStub(sink) : reader.UnpackItem(sink);
   switch (piece.status) {
@@ -56,7 +60,7 @@ Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack 
   return {};
 }
 
-Outcome<> ExtractPackageFiles(Installation& installation) {
+Outcome<> ExtractPackageFiles(Installation& installation, const std::function<void()>& breathe) {
   const std::string& scriptPath = installation.scriptPath;
   for (const std::string& value : ReadFileList(scriptPath)) {
     const auto entry = SplitFileListEntry(value);
@@ -65,7 +69,8 @@ Outcome<> ExtractPackageFiles(Installation& installation) {
     if (!path) return FailureOf(error::File, installation);
     platform::File output = platform::Open(*path, platform::OpenMode::CreateNew);
     if (!output.IsOpen()) return FailureOf(error::File, installation);
-    if (auto extracted = ExtractItem(installation, std::move(output), Unpack::Item); !extracted) return extracted;
+    if (auto extracted = ExtractItem(installation, std::move(output), Unpack::Item, breathe); !extracted)
+      return extracted;
   }
 
   // The first file names the package; it must carry a version.

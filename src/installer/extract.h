@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,12 +49,16 @@ enum class Unpack { StubImage, Item };
 // package then stands on the piece after it. A package that cannot be read
 // or a file that cannot be written is error 3; an item that does not decode
 // (with the decoder's result), or that no marker ends, is error 5.
-Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack);
+// `breathe`, when given, is called before each block of the package is
+// read, so that a window can answer between them.
+Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack,
+                      const std::function<void()>& breathe = {});
 
 // Unpacks one item per entry of the file list, from the package's position
 // on, then requires that the first entry's file has a version resource and
-// that the script names an output; closes the package.
-Outcome<> ExtractPackageFiles(Installation& installation);
+// that the script names an output; closes the package. `breathe` as for
+// ExtractItem.
+Outcome<> ExtractPackageFiles(Installation& installation, const std::function<void()>& breathe = {});
 
 // Deletes every listed file that an installer run unpacked, then the script.
 // A file that cannot be deleted stays; the rest go all the same.

@@ -50,9 +50,9 @@ SetupEnd SetupEndOf(std::int32_t exitCode) {
 // the setup program asked for a restart and the user puts it off, in which
 // case they stay for it.
 Outcome<int> RunWithDialog(Installation& installation, const std::string& title, void* instance) {
-  DialogWork work{.unpack = [&installation] { return ExtractPackageFiles(installation); },
-                  .runSetup = [&installation]() -> Outcome<SetupEnd> {
-                    const auto exitCode = RunSetupCommand(installation);
+  DialogWork work{.unpack = [&installation](const Breathe& breathe) { return ExtractPackageFiles(installation, breathe); },
+                  .runSetup = [&installation](const Breathe& breathe) -> Outcome<SetupEnd> {
+                    const auto exitCode = RunSetupCommand(installation, breathe);
                     if (!exitCode) return exitCode.failure();
                     return SetupEndOf(*exitCode);
                   }};

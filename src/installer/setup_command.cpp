@@ -63,7 +63,7 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDir
   return std::nullopt;
 }
 
-Outcome<std::int32_t> RunSetupCommand(const Installation& installation) {
+Outcome<std::int32_t> RunSetupCommand(const Installation& installation, const std::function<void()>& whileWaiting) {
   const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, installation.scriptPath);
   // The program must be a file of the work directory: its name, the text up
   // to the first blank, is a plain file name.
@@ -74,7 +74,7 @@ Outcome<std::int32_t> RunSetupCommand(const Installation& installation) {
   const auto command =
       SetupCommandFor(installation.workDirectory, fileName, SetupSwitches(arguments), platform::PathExists);
   if (!command) return SetupNotStarted;
-  const auto exitCode = platform::RunProgram(*command);
+  const auto exitCode = platform::RunProgram(*command, whileWaiting);
   if (!exitCode) return SetupNotStarted;
   return static_cast<std::int32_t>(*exitCode);
 }

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,7 +49,10 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDir
 
 // Runs the setup program and returns its exit code, unchanged (3010
 // included), or SetupNotStarted. A script without [Cmd] FileName, or whose
-// program is not a plain file name, is error 4: nothing is started.
-Outcome<std::int32_t> RunSetupCommand(const Installation& installation);
+// program is not a plain file name, is error 4: nothing is started. While
+// the program runs, `whileWaiting` lets a window answer (see
+// platform::RunProgram).
+Outcome<std::int32_t> RunSetupCommand(const Installation& installation,
+                                      const std::function<void()>& whileWaiting = {});
 
 }  // namespace qd

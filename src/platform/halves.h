@@ -35,7 +35,7 @@ std::string ReadProfile(std::string_view section, std::string_view key, std::str
                         std::string_view path);
 bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                   std::string_view path);
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+std::optional<std::uint32_t> RunProgram(const ProgramCommand& command, const std::function<void()>& whileWaiting);
 // Lets go of a work directory's handles (they are closed, the directory stays).
 void CloseDirectoryHandle(std::intptr_t handle);
 }  // namespace native

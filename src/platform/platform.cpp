@@ -103,7 +103,9 @@ std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access) { return 
 
 bool RemoveWorkDirectory(WorkDirectory& directory) { return Use().removeWorkDirectory(directory); }
 
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command) { return Use().runProgram(command); }
+std::optional<std::uint32_t> RunProgram(const ProgramCommand& command, const std::function<void()>& whileWaiting) {
+  return Use().runProgram(command, whileWaiting);
+}
 
 WorkDirectory& WorkDirectory::operator=(WorkDirectory&& other) noexcept {
   if (this != &other) {

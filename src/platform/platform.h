@@ -280,7 +280,7 @@ struct Operations {
   bool (*writeProfile)(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                        std::string_view path);
   // Programs: the exit code, or nullopt when the program could not be started.
-  std::optional<std::uint32_t> (*runProgram)(const ProgramCommand& command);
+  std::optional<std::uint32_t> (*runProgram)(const ProgramCommand& command, const std::function<void()>& whileWaiting);
 };
 
 // The platform's own operations.
@@ -302,12 +302,16 @@ void InitControls();
 
 // Starts the program from the current directory with this process's
 // environment, waits until it has ended and returns its exit code; nullopt
-// when it could not be started.
+// when it could not be started. While it waits, `whileWaiting` (when given)
+// is called each time the thread's windows have messages, and must take
+// them all (the progress dialog's `show` does), so that those windows still
+// answer.
 // POSIX: the arguments are the blank-separated words of `arguments`; a
 // program file without its execute bit gets it first (unpacked files carry
-// none); and since an exit status keeps only 8 bits, 194, the low byte of
-// 3010, comes back as 3010.
-[[nodiscard]] std::optional<std::uint32_t> RunProgram(const ProgramCommand& command);
+// none); since an exit status keeps only 8 bits, 194, the low byte of 3010,
+// comes back as 3010; and there are no window messages to wait for.
+[[nodiscard]] std::optional<std::uint32_t> RunProgram(const ProgramCommand& command,
+                                                      const std::function<void()>& whileWaiting = {});
 
 //===----------------------------------------------------------------------===//
 // Work in order, on several threads
@@ -357,8 +361,10 @@ void RequestRestart();
 //===----------------------------------------------------------------------===//
 // Message boxes
 //
-// POSIX: the caption and the text go to standard error; a question reads one
-// line from standard input, and only an answer starting with y or Y is Yes.
+// POSIX: the caption and the text go to standard error, in the locale's
+// character set with control characters but the line feed as "?"; a question
+// shows its answers, "[y/N]", and reads one line from standard input: only an
+// answer starting with y or Y is Yes.
 //===----------------------------------------------------------------------===//
 
 enum class BoxStyle {
@@ -398,10 +404,12 @@ std::string SystemDirectory();
 // Windows: dialog template 101 with ProgressDialogProc, centred on the
 // desktop, which also paints the background and the heading's bold font.
 // POSIX: a plain rendering on standard error, one frame for each change,
-// driven by keys read from standard input (a terminal or a pipe): Enter
-// presses the default button (Next), Esc or "c" presses Cancel; other keys
-// do nothing. When the input ends the dialog is closed: by Cancel while
-// Cancel is enabled, otherwise by the default button.
+// texts as the message boxes show them, driven by keys read from standard
+// input (a terminal or a pipe): Enter presses the default button (Next), Esc,
+// "c" or Ctrl-C presses Cancel; other keys do nothing, and keys typed on a
+// terminal while a press's work runs are dropped. When the input ends the
+// dialog is closed: by Cancel while Cancel is enabled, otherwise by the
+// default button. The terminal keeps its settings whatever ends the process.
 //===----------------------------------------------------------------------===//
 
 namespace dialog {
@@ -453,9 +461,13 @@ class DialogLogic {
   virtual void Start(DialogView& view) = 0;
   // The user pressed button `id`; CancelButton also stands for the Esc key
   // and the window's close box. Any work runs here, on the window's one
-  // thread, and the window takes no input meanwhile; `show` puts the view on
-  // the screen as it stands, between the steps of such work. Returns the
-  // result that ends the dialog, or nullopt while it stays.
+  // thread; `show` puts the view on the screen as it stands and lets the
+  // window answer (Windows: it handles the messages waiting, so that it
+  // repaints, and input meant for disabled buttons is dropped): call it
+  // between the steps of such work, and while waiting. A press that comes
+  // meanwhile is not passed on; input given meanwhile is dropped once the
+  // press is handled. Returns the result that ends the dialog, or nullopt
+  // while it stays.
   virtual std::optional<int> Press(int id, DialogView& view, const std::function<void()>& show) = 0;
 
  protected:

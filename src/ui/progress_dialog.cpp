@@ -1,9 +1,10 @@
 //===- progress_dialog.cpp - The installer's wizard page, its behaviour ------===//
 //
 // Texts are read from the script each time they are shown, with the "@"
-// default: a missing text shows as "@". Next is the closing button whenever
-// its caption reads as Msg08, so a script whose Msg09 equals its Msg08 ends
-// the dialog at the first press without any work done.
+// default: a missing text shows as "@". What a button does follows from the
+// state alone, never from a caption: a script whose Msg09 equals its Msg08
+// (both missing, say) still runs the work at the first press of Next, and
+// only Next in the Done state finishes.
 //
 //===----------------------------------------------------------------------===//
 #include "ui/progress_dialog.h"
@@ -61,20 +62,21 @@ void ProgressDialog::Start(platform::DialogView& view) {
 }
 
 std::optional<int> ProgressDialog::Press(int id, platform::DialogView& view, const std::function<void()>& show) {
-  if (id == NextButton && view.next.enabled) {
-    if (view.next.text == Text(messages::FinishCaptionKey)) return DialogFinished;
-    if (state_ != DialogState::Ready) return std::nullopt;
+  // While the work runs, the window still answers (it repaints between the
+  // steps), so a press can reach here from inside the work: it does nothing.
+  if (state_ == DialogState::Working) return std::nullopt;
+  if (id == NextButton && state_ == DialogState::Ready) {
     if (auto done = Work(view, show); !done) {
       failure_ = done.failure();
       return DialogFailed;
     }
     return std::nullopt;
   }
+  if (id == NextButton) return DialogFinished;
   // Esc and the window's close box press Cancel too. Before the work it
   // cancels; after it the installation stands, and closing the window
   // finishes it as Finish does.
-  if (id == CancelButton && state_ == DialogState::Ready) return DialogCancelled;
-  if (id == CancelButton && state_ == DialogState::Done) return DialogFinished;
+  if (id == CancelButton) return state_ == DialogState::Ready ? DialogCancelled : DialogFinished;
   return std::nullopt;
 }
 
@@ -86,13 +88,13 @@ Outcome<> ProgressDialog::Work(platform::DialogView& view, const std::function<v
   view.progress = UnpackingProgress;
   view.status.text = Text(messages::UnpackingKey);
   show();
-  if (auto unpacked = work_.unpack(); !unpacked) return unpacked.failure();
+  if (auto unpacked = work_.unpack(show); !unpacked) return unpacked.failure();
 
   view.caption = ReadScriptValue(script::CMD, script::Title, scriptPath_);
   view.progress = RunningSetupProgress;
   view.status.text = Text(messages::RunningSetupKey);
   show();
-  const auto end = work_.runSetup();
+  const auto end = work_.runSetup(show);
   if (!end) return end.failure();
   if (*end == SetupEnd::Failed) return Failure{.error = error::SetupFailed, .scriptPath = scriptPath_};
   restartRequested_ = *end == SetupEnd::RestartRequested;

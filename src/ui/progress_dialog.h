@@ -10,10 +10,12 @@
 //            the work; Cancel ends the dialog with DialogCancelled.
 //   Working  both disabled while the files are unpacked (progress 25) and
 //            the setup program runs (50); a failure ends the dialog with
-//            DialogFailed, and the dialog hands the failure on.
+//            DialogFailed, and the dialog hands the failure on. The window
+//            still answers meanwhile, but takes no press.
 //   Done     progress 100, Next captioned Finish (Msg08) and enabled,
 //            Cancel disabled. Finish ends the dialog with DialogFinished,
-//            and so does closing the window (Esc, the close box).
+//            and so does closing the window (Esc, the close box). Only here
+//            does Next finish, whatever its caption reads.
 //
 // This is the behaviour, written once for every platform: the work is the
 // installer's, handed in as callbacks, and the window is the platform's
@@ -35,10 +37,15 @@ namespace qd {
 // How the setup program ended, as far as the dialog is concerned.
 enum class SetupEnd { Succeeded, RestartRequested, Failed };
 
-// The installer's work, run when Next is pressed in the Ready state.
+// The installer's work, run when Next is pressed in the Ready state. Each
+// step is handed `breathe`, to call between blocks of its work and whenever
+// the system has news for the window while it waits: the dialog then shows
+// what changed and answers the system (it repaints, and input meant for its
+// disabled buttons is dropped), so that it never looks hung.
+using Breathe = std::function<void()>;
 struct DialogWork {
-  std::function<Outcome<>()> unpack;          // unpacks the listed files
-  std::function<Outcome<SetupEnd>()> runSetup;  // runs the setup program
+  std::function<Outcome<>(const Breathe& breathe)> unpack;          // unpacks the listed files
+  std::function<Outcome<SetupEnd>(const Breathe& breathe)> runSetup;  // runs the setup program
 };
 
 enum class DialogState { Ready, Working, Done };
@@ -60,11 +67,12 @@ class ProgressDialog final : public platform::DialogLogic {
   void Start(platform::DialogView& view) override;
   // Next: in the Ready state runs the work, ending in the Done state, or
   // ending the dialog with DialogFailed when the work fails (error 7 when
-  // the setup program fails); ends the dialog with DialogFinished whenever
-  // its caption is Msg08. Cancel (also Esc and the
+  // the setup program fails); in the Done state ends the dialog with
+  // DialogFinished, whatever the captions read. Cancel (also Esc and the
   // close box): ends the dialog with DialogCancelled in the Ready state;
   // once the work is done there is nothing left to cancel, and it finishes
-  // the dialog as Finish does. Any other button does nothing.
+  // the dialog as Finish does. While the work runs, and for any other
+  // button, a press does nothing.
   std::optional<int> Press(int id, platform::DialogView& view, const std::function<void()>& show) override;
 
   DialogState State() const { return state_; }

@@ -74,6 +74,14 @@ struct InstallCase {
   bool glued = false;  // Windows: the first argument follows the quoted package path with no blank
   std::vector<Answer> answers;             // the user's, in a run with the dialog
   std::string keys;                        // the native build's: further keys, after the answers'
+  // The native build's, on a terminal of its own instead of a pipe: the
+  // keys typed, each once the output shows what they answer; the answers
+  // and keys above are not used then. Its locale (LC_ALL), when named.
+  std::vector<TerminalTurn> terminal;
+  std::string locale;
+  // The setup program says "The setup program waits." and waits while
+  // "setup_hold" is in its directory (the native build's).
+  bool setupWaits = false;
   bool componentPresent = false;           // "qd.dll" lies in the system directory
   int setupExit = 0;
   Damage damage = Damage::None;
@@ -94,6 +102,7 @@ struct InstallResult {
   std::optional<fs::path> workDirectory;
   std::vector<std::string> left;  // sorted
   std::string setupArgs;
+  bool terminalSane = true;  // a run on a terminal left it reading lines with echo
 };
 
 // Renames the dialog template 101 of the PE image at the start of `image` to
@@ -214,10 +223,23 @@ class InstallTree {
       RunOptions options;
       options.workingDirectory = RunDirectory().string();
       options.environment = {"TMPDIR=" + Temporary().string(), "SystemRoot=" + (dir_ / "system").string()};
+      if (!c.locale.empty()) options.environment.push_back("LC_ALL=" + c.locale);
       options.argv0 = Package().string();
-      for (Answer answer : c.answers) options.input += KeysFor(answer);
-      options.input += c.keys;
-      const RunResult run = Run(QDPACK_NATIVE_EXE, c.args, options);
+      if (c.setupWaits) WriteText(RunDirectory() / "setup_hold", "");
+      RunResult run;
+      if (c.terminal.empty()) {
+        for (Answer answer : c.answers) options.input += KeysFor(answer);
+        options.input += c.keys;
+        run = Run(QDPACK_NATIVE_EXE, c.args, options);
+      } else {
+        std::vector<TerminalTurn> turns = c.terminal;
+        for (TerminalTurn& turn : turns)
+          if (!turn.remove.empty()) turn.remove = (RunDirectory() / turn.remove).string();
+        const TerminalRunResult onTerminal = RunOnTerminal(QDPACK_NATIVE_EXE, c.args, options, turns);
+        run = onTerminal.run;
+        run.err = run.out;
+        result.terminalSane = onTerminal.terminalSane;
+      }
       result.exitCode = run.exitCode == 194 ? 3010 : run.exitCode == 255 ? -1 : run.exitCode;
       result.report = run.err;
     } else {
@@ -293,6 +315,8 @@ class InstallTree {
     const std::string script =
         "#!/bin/sh\nprintf '%s %s' \"$0\" \"$*\" > setup_args.txt\n"
         "mkdir -p handed && cp -p \"$(dirname \"$0\")\"/* handed/\n"
+        "if [ -e setup_hold ]; then echo The setup program waits.; fi\n"
+        "while [ -e setup_hold ]; do sleep 0.05; done\n"
         "code=$(cat setup_exit.txt)\n[ \"$code\" = 3010 ] && code=194\nexit $code\n";
     return {script.begin(), script.end()};
   }
@@ -420,8 +444,9 @@ inline std::vector<InstallCase> DialogRunCases() {
       {.behaviour = "without Msg12 the restart question reads @",
        .texts = noQuestion, .args = {}, .answers = {Answer::Next, Answer::Next, Answer::No},
        .setupExit = 3010, .exitCode = 3010, .left = all, .setupArgs = "/NOSHARECOUNT", .shown = {"@"}},
-      {.behaviour = "Next captioned as Finish (Msg09 and Msg08 both missing) ends at once, nothing installed",
-       .texts = noFinish, .args = {}, .answers = {Answer::Next}, .hidden = {"Unpacking"}},
+      {.behaviour = "with Msg09 and Msg08 both missing, Next still installs, and only then finishes",
+       .texts = noFinish, .args = {}, .answers = {Answer::Next, Answer::Next}, .setupArgs = "/NOSHARECOUNT",
+       .shown = {"The Qd Engine has been installed."}},
       {.behaviour = "a script without a language is error 4 before the dialog shows, its text from ENU",
        .commands = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd Engine Setup\r\n", .args = {}, .exitCode = -1,
        .left = script, .shown = {"Error: the installer is not properly configured."}, .hidden = {"Welcome"}},
@@ -435,6 +460,7 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
                           const std::vector<PackedItem>& items) {
   SCOPED_TRACE(c.behaviour);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.report;
+  EXPECT_TRUE(run.terminalSane) << "the terminal was left without echo";
   EXPECT_EQ(run.setupArgs, c.setupArgs);
   for (const std::string& text : c.shown) EXPECT_NE(run.report.find(text), std::string::npos) << text << "\n" << run.report;
   for (const std::string& text : c.hidden) EXPECT_EQ(run.report.find(text), std::string::npos) << text << "\n" << run.report;

@@ -74,6 +74,47 @@ TEST_F(NativeInstall, TheTerminalTakesItsKeysFromStandardInput) {
   ExpectInstalls(Installer::Native, cases);
 }
 
+// On a terminal of its own: the script's Windows-1252 texts in the
+// terminal's character set, and none of their control characters; Ctrl-C
+// as Cancel; the restart question's answers; keys typed during the work;
+// and whatever ends the run, the terminal reads lines with echo again.
+TEST_F(NativeInstall, OnATerminalTheDialogShowsTextsSafelyAndKeepsTheTerminalSane) {
+  const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
+  const std::string foreign = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd f\xFCr \x80 \x81\x1b[31mrot\tx\r\nLANG=ENU\r\n";
+  const TerminalTurn next{"Next > (Enter)", "\r"};
+  const TerminalTurn finish{"Finish (Enter)", "\r"};
+  const std::vector<InstallCase> cases = {
+      {.behaviour = "a UTF-8 terminal shows the characters; escapes and other controls show as ?",
+       .commands = foreign, .args = {}, .terminal = {next, finish}, .locale = "C.UTF-8",
+       .setupArgs = "/NOSHARECOUNT", .shown = {"=== Qd f\xC3\xBCr \xE2\x82\xAC ??[31mrot?x ===",
+                                               "Welcome to Qd f\xC3\xBCr"},
+       .hidden = {"\x1b[31m", "\t", "\xFC"}},
+      {.behaviour = "an ASCII terminal shows ? for what it lacks",
+       .commands = foreign, .args = {}, .terminal = {next, finish}, .locale = "C", .setupArgs = "/NOSHARECOUNT",
+       .shown = {"=== Qd f?r ? ??[31mrot?x ==="}, .hidden = {"\x1b[31m", "\xFC", "\xC3"}},
+      {.behaviour = "Ctrl-C at the start cancels", .args = {}, .terminal = {{"Next > (Enter)", "\x03"}},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}, .hidden = {"Error"}},
+      {.behaviour = "Ctrl-C once the work is done finishes, as Cancel does then",
+       .args = {}, .terminal = {next, {"Finish (Enter)", "\x03"}}, .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "Ctrl-C during the work ends the run there",
+       .args = {}, .terminal = {next, {"The setup program waits.", "\x03"}}, .setupWaits = true,
+       .exitCode = -1, .left = all,
+       .setupArgs = "/NOSHARECOUNT"},
+      {.behaviour = "the restart question shows its answers; Enter is No",
+       .args = {}, .terminal = {next, finish, {"Restart now? [y/N] ", "\r"}}, .setupExit = 3010, .exitCode = 3010,
+       .left = all, .setupArgs = "/NOSHARECOUNT", .hidden = {"does not restart"}},
+      // Had the keys typed during the work stayed, Enter would have pressed
+      // Finish unseen and "yes" answered the question.
+      {.behaviour = "keys typed during the work are dropped once it is done",
+       .args = {},
+       .terminal = {next, {"Running the setup program...", "\ryes\r"}, {"yes", "", "setup_hold"}, finish,
+                    {"Restart now? [y/N] ", "\r"}},
+       .setupWaits = true, .setupExit = 3010, .exitCode = 3010, .left = all, .setupArgs = "/NOSHARECOUNT",
+       .hidden = {"does not restart"}},
+  };
+  ExpectInstalls(Installer::Native, cases);
+}
+
 // A run whose standard input is closed reads no key from any file it opens
 // instead: the end of the input cancels the dialog.
 TEST_F(NativeInstall, ARunWithoutStandardInputIsCancelled) {

@@ -69,6 +69,8 @@ DriverOutput ParseDriverOutput(std::string_view report) {
           {*Number<int>(f[1]), Unescape(f[2]), f[3] == "1", f[4] == "1", Unescape(f[5])});
     } else if (f[0] == "press" && f.size() == 2 && inWindow && Number<int>(f[1])) {
       output.windows.back().pressed = Number<int>(f[1]);
+    } else if (f[0] == "busy" && f.size() == 4 && Number<int>(f[1])) {
+      output.busy = DriverBusy{*Number<int>(f[1]), f[2] == "1", f[3] == "1"};
     } else if (f[0] == "exit" && f.size() == 2 && Number<std::int32_t>(f[1])) {
       output.exitCode = Number<std::int32_t>(f[1]);
     } else if (f[0] == "timeout" && f.size() == 1) {
@@ -93,6 +95,10 @@ DriverOutput Drive(const std::string& program, const std::vector<std::string>& a
   if (!options.hold.empty()) {
     driverArgs.push_back("--hold");
     driverArgs.push_back(WinePath(options.hold));
+  }
+  if (!options.busy.empty()) {
+    driverArgs.push_back("--busy");
+    driverArgs.push_back(WinePath(options.busy));
   }
   for (const std::string& setting : options.environment) {
     driverArgs.push_back("--env");

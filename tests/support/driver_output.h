@@ -54,9 +54,17 @@ struct SystemColours {
   std::uint32_t buttonText = 0;
 };
 
+// What became of input given to a window at work (the driver's --busy).
+struct DriverBusy {
+  int id = 0;              // the disabled button clicked twice, before Enter was pressed
+  bool answered = false;   // the window answered a message within a second
+  bool hung = true;        // the system took the window as not responding
+};
+
 struct DriverOutput {
   std::optional<SystemColours> colours;
   std::vector<DriverWindow> windows;
+  std::optional<DriverBusy> busy;
   std::optional<std::int32_t> exitCode;  // the program's full exit code
   bool timedOut = false;
   std::vector<std::string> errors;  // the driver's own complaints and unreadable lines
@@ -69,6 +77,10 @@ struct DriveOptions {
   std::vector<int> presses;  // button ids for the windows in turn; then IDOK
   int timeoutSeconds = 30;
   std::string hold;  // a file of this machine: the driver waits at each window while it exists
+  // A file of this machine: once it exists while the window is at work, the
+  // driver gives the window a user's input, checks that it answers, and
+  // deletes the file (which the program at work waits on).
+  std::string busy;
   RunOptions run;  // working directory and environment of the driver
   std::vector<std::string> environment;  // "NAME=value" set for the program inside wine
   bool glue = false;  // the first argument right behind the program's quoted path, with no blank

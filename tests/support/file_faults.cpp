@@ -158,9 +158,10 @@ bool WriteProfile(std::string_view section, std::string_view key, std::optional<
 
 bool Exists(std::string_view path) { return NativeOperations().exists(path); }
 
-std::optional<std::uint32_t> RunProgram(const platform::ProgramCommand& command) {
+std::optional<std::uint32_t> RunProgram(const platform::ProgramCommand& command,
+                                        const std::function<void()>& whileWaiting) {
   if (Strikes(FileCall::RunProgram, command.program)) return std::nullopt;
-  return NativeOperations().runProgram(command);
+  return NativeOperations().runProgram(command, whileWaiting);
 }
 
 constexpr platform::Operations Double{

@@ -6,11 +6,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cerrno>
 #include <cstring>
@@ -100,6 +104,76 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                                const RunOptions& options, const std::vector<TerminalTurn>& turns,
+                                int timeoutSeconds) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+  std::vector<std::string> argvText{options.argv0.empty() ? program : options.argv0};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    // A new session whose controlling terminal is the slave side.
+    close(master);
+    if (login_tty(slave) != 0) _exit(127);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    for (const std::string& setting : options.environment) putenv(const_cast<char*>(setting.c_str()));
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  // The slave stays open here too, to read its settings once the program has ended.
+  TerminalRunResult result;
+  std::string& out = result.run.out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  std::size_t seen = 0;  // the output up to here was waited for
+  std::size_t turn = 0;
+  int status = 0;
+  bool ended = false;
+  while (!ended) {
+    while (turn < turns.size()) {
+      const std::size_t at = out.find(turns[turn].after, seen);
+      if (at == std::string::npos) break;
+      seen = at + turns[turn].after.size();
+      const std::string& keys = turns[turn].keys;
+      if (!keys.empty() && write(master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        throw std::runtime_error("cannot type on the terminal");
+      if (!turns[turn].remove.empty()) std::filesystem::remove(turns[turn].remove);
+      ++turn;
+    }
+    pollfd output{master, POLLIN, 0};
+    if (poll(&output, 1, 50) > 0) {
+      char buffer[4096];
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended && std::chrono::steady_clock::now() > deadline) {
+      out += "\n[the test ended the program: no \"" + (turn < turns.size() ? turns[turn].after : "end") + "\"]\n";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ended = true;
+    }
+  }
+  // What the program wrote last.
+  for (pollfd output{master, POLLIN, 0}; poll(&output, 1, 0) > 0;) {
+    char buffer[4096];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  termios settings{};
+  result.terminalSane = tcgetattr(slave, &settings) == 0 && (settings.c_lflag & ICANON) && (settings.c_lflag & ECHO);
+  close(slave);
+  close(master);
+  result.run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 

@@ -23,6 +23,30 @@ struct RunOptions {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});
 
+// One turn of a conversation with a program on a terminal: once its output
+// shows `after` (behind what the earlier turns waited for), `keys` are typed,
+// then the file `remove` (when named) is deleted: what the program waits on.
+struct TerminalTurn {
+  std::string after;
+  std::string keys;
+  std::string remove = {};
+};
+
+struct TerminalRunResult {
+  RunResult run;  // the terminal's output is `out`, standard output and error together
+  // The terminal, once the program has ended, reads lines with echo as it
+  // did before (canonical mode and echo are on).
+  bool terminalSane = false;
+};
+
+// Runs `program` with `args` on a terminal of its own (a pseudo-terminal
+// that is its controlling terminal, so that Ctrl-C typed there is SIGINT)
+// and takes the turns in order. A turn whose text never shows ends the
+// program after `timeoutSeconds`, and the result says so in `out`.
+TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                                const RunOptions& options, const std::vector<TerminalTurn>& turns,
+                                int timeoutSeconds = 60);
+
 // Runs a 64-bit Windows program under wine64 in the test run's own prefix.
 RunResult RunWine(const std::string& program, const std::vector<std::string>& args,
                   const RunOptions& options = {});

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <ostream>
+#include <typeinfo>
 
 #include "support/files.h"
 #include "ui/progress_dialog.h"
@@ -89,17 +90,21 @@ TEST_F(ProgressDialogTest, NextWalksFromReadyThroughTheWorkToFinish) {
     if (c.engineInstalled) InstallEngine();
     DialogView view;
     std::vector<DialogView> whileWorking;  // as the screen showed it when each step began
-    ProgressDialog logic(Script(Texts), "ENU",
-                         {.unpack = [&]() -> Outcome<> {
-                            whileWorking.push_back(view);
-                            return {};
-                          },
-                          .runSetup = [&]() -> Outcome<SetupEnd> {
-                            whileWorking.push_back(view);
-                            return c.setupEnd;
-                          }});
+    // The work lets the window breathe with the dialog's own `show`.
+    int breathed = 0;
     std::vector<DialogView> shown;
     const auto show = [&] { shown.push_back(view); };
+    ProgressDialog logic(Script(Texts), "ENU",
+                         {.unpack = [&](const std::function<void()>& breathe) -> Outcome<> {
+                            whileWorking.push_back(view);
+                            breathed += breathe.target_type() == typeid(show);
+                            return {};
+                          },
+                          .runSetup = [&](const std::function<void()>& breathe) -> Outcome<SetupEnd> {
+                            whileWorking.push_back(view);
+                            breathed += breathe.target_type() == typeid(show);
+                            return c.setupEnd;
+                          }});
     logic.Start(view);
     EXPECT_EQ(view, Ready(c.intro));
     EXPECT_EQ(logic.State(), DialogState::Ready);
@@ -116,6 +121,7 @@ TEST_F(ProgressDialogTest, NextWalksFromReadyThroughTheWorkToFinish) {
     setup.status.text = "Running setup";
     EXPECT_EQ(whileWorking, (std::vector{working, setup}));
     EXPECT_EQ(shown, whileWorking) << "each step is on the screen before it runs";
+    EXPECT_EQ(breathed, 2) << "each step breathes through the window's own show";
 
     DialogView done = setup;
     done.progress = 100;
@@ -137,43 +143,53 @@ TEST_F(ProgressDialogTest, ButtonsDoWhatTheStateAllows) {
     std::vector<int> presses;
     std::optional<int> result;  // of the last press
     int worked;                 // how many times the work ran
+    std::vector<int> duringWork = {};  // pressed from inside the work: each must do nothing
     std::optional<int> failure = std::nullopt;  // the error the dialog holds
     bool unpackFails = false;
     SetupEnd setupEnd = SetupEnd::Succeeded;
   };
   std::string sameCaptions(Texts);
   sameCaptions.replace(sameCaptions.find("Msg09=Next"), 10, "Msg09=Finish");
+  const std::vector<int> both = {dialog::NextButton, dialog::CancelButton};
   const Case cases[] = {
       {"Cancel at the start cancels", std::string(Texts), {dialog::CancelButton}, DialogCancelled, 0},
       {"Back does nothing", std::string(Texts), {dialog::BackButton}, std::nullopt, 0},
-      {"after the work, closing the window finishes: the installation stands", std::string(Texts),
-       {dialog::NextButton, dialog::CancelButton}, DialogFinished, 1},
-      {"Next captioned as Finish ends at once, with nothing done", sameCaptions, {dialog::NextButton},
-       DialogFinished, 0},
-      {"so does Next when Msg09 and Msg08 are both missing", "[CMD]\nLANG=ENU\n", {dialog::NextButton},
-       DialogFinished, 0},
+      {"after the work, closing the window finishes: the installation stands", std::string(Texts), both,
+       DialogFinished, 1},
+      {"Next captioned as Finish still runs the work first", sameCaptions, {dialog::NextButton}, std::nullopt, 1},
+      {"so does Next when Msg09 and Msg08 are both missing; the second press finishes", "[CMD]\nLANG=ENU\n",
+       {dialog::NextButton, dialog::NextButton}, DialogFinished, 1},
+      {"Next and Cancel pressed while the work runs do nothing", std::string(Texts), {dialog::NextButton},
+       std::nullopt, 1, {dialog::NextButton, dialog::NextButton, dialog::CancelButton}},
       {"unpacking that fails ends the dialog, which hands the failure on", std::string(Texts),
-       {dialog::NextButton}, DialogFailed, 1, 3, true},
-      {"a setup program that fails is error 7", std::string(Texts), {dialog::NextButton}, DialogFailed, 1, 7, false,
-       SetupEnd::Failed},
+       {dialog::NextButton}, DialogFailed, 1, {}, 3, true},
+      {"a setup program that fails is error 7", std::string(Texts), {dialog::NextButton}, DialogFailed, 1, {}, 7,
+       false, SetupEnd::Failed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.behaviour);
     int worked = 0;
-    ProgressDialog logic(Script(c.texts), "ENU",
-                         {.unpack = [&]() -> Outcome<> {
-                            ++worked;
-                            if (c.unpackFails) return Failure{.error = 3};
-                            return {};
-                          },
-                          .runSetup = [&]() -> Outcome<SetupEnd> { return c.setupEnd; }});
     DialogView view;
-    logic.Start(view);
+    std::optional<ProgressDialog> logic;
+    logic.emplace(Script(c.texts), "ENU",
+                  DialogWork{.unpack = [&](const std::function<void()>& breathe) -> Outcome<> {
+                               ++worked;
+                               for (int id : c.duringWork) {
+                                 EXPECT_EQ(logic->Press(id, view, breathe), std::nullopt) << id;
+                                 EXPECT_EQ(logic->State(), DialogState::Working);
+                               }
+                               if (c.unpackFails) return Failure{.error = 3};
+                               return {};
+                             },
+                             .runSetup = [&](const std::function<void()>&) -> Outcome<SetupEnd> {
+                               return c.setupEnd;
+                             }});
+    logic->Start(view);
     std::optional<int> result;
-    for (int id : c.presses) result = logic.Press(id, view, [] {});
+    for (int id : c.presses) result = logic->Press(id, view, [] {});
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(worked, c.worked);
-    EXPECT_EQ(logic.WorkFailure() ? std::optional(logic.WorkFailure()->error) : std::nullopt, c.failure);
+    EXPECT_EQ(logic->WorkFailure() ? std::optional(logic->WorkFailure()->error) : std::nullopt, c.failure);
   }
 }
 

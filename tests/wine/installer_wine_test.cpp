@@ -98,6 +98,34 @@ TEST_F(WineInstall, EveryControlShowsItsTextAndStateInEachState) {
   }
 }
 
+// While the setup program runs, the dialog still answers, and a user who
+// clicks the disabled Next twice and presses Enter meanwhile does not press
+// Finish unseen: the driver, not that input, ends the Done page.
+TEST_F(WineInstall, TheDialogAnswersWhileTheSetupProgramRunsAndDropsInputGivenMeanwhile) {
+  InstallTree tree(Installer::Wine);
+  tree.Compose({.behaviour = "a setup program that waits"});
+  const fs::path hold = tree.RunDirectory() / "setup_hold.txt";
+  DriveOptions options;
+  options.run.workingDirectory = tree.RunDirectory().string();
+  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string()),
+                         "QD_SETUP_HOLD=" + WinePath(hold.string())};
+  options.presses = {1, 1};
+  options.busy = hold.string();
+  const DriverOutput out = Drive(tree.Package().string(), {}, options);
+  ASSERT_TRUE(out.busy) << "the setup program never waited\n" << out.raw;
+  EXPECT_EQ(out.busy->id, 1);
+  EXPECT_TRUE(out.busy->answered) << out.raw;
+  EXPECT_FALSE(out.busy->hung) << out.raw;
+  ASSERT_EQ(out.windows.size(), 2u) << "the input given during the work ended the dialog\n" << out.raw;
+  const DriverControl* finish = out.windows[1].Control(1);
+  ASSERT_NE(finish, nullptr) << out.raw;
+  EXPECT_EQ(finish->text, "Finish");
+  EXPECT_TRUE(finish->enabled);
+  EXPECT_EQ(out.windows[1].pressed, 1);
+  EXPECT_EQ(out.exitCode, 0) << out.raw;
+  EXPECT_FALSE(tree.WorkDirectory()) << "the installation did not finish";
+}
+
 // A stub whose dialog template cannot be found: the dialog cannot be
 // created, nothing is installed, and the run must not end as a success.
 TEST_F(WineInstall, ADialogThatCannotBeCreatedIsError5) {

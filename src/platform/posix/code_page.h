@@ -8,7 +8,8 @@
 // speaks UTF-8: every path leaves the platform layer through Utf8FromAnsi,
 // and every name that comes from the system (the current directory, an
 // argument) enters through AnsiFromUtf8. Unicode scripts are read and written
-// through the UTF-16 helpers.
+// through the UTF-16 helpers. What the dialog and the message boxes show
+// on a terminal passes through DisplayText.
 //
 // Inside the platform layer Unicode text is held as UTF-8 that may also carry
 // unpaired UTF-16 surrogates (three bytes each), so that a UTF-16 script with
@@ -40,5 +41,18 @@ std::string ValidUtf8(std::string_view bytes);
 // Whether two UTF-8 names are equal without regard to the case of the
 // letters the code page holds, as Windows compares file names.
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+// Windows-1252 text as a terminal shows it, in the character set `codeset`
+// (named as nl_langinfo names it): UTF-8, or another set the system can
+// convert to, where a character the set lacks becomes "?"; ASCII for a set
+// it cannot. Every control character but the line feed (escape sequences
+// included, and the C1 controls of the code page's undefined bytes) becomes
+// "?", so that no text can move the cursor or command the terminal.
+std::string DisplayText(std::string_view ansi, std::string_view codeset);
+
+// The character set of the locale that the environment names (LC_ALL,
+// LC_CTYPE, LANG), as nl_langinfo names it; that of the C locale when the
+// named locale is not installed.
+std::string LocaleCodeset();
 
 }  // namespace qd::platform::posix

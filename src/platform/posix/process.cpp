@@ -87,7 +87,7 @@ class SpawnActions {
 
 }  // namespace
 
-std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command) {
+std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command, const std::function<void()>&) {
   const std::string program = posix::NativePath(command.program);
   MakeExecutable(program);
   std::vector<std::string> words = {program};

@@ -1,11 +1,14 @@
 //===- system.cpp - Process, message boxes, text and system, POSIX half -----===//
 //
 // Only POSIX code here. A message box is its caption and its text on standard
-// error; a question reads one line from standard input, and only an answer
-// that begins with y or Y is Yes (end of input is No). The system directory
-// is "$SystemRoot/system32".
+// error, as the terminal shows text (code_page.h); a question shows its
+// answers, "[y/N]", and reads one line from standard input: only an answer
+// that begins with y or Y is Yes (Enter, and the end of input, are No). The
+// system directory is "$SystemRoot/system32".
 //
 //===----------------------------------------------------------------------===//
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -55,10 +58,19 @@ std::string CommandLine() { return StoredCommandLine(); }
 void InitControls() {}
 
 BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxStyle style) {
-  std::cerr << caption << '\n' << text << '\n' << std::flush;
-  if (style != BoxStyle::Question) return BoxAnswer::Ok;
+  const std::string codeset = posix::LocaleCodeset();
+  std::cerr << posix::DisplayText(caption, codeset) << '\n' << posix::DisplayText(text, codeset);
+  if (style != BoxStyle::Question) {
+    std::cerr << '\n' << std::flush;
+    return BoxAnswer::Ok;
+  }
+  // The answers, the one that Enter gives in capitals.
+  std::cerr << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer)) return BoxAnswer::No;
+  const bool answered = static_cast<bool>(std::getline(std::cin, answer));
+  // A terminal echoes the line that ends the answer; anything else does not.
+  if (!answered || !::isatty(STDIN_FILENO)) std::cerr << '\n' << std::flush;
+  if (!answered) return BoxAnswer::No;
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? BoxAnswer::Yes : BoxAnswer::No;
 }
 

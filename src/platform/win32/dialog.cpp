@@ -2,7 +2,10 @@
 //
 // Only Win32 code here. ProgressDialogProc, the procedure of dialog template
 // 101, turns window messages into the logic's events and puts the logic's
-// view on the controls, changing only what changed. It also does what only
+// view on the controls, changing only what changed. The work that Next
+// starts runs inside its WM_COMMAND, and lets the window handle its messages
+// between steps and while it waits, so the dialog keeps painting and
+// answering, and input given meanwhile meets the disabled buttons. It also does what only
 // a window has: it centres the dialog on the desktop, gives the heading a
 // bold font on the system font's metrics, paints the background (window
 // colour as far down as the side picture reaches, button face below, and one
@@ -38,6 +41,7 @@ struct DialogSession {
   DialogView shown;
   HFONT headingFont = nullptr;
   HBRUSH staticBrush = nullptr;
+  bool pressing = false;  // a press is being handled: its work runs
 };
 
 // Puts the session's view on the window: everything, or what differs from
@@ -124,19 +128,54 @@ BOOL Start(HWND window, DialogSession& session) {
   return TRUE;
 }
 
+// Handles every message waiting for the thread, as the dialog's own loop
+// would: input reaches the controls as it stands, so that a click or a key
+// meant for a disabled button is dropped now, not pressed later.
+void HandleMessages(HWND window) {
+  MSG message{};
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Left for the dialog's own loop, which ends on it.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (::IsDialogMessageA(window, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+  }
+}
+
+// Drops the clicks and keys still waiting: they were given while the work
+// ran, before the user could see what the work left.
+void DropInput() {
+  MSG message{};
+  while (::PeekMessageA(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+  while (::PeekMessageA(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+}
+
 // Presses of Next and Cancel (Cancel also stands for Esc and the close box).
-// Work that a press runs happens here, so the dialog takes no input
-// meanwhile; between its steps the changed controls are drawn at once.
+// Work that a press runs happens here, inside this one message; between its
+// steps, and while it waits, the changed controls are drawn and the window
+// answers, but a further press is dropped until this one is handled.
 BOOL Command(HWND window, DialogSession& session, int id) {
   if (id != dialog::NextButton && id != dialog::CancelButton) return FALSE;
+  if (session.pressing) return TRUE;
   const auto showNow = [window, &session] {
     Show(window, session, false);
     ::RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    HandleMessages(window);
   };
-  if (const std::optional<int> result = session.logic.Press(id, session.view, showNow))
+  session.pressing = true;
+  const std::optional<int> result = session.logic.Press(id, session.view, showNow);
+  session.pressing = false;
+  if (result) {
     ::EndDialog(window, *result);
-  else
-    Show(window, session, false);
+    return TRUE;
+  }
+  DropInput();
+  Show(window, session, false);
   return TRUE;
 }
 

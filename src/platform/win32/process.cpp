@@ -15,7 +15,26 @@
 
 namespace qd::platform {
 
-std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command) {
+namespace {
+
+// Waits until `process` has ended. With `whileWaiting`, the wait also ends
+// whenever the thread's windows have messages, for it to take them: a
+// dialog that waits here still repaints and answers the system.
+void WaitForEnd(HANDLE process, const std::function<void()>& whileWaiting) {
+  if (whileWaiting) {
+    for (;;) {
+      const DWORD woken = ::MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      if (woken != WAIT_OBJECT_0 + 1) break;
+      whileWaiting();
+    }
+  }
+  ::WaitForSingleObject(process, INFINITE);
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command,
+                                               const std::function<void()>& whileWaiting) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -27,7 +46,7 @@ std::optional<std::uint32_t> native::RunProgram(const ProgramCommand& command) {
                         nullptr, nullptr, &startup, &process))
     return std::nullopt;
   // Wait for the end, then read the code: a program may well end with 259.
-  ::WaitForSingleObject(process.hProcess, INFINITE);
+  WaitForEnd(process.hProcess, whileWaiting);
   DWORD exitCode = 0;
   const bool known = ::GetExitCodeProcess(process.hProcess, &exitCode) != 0;
   ::CloseHandle(process.hThread);

@@ -6,17 +6,22 @@
 // under wine.
 //
 //   driver.exe [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE]
-//              -- PROGRAM [ARGUMENT]...
+//              [--busy FILE] -- PROGRAM [ARGUMENT]...
 //
 // Each --press gives the button for the next window state, in turn; when they
 // run out, IDOK (1) is pressed. Each --env sets a variable of the program's
-// environment (wine sets TMP and TEMP from its own settings, not from ours). A window counts again when what it shows
-// changes (a dialog whose button turns from Next to Finish), but only while
-// its thread waits for input, so work done inside a button handler is not
-// interrupted. With --hold, the driver writes each window state's lines to
-// FILE before it presses, and waits until FILE is gone: a test can look at
-// the screen meanwhile. Output, one item per line, fields separated by tabs,
-// texts with \\ \t \n \r escaped:
+// environment (wine sets TMP and TEMP from its own settings, not from ours).
+// A window counts again when what it shows changes (a dialog whose button
+// turns from Next to Finish), but only while its thread waits for input and
+// the button to press is enabled, so work done inside a button handler is
+// not interrupted. With --hold, the driver writes each window state's lines
+// to FILE before it presses, and waits until FILE is gone: a test can look at
+// the screen meanwhile. With --busy, once FILE exists while the button to
+// press is disabled (the program is at work, and waits for FILE to go), the
+// driver clicks that button twice with the mouse and presses Enter, as an
+// impatient user would, reports whether the window answers, and deletes
+// FILE. Output, one item per line, fields separated by tabs, texts with
+// \\ \t \n \r escaped:
 //
 //   colours <window> <button face> <button text>     (the system's colours, RRGGBB; first)
 //   window  <class> <caption>
@@ -27,6 +32,9 @@
 //                                                    (a message box's icon)
 //   control <id> <class> <enabled 0|1> <visible 0|1> <text>
 //   press   <id>
+//   busy    <id> <answered 0|1> <hung 0|1>           (clicked while disabled: did the window
+//                                                    answer a message within a second; does
+//                                                    the system take it as not responding)
 //   exit    <the program's 32-bit exit code, signed>
 //   timeout                                          (the program was ended)
 //   error   <message>
@@ -196,9 +204,44 @@ bool Responsive(HWND window) {
 
 int Usage() {
   std::fputs("usage: driver [--timeout SECONDS] [--press ID]... [--env NAME=VALUE]... [--hold FILE] [--glue]"
-             " -- PROGRAM [ARGUMENT]...\n",
+             " [--busy FILE] -- PROGRAM [ARGUMENT]...\n",
              stderr);
   return 2;
+}
+
+void Send(std::vector<INPUT> inputs) {
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Clicks the middle of `button` twice and presses Enter, through the
+// system's input queue, as a user does: what the window does with that
+// input depends on the state it finds its controls in when it takes it.
+void ClickTwiceAndPressEnter(HWND button) {
+  RECT rect{};
+  GetWindowRect(button, &rect);
+  SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  const auto mouse = [](DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    return input;
+  };
+  const auto key = [](DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = VK_RETURN;
+    input.ki.dwFlags = flags;
+    return input;
+  };
+  Send({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
+        mouse(MOUSEEVENTF_LEFTUP), key(0), key(KEYEVENTF_KEYUP)});
+}
+
+// The busy line for a window whose `button` was clicked while disabled.
+std::string BusyLine(HWND window, int id) {
+  DWORD_PTR ignored = 0;
+  const bool answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &ignored) != 0;
+  return "busy\t" + std::to_string(id) + "\t" + (answered ? "1" : "0") + "\t" + (IsHungAppWindow(window) ? "1" : "0");
 }
 
 std::string Colour(int index) {
@@ -217,6 +260,7 @@ int main(int argc, char** argv) {
   // The program's path in quotes, its first argument right behind the
   // closing quote, with no blank ("C:\path\Pkg.exe"/h).
   bool glue = false;
+  std::string busy;
   int i = 1;
   for (; i < argc; ++i) {
     std::string option = argv[i];
@@ -232,6 +276,8 @@ int main(int argc, char** argv) {
       presses.push_back(static_cast<int>(std::strtol(argv[++i], nullptr, 0)));
     } else if (option == "--hold") {
       hold = argv[++i];
+    } else if (option == "--busy") {
+      busy = argv[++i];
     } else if (option == "--env") {
       const std::string setting = argv[++i];
       const std::size_t equals = setting.find('=');
@@ -273,7 +319,20 @@ int main(int argc, char** argv) {
       return 3;
     }
     HWND window = TopWindow(process.dwProcessId);
-    if (!window || !Responsive(window)) continue;
+    if (!window) continue;
+    // A button that is there but disabled: the window is at work.
+    const int next = presses.empty() ? IDOK : presses.front();
+    HWND button = GetDlgItem(window, next);
+    if (button && !IsWindowEnabled(button)) {
+      if (!busy.empty() && GetFileAttributesA(busy.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        ClickTwiceAndPressEnter(button);
+        PrintLine(BusyLine(window, next));
+        DeleteFileA(busy.c_str());
+        busy.clear();
+      }
+      continue;
+    }
+    if (!Responsive(window)) continue;
     std::vector<std::string> lines = Describe(window);
     if (window == handled && lines == handledLines) continue;
     // Act only on a state that has settled.
@@ -282,11 +341,8 @@ int main(int argc, char** argv) {
 
     for (const std::string& line : lines) PrintLine(line);
     if (!hold.empty()) qd::test::HoldAt(hold, lines, timedOut);
-    int id = IDOK;
-    if (!presses.empty()) {
-      id = presses.front();
-      presses.pop_front();
-    }
+    const int id = next;
+    if (!presses.empty()) presses.pop_front();
     PrintLine("press\t" + std::to_string(id));
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
