@@ -227,8 +227,9 @@ std::string Label(const std::string& caption) {
 std::string ProgressLine(int position) {
   constexpr int Cells = 20;
   const int filled = position <= 0 ? 0 : position >= 100 ? Cells : position * Cells / 100;
-  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(Cells - filled), '-') + "] " + std::to_string(position) + "%";
+  std::string line = "[";
+  line.append(static_cast<std::size_t>(filled), '#').append(static_cast<std::size_t>(Cells - filled), '-');
+  return line.append("] ").append(std::to_string(position)).append("%");
 }
 
 std::string ButtonLine(const DialogView& view) {
