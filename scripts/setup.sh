@@ -10,6 +10,7 @@ packages=(
   imagemagick                                    # screenshots of the dialog, and their pixels
   dynamite libdynamite-dev                       # codec cross-check and baseline
   osslsigncode openssl                           # signed packages in the tests
+  dpkg-dev file                                  # cpack's .deb: its dependency list
   clang libclang-rt-14-dev                       # sanitizers and libFuzzer
 )
 

@@ -30,6 +30,7 @@ inline constexpr Tool Setpriv{"setpriv", QDPACK_TOOL_SETPRIV};
 inline constexpr Tool Script{"script (util-linux)", QDPACK_TOOL_SCRIPT};
 inline constexpr Tool Osslsigncode{"osslsigncode", QDPACK_TOOL_OSSLSIGNCODE};
 inline constexpr Tool Openssl{"openssl", QDPACK_TOOL_OPENSSL};
+inline constexpr Tool DpkgDeb{"dpkg-deb", QDPACK_TOOL_DPKG_DEB};
 
 }  // namespace qd::test
 
