@@ -87,6 +87,14 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
   return {};
 }
 
+bool HoldsPackage(InstallerPackage& package) {
+  const auto size = platform::FileSize(package.file);
+  if (!size || !platform::SeekTo(package.file, 0)) return false;
+  PackageReader reader([&package](std::span<std::uint8_t> buffer) { return platform::ReadBytes(package.file, buffer); },
+                       0, *size);
+  return reader.CopyStub([](std::span<const std::uint8_t>) { return true; }).status == PieceStatus::Ok;
+}
+
 void DeleteExtractedFiles(const Installation& installation) {
   for (const std::string& value : ReadFileList(installation.scriptPath)) {
     const auto entry = SplitFileListEntry(value);

@@ -60,6 +60,10 @@ Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack 
 // ExtractItem.
 Outcome<> ExtractPackageFiles(Installation& installation, const std::function<void()>& breathe = {});
 
+// Whether the package's file holds a stub and the package marker after it:
+// a package, whatever its items. Reads the file from its start.
+bool HoldsPackage(InstallerPackage& package);
+
 // Deletes every listed file that an installer run unpacked, then the script.
 // A file that cannot be deleted stays; the rest go all the same.
 void DeleteExtractedFiles(const Installation& installation);

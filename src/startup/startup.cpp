@@ -84,6 +84,17 @@ int ReportFailure(const Failure& failure, RunMode mode) {
   return FailureExitCode;
 }
 
+std::optional<ToolAnswer> AnswerAsTool(std::string_view argumentText, std::string_view version) {
+  if (argumentText == "--help" || argumentText == "-h") return ToolAnswer{0, std::string(messages::ToolUsage)};
+  if (argumentText == "--version") return ToolAnswer{0, "qdpack " + std::string(version) + "\n"};
+  const RunMode mode = ChooseRunMode(argumentText);
+  if (mode != RunMode::SilentInstall && mode != RunMode::UiInstall) return std::nullopt;
+  // The stub and the package marker after it: a package, whatever its items.
+  InstallerPackage own{.file = platform::OpenForReading(OwnFileFromCommandLine(platform::CommandLine()))};
+  if (own.file.IsOpen() && HoldsPackage(own)) return std::nullopt;
+  return ToolAnswer{2, "qdpack: this program holds no package to install\n" + std::string(messages::ToolUsage), true};
+}
+
 int ProgramMain(void* instance, std::string_view argumentText) {
   platform::InitControls();
   switch (const RunMode mode = ChooseRunMode(argumentText)) {

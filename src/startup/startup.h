@@ -8,6 +8,8 @@
 //===----------------------------------------------------------------------===//
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "outcome/outcome.h"
@@ -33,6 +35,18 @@ std::string_view ArgumentTextOf(std::string_view commandLine);
 // console, where the platform has one: "qdpack: error N: " and the text.
 // Returns the exit code, -1.
 int ReportFailure(const Failure& failure, RunMode mode);
+
+// What the native build answers before the product's run modes, as a tool
+// on a build server: "--help" or "-h" (the usage, exit 0), "--version" (exit
+// 0), and a run as an installer whose own file holds no package (the usage,
+// exit 2) instead of trying to install itself. nullopt: the product's run
+// modes go on, as they always do on Windows.
+struct ToolAnswer {
+  int exitCode = 0;
+  std::string text;
+  bool isError = false;  // for standard error
+};
+std::optional<ToolAnswer> AnswerAsTool(std::string_view argumentText, std::string_view version);
 
 // The entry point's work, after the platform has split off the program name:
 // `argumentText` is the command line without the program and the blanks after

@@ -39,6 +39,15 @@ inline constexpr std::string_view HelpText =
     "  QdEngineUpdate /h [silent install]\n"
     "  QdEngineUpdate [UI Install]\n";
 
+// The native build's usage, for "--help" and for a run that holds no package.
+inline constexpr std::string_view ToolUsage =
+    "usage: qdpack /m SCRIPT        build the package that the packing list SCRIPT describes\n"
+    "       qdpack /?               show the help box\n"
+    "       qdpack --help | --version\n"
+    "A package's installer runs when qdpack is started under the package's name:\n"
+    "       bash -c 'exec -a \"$0\" qdpack [/h] [SWITCH...]' PACKAGE.exe\n"
+    "(as root; /h installs silently).\n";
+
 // Caption of the box that shows why an item's stream could not be decoded.
 inline constexpr std::string_view DecoderResultCaption = "Value of uiRep";
 

@@ -58,16 +58,31 @@ TEST(Help, ShowsTheOptionsAndExitsWithZero) {
   EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << "help made no work directory";
 }
 
-// The program run as itself is no package: its own file "qdpack.exe" is not
-// found, error 3, and the work directory stays as the error left it.
-TEST(InstallerRun, ARunThatEndsInAnErrorLeavesItsWorkDirectory) {
-  test::ScratchDir temp;
-  auto result = RunWithTemp({"/h"}, temp.path());
-  EXPECT_EQ(result.exitCode, 255);
-  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()), {}), 1);
-  EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::directory_iterator(temp.path())->path()));
+// As a tool on a build server, the native program answers for itself; run
+// as itself, it holds no package, and shows how it is used instead of trying
+// to install itself: no work directory is made.
+TEST(Tool, AnswersHelpAndVersionAndWillNotInstallItself) {
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out, errStart;
+  } cases[] = {
+      {{"--help"}, 0, std::string(messages::ToolUsage), ""},
+      {{"-h"}, 0, std::string(messages::ToolUsage), ""},
+      {{"--version"}, 0, "qdpack " QDPACK_VERSION "\n", ""},
+      {{}, 2, "", "qdpack: this program holds no package to install\nusage: qdpack /m SCRIPT"},
+      {{"/h"}, 2, "", "qdpack: this program holds no package to install\nusage: qdpack /m SCRIPT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    test::ScratchDir temp;
+    const auto result = RunWithTemp(c.args, temp.path());
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_TRUE(result.err.starts_with(c.errStart)) << result.err;
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+  }
 }
-
 
 }  // namespace
 }  // namespace qd

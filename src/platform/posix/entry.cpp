@@ -6,13 +6,17 @@
 // caller closed is opened on /dev/null first, so that no file the program
 // opens takes its number: the dialog would read its keys from that file, and
 // messages would be written into it. A write past a file-size limit fails
-// as a full disk does, instead of ending the process without a word.
+// as a full disk does, instead of ending the process without a word. As a
+// tool on a build server it answers --help and --version, and, run as
+// itself with no package in its file, shows its usage instead of trying to
+// install itself.
 //
 //===----------------------------------------------------------------------===//
 #include <fcntl.h>
 #include <signal.h>
 
 #include <cerrno>
+#include <iostream>
 #include <string>
 
 #include "platform/posix/command_line.h"
@@ -24,5 +28,10 @@ int main(int argc, char** argv) {
     if (::fcntl(standard, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", standard == 0 ? O_RDONLY : O_WRONLY);
   ::signal(SIGXFSZ, SIG_IGN);
   qd::platform::posix::RememberCommandLine(argc, argv);
-  return qd::ProgramMain(nullptr, qd::platform::posix::ArgumentText(argc, argv));
+  const std::string argumentText = qd::platform::posix::ArgumentText(argc, argv);
+  if (const auto answer = qd::AnswerAsTool(argumentText, QDPACK_VERSION)) {
+    (answer->isError ? std::cerr : std::cout) << answer->text << std::flush;
+    return answer->exitCode;
+  }
+  return qd::ProgramMain(nullptr, argumentText);
 }
