@@ -191,6 +191,7 @@ class InstallTree {
   explicit InstallTree(Installer installer) : installer_(installer) {
     fs::create_directories(dir_ / "run");
     fs::create_directories(dir_ / "tmp");
+    fs::create_directories(Log().parent_path());
   }
   fs::path Package() const { return dir_ / "Update.exe"; }
   fs::path RunDirectory() const { return dir_ / "run"; }
@@ -228,10 +229,7 @@ class InstallTree {
     WriteText(RunDirectory() / "setup_exit.txt", std::to_string(c.setupExit));
     fs::remove(RunDirectory() / "setup_args.txt");
     std::vector<std::string> args = c.args;
-    if (!c.logged.empty()) {
-      fs::create_directories(Log().parent_path());
-      args.push_back("/log=" + Seen(Log()));
-    }
+    if (!c.logged.empty()) args.push_back("/log=" + Seen(Log()));
     InstallResult result;
     if (installer_ == Installer::Native) {
       // The native build's system directory is $SystemRoot/system32: the tree's own.
