@@ -13,6 +13,7 @@
 #include "package/reader.h"
 #include "package/script.h"
 #include "package/version.h"
+#include "text/text.h"
 
 namespace qd {
 namespace {
@@ -30,7 +31,7 @@ std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::str
   return path;
 }
 
-Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack,
+Outcome<> ExtractItem(Installation& installation, std::string_view name, platform::File output, Unpack unpack,
                       const std::function<void()>& breathe) {
   InstallerPackage& package = installation.package;
   if (!platform::SeekTo(package.file, package.itemPosition)) return FailureOf(error::File, installation);
@@ -57,6 +58,10 @@ Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack 
   // A file whose close fails may have lost what was written to it.
   if (!output.Close()) return FailureOf(error::File, installation);
   package.itemPosition = reader.Position();
+  if (unpack == Unpack::Item)
+    installation.log.Note("Unpacked " + std::string(name) + ": " +
+                          text::Decimal(static_cast<std::int64_t>(piece.unpackedSize)) + " bytes, time stamp " +
+                          text::IsoTime(piece.timeStamp));
   return {};
 }
 
@@ -69,7 +74,8 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
     if (!path) return FailureOf(error::File, installation);
     platform::File output = platform::Open(*path, platform::OpenMode::CreateNew);
     if (!output.IsOpen()) return FailureOf(error::File, installation);
-    if (auto extracted = ExtractItem(installation, std::move(output), Unpack::Item, breathe); !extracted)
+    if (auto extracted = ExtractItem(installation, entry->destination, std::move(output), Unpack::Item, breathe);
+        !extracted)
       return extracted;
   }
 
@@ -96,13 +102,23 @@ bool HoldsPackage(InstallerPackage& package) {
 }
 
 void DeleteExtractedFiles(const Installation& installation) {
+  // A file that stays behind keeps the work directory; nothing else depends
+  // on it, so it is only logged.
+  std::int64_t removed = 0;
+  std::string stays;
   for (const std::string& value : ReadFileList(installation.scriptPath)) {
     const auto entry = SplitFileListEntry(value);
     const auto path = entry ? WorkFilePath(installation.workDirectory, entry->destination) : std::nullopt;
-    // A file that stays behind keeps the work directory; nothing else depends on it.
-    if (path) static_cast<void>(platform::RemoveFile(*path));
+    if (!path) continue;
+    if (platform::RemoveFile(*path))
+      ++removed;
+    else
+      stays += (stays.empty() ? "" : ", ") + entry->destination;
   }
-  static_cast<void>(platform::RemoveFile(installation.scriptPath));
+  const bool scriptRemoved = platform::RemoveFile(installation.scriptPath);
+  installation.log.Note("Clean-up: " + text::Decimal(removed) + " unpacked files removed" +
+                        (stays.empty() ? "" : ", " + stays + " stayed") +
+                        (scriptRemoved ? ", and the script" : "; the script stayed"));
 }
 
 }  // namespace qd

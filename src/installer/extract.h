@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +26,17 @@ struct InstallerPackage {
   std::uint64_t itemPosition = 0;  // file offset of the next item
 };
 
+// Where an installer run tells what it does, one event at a time: the log
+// that the command line asked for, or, without a sink, nowhere. An event is
+// one line of text; the sink adds the time.
+struct EventLog {
+  std::function<void(std::string_view event)> sink;
+
+  void Note(std::string_view event) const {
+    if (sink) sink(event);
+  }
+};
+
 // What an installer run works with, from step to step.
 struct Installation {
   // The work directory, ending with the separator: every unpacked file lies
@@ -39,6 +49,7 @@ struct Installation {
   // switches are looked for.
   std::string arguments;
   InstallerPackage package;
+  EventLog log;
 };
 
 // What ExtractItem takes out: the stub image, copied as it stands, or an item,
@@ -46,12 +57,13 @@ struct Installation {
 enum class Unpack { StubImage, Item };
 
 // Takes the next piece of the package into `output` and closes it; the
-// package then stands on the piece after it. A package that cannot be read
+// package then stands on the piece after it. An item is logged under `name`
+// with its size and time stamp. A package that cannot be read
 // or a file that cannot be written is error 3; an item that does not decode
 // (with the decoder's result), or that no marker ends, is error 5.
 // `breathe`, when given, is called before each block of the package is
 // read, so that a window can answer between them.
-Outcome<> ExtractItem(Installation& installation, platform::File output, Unpack unpack,
+Outcome<> ExtractItem(Installation& installation, std::string_view name, platform::File output, Unpack unpack,
                       const std::function<void()>& breathe = {});
 
 // Unpacks one item per entry of the file list, from the package's position
@@ -64,8 +76,9 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
 // a package, whatever its items. Reads the file from its start.
 bool HoldsPackage(InstallerPackage& package);
 
-// Deletes every listed file that an installer run unpacked, then the script.
-// A file that cannot be deleted stays; the rest go all the same.
+// Deletes every listed file that an installer run unpacked, then the script,
+// and logs what went. A file that cannot be deleted stays; the rest go all
+// the same.
 void DeleteExtractedFiles(const Installation& installation);
 
 // The path of a list entry's destination in the work directory; nullopt for a

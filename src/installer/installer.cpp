@@ -10,10 +10,10 @@
 #include "installer/installer.h"
 
 #include "installer/setup_command.h"
-#include "package/checksum.h"
 #include "package/layout.h"
 #include "package/script.h"
 #include "platform/platform.h"
+#include "text/text.h"
 #include "ui/messages.h"
 #include "ui/progress_dialog.h"
 
@@ -58,19 +58,29 @@ Outcome<int> RunWithDialog(Installation& installation, const std::string& title,
                   }};
   const auto outcome = RunProgressDialog(installation.scriptPath, std::move(work), instance);
   if (!outcome) return outcome.failure();
+  const EventLog& log = installation.log;
   // A dialog that cannot be shown installs nothing, so the run must not end
   // as if it had finished: the package's own program lacks what it needs
   // (its dialog resources, or the memory for them), as with a damaged item.
-  if (outcome->result == platform::dialog::NotShown) return FailureOf(error::Package, installation);
-  if (outcome->result == DialogCancelled) return FailureOf(error::Cancel, installation);
+  if (outcome->result == platform::dialog::NotShown) {
+    log.Note("Dialog: it cannot be shown");
+    return FailureOf(error::Package, installation);
+  }
+  if (outcome->result == DialogCancelled) {
+    log.Note("Dialog: cancelled");
+    return FailureOf(error::Cancel, installation);
+  }
+  log.Note("Dialog: finished");
   if (!outcome->restartRequested) {
     DeleteExtractedFiles(installation);
     return SetupSucceeded;
   }
   const std::string question =
       ReadScriptValue(outcome->language, messages::RestartQuestionKey, installation.scriptPath);
-  if (platform::ShowMessageBox(question, title, platform::BoxStyle::Question) == platform::BoxAnswer::Yes)
-    RestartSystem(installation);
+  const bool restart =
+      platform::ShowMessageBox(question, title, platform::BoxStyle::Question) == platform::BoxAnswer::Yes;
+  log.Note(restart ? "Restart: agreed to" : "Restart: put off; the unpacked files stay for it");
+  if (restart) RestartSystem(installation);
   return SetupNeedsRestart;
 }
 
@@ -94,37 +104,67 @@ void RestartSystem(const Installation& installation) {
   if (platform::IsNtPlatform()) platform::EnableShutdownPrivilege();
   DeleteExtractedFiles(installation);
   platform::RequestRestart();
+  installation.log.Note("Restart: requested");
 }
 
 Outcome<int> RunInstaller(const InstallerRun& run) {
-  Installation installation{
-      .workDirectory = run.workDirectory, .scriptPath = std::string(ScriptFileName), .arguments = run.arguments};
+  Installation installation{.workDirectory = run.workDirectory,
+                            .scriptPath = std::string(ScriptFileName),
+                            .arguments = run.arguments,
+                            .log = run.log};
+  const EventLog& log = installation.log;
   InstallerPackage& package = installation.package;
-  const std::string ownFile = OwnFileFromCommandLine(platform::CommandLine());
+  const std::string& ownFile = run.ownFile;
   package.file = platform::OpenForReading(ownFile);
-  if (!package.file.IsOpen()) return FailureOf(error::File, installation);
-  if (!CheckImageChecksum(ownFile, Stamp::No)) return FailureOf(error::Checksum, installation);
+  if (!package.file.IsOpen()) {
+    log.Note("Own file: " + ownFile + " cannot be opened");
+    return FailureOf(error::File, installation);
+  }
+  // Its size is asked for before the checksum only to log it: a checksum
+  // that does not match is still the failure reported first.
   const auto size = platform::FileSize(package.file);
+  log.Note("Own file: " + ownFile + ", " + (size ? text::Decimal(static_cast<std::int64_t>(*size)) : "?") + " bytes");
+  const auto checksum = platform::ComputeImageChecksum(ownFile);
+  if (!checksum) {
+    log.Note("Image checksum: it cannot be computed");
+    return FailureOf(error::Checksum, installation);
+  }
+  if (checksum->stored != checksum->computed) {
+    log.Note("Image checksum: the package holds " + text::Hex(checksum->stored) + ", its bytes sum to " +
+             text::Hex(checksum->computed));
+    return FailureOf(error::Checksum, installation);
+  }
+  log.Note("Image checksum " + text::Hex(checksum->computed) + " verified");
   if (!size || *size < TailZeroSize) return FailureOf(error::File, installation);
   package.readLength = *size - TailZeroSize;
 
+  log.Note("Work directory: " + platform::ShownPath(installation.workDirectory));
   installation.scriptPath = installation.workDirectory + std::string(ScriptFileName);
   const std::string stubCopy = installation.workDirectory + std::string(StubCopyName);
   if (installation.scriptPath.size() > platform::MaxText) return FailureOf(error::WorkDirectory, installation);
   platform::File stub = platform::Open(stubCopy, platform::OpenMode::CreateNew);
   if (!stub.IsOpen()) return FailureOf(error::WorkDirectory, installation);
-  if (auto copied = ExtractItem(installation, std::move(stub), Unpack::StubImage); !copied) return copied.failure();
+  if (auto copied = ExtractItem(installation, StubCopyName, std::move(stub), Unpack::StubImage); !copied)
+    return copied.failure();
   // The copy only served to find the stub's end; one that stays costs nothing.
   static_cast<void>(platform::RemoveFile(stubCopy));
 
   platform::File script = platform::Open(installation.scriptPath, platform::OpenMode::CreateNew);
   if (!script.IsOpen()) return FailureOf(error::WorkDirectory, installation);
-  if (auto unpacked = ExtractItem(installation, std::move(script), Unpack::Item); !unpacked)
+  if (auto unpacked = ExtractItem(installation, ScriptFileName, std::move(script), Unpack::Item); !unpacked)
     return unpacked.failure();
   const std::string title = ReadScriptValue(script::Cmd, script::Title, installation.scriptPath, NoTitle);
+  log.Note("Title: " + title);
 
-  if (!platform::IsUserAdministrator() && platform::IsNtPlatform())
-    return FailureOf(error::NotAdministrator, installation);
+  if (!platform::IsUserAdministrator()) {
+    if (platform::IsNtPlatform()) {
+      log.Note("Rights: not an administrator");
+      return FailureOf(error::NotAdministrator, installation);
+    }
+    log.Note("Rights: not an administrator, which this system does not require");
+  } else {
+    log.Note("Rights: an administrator");
+  }
   if (run.silent) return RunSilently(installation);
   return RunWithDialog(installation, title, run.instance);
 }

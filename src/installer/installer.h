@@ -22,14 +22,23 @@ struct InstallerRun {
   void* instance = nullptr;  // the program's module (Windows), for the dialog
   // The work directory, ending with the separator.
   std::string workDirectory;
-  // The argument text: the command line after the program's own path.
+  // The package this program is a part of: its own file, as
+  // OwnFileFromCommandLine finds it.
+  std::string ownFile;
+  // The argument text: the command line after the program's own path,
+  // where the setup program's switches are looked for.
   std::string arguments;
+  // Where each step of the run is logged.
+  EventLog log;
 };
 
-// Runs the package this program is a part of. Returns the exit code: 0 or
-// 3010 (the setup program asked for a restart), -1 when the dialog could
-// not be finished; or the failure that stopped the run, which leaves the
-// work directory and what was unpacked into it as they are.
+// Runs the package `run.ownFile`. Returns the exit code: 0 or 3010 (the
+// setup program asked for a restart), -1 when the dialog could not be
+// finished; or the failure that stopped the run, which leaves the work
+// directory and what was unpacked into it as they are. Each step is logged
+// as it ends: the own file and its size, the image checksum, the work
+// directory, every item unpacked, the title, the rights, the setup program
+// and its exit code, the dialog's end and the restart, and the clean-up.
 Outcome<int> RunInstaller(const InstallerRun& run);
 
 // The program's own file, found in its command line as the installer finds

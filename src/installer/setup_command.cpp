@@ -67,15 +67,26 @@ Outcome<std::int32_t> RunSetupCommand(const Installation& installation, const st
   const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, installation.scriptPath);
   // The program must be a file of the work directory: its name, the text up
   // to the first blank, is a plain file name.
-  if (IsAbsent(fileName) || !IsPlainFileName(std::string_view(fileName).substr(0, fileName.find(' '))))
+  if (IsAbsent(fileName) || !IsPlainFileName(std::string_view(fileName).substr(0, fileName.find(' ')))) {
+    installation.log.Note(IsAbsent(fileName) ? "Setup program: the script names none ([Cmd] FileName)"
+                                             : "Setup program: " + fileName + " is no file of the work directory");
     return Failure{.error = error::Configuration, .scriptPath = installation.scriptPath};
+  }
   std::string arguments = installation.arguments.substr(0, platform::MaxText);
   for (char& c : arguments) c = text::AsciiUpper(c);
   const auto command =
       SetupCommandFor(installation.workDirectory, fileName, SetupSwitches(arguments), platform::PathExists);
-  if (!command) return SetupNotStarted;
+  if (!command) {
+    installation.log.Note("Setup program: " + fileName + " is not in the work directory");
+    return SetupNotStarted;
+  }
+  installation.log.Note("Setup program: " + platform::ShownPath(command->line));
   const auto exitCode = platform::RunProgram(*command, whileWaiting);
-  if (!exitCode) return SetupNotStarted;
+  if (!exitCode) {
+    installation.log.Note("Setup program could not be started");
+    return SetupNotStarted;
+  }
+  installation.log.Note("Setup program ended with exit code " + text::Decimal(static_cast<std::int32_t>(*exitCode)));
   return static_cast<std::int32_t>(*exitCode);
 }
 

@@ -102,7 +102,8 @@ class File {
 
 // How a file is opened, and with whom it is shared while it is open: a file
 // open for Update or Create cannot be opened again, nor deleted, until it is
-// closed; a file open for Read can be opened again for Read only. POSIX
+// closed; a file open for Read can be opened again for Read only, one open
+// for Append for Append only (other programs may read it meanwhile). POSIX
 // keeps these rules between the files this process holds open, as Windows
 // keeps them between all processes.
 enum class OpenMode {
@@ -110,6 +111,8 @@ enum class OpenMode {
   Update,     // an existing file, for reading and writing, not shared
   Create,     // created, or emptied when it exists, for reading and writing, not shared
   CreateNew,  // created where no file of that name is, never through a link; as Create
+  Append,     // an existing file, or created; every write goes to its end, shared with other appenders;
+              // only a file on a disk (never a device or a pipe, which could hold the caller up)
 };
 
 // Who may write into a directory made by MakeDirectory.
@@ -335,6 +338,12 @@ void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produ
 // as adding up sizes) can be left out otherwise.
 bool ProgressVisible();
 void ShowProgress(std::string_view line);
+
+// The local date and time, to the millisecond.
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime LocalTimeNow();
 
 // A line for whoever started the program from a shell or a script: on
 // standard error (POSIX); nowhere on Windows, whose program has no console.

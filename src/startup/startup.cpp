@@ -3,15 +3,17 @@
 // Chooses the run mode from the switch and hands over to the builder or the
 // installer, giving an installer run a fresh work directory in the
 // temporary directory, which it removes afterwards if the run left it
-// empty. The builder and the installer return their failures; this is the
-// one place that turns a failure into what the user sees, the build log's
-// line and the exit code.
+// empty, and keeping the run's log when "/log=FILE" asks for one. The
+// builder and the installer return their failures; this is the one place
+// that turns a failure into what the user sees, the build log's line, the
+// run log's last line and the exit code.
 //
 //===----------------------------------------------------------------------===//
 #include "startup/startup.h"
 
 #include "builder/builder.h"
 #include "installer/installer.h"
+#include "installer/run_log.h"
 #include "package/script.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -31,23 +33,74 @@ int RunBuild(std::string_view argumentText) {
   return ReportFailure(built.failure(), RunMode::Build);
 }
 
+// The text the user would have been shown for a failure: the script's, or
+// the fallback box's.
+std::string FailureText(const Failure& failure) {
+  return ErrorTextOf(failure.error, failure.scriptPath).value_or(std::string(messages::FallbackErrorText));
+}
+
+// The program's command line without the log's words, where the installer
+// finds its own file: a log's path holds a dot, and an unquoted program path
+// is cut behind the last dot of the line.
+std::string CommandLineWithoutLog() {
+  const std::string line = platform::CommandLine();
+  const std::string_view arguments = ArgumentTextOf(line);
+  return line.substr(0, line.size() - arguments.size()) + TakeLogSwitches(arguments).arguments;
+}
+
+// The last line of a run's log: its exit code and, for a failure, the error
+// and the text the dialog would have shown (a cancel shows none).
+std::string EndOf(const Outcome<int>& outcome) {
+  if (outcome) return "End: exit code " + text::Decimal(*outcome);
+  const Failure& failure = outcome.failure();
+  std::string end = "End: exit code " + text::Decimal(FailureExitCode) + ", error " + text::Decimal(failure.error);
+  if (failure.decoderResult) end += " (decoder result " + text::Decimal(*failure.decoderResult) + ")";
+  if (failure.error == error::Cancel) return end + ": cancelled, nothing is shown";
+  return end + ": " + FailureText(failure);
+}
+
+// An installer run in the work directory made for it, which it removes
+// when the run left it empty; a failed run leaves it for inspection.
+Outcome<int> InstallIn(platform::WorkDirectory& work, InstallerRun run, RunLog& log) {
+  log.KeepOutOf(work.Path());
+  run.workDirectory = work.Path();
+  const auto result = RunInstaller(run);
+  if (!result) return result;
+  // Files the setup program left keep the directory; the run is done all the same.
+  log.Write(platform::RemoveWorkDirectory(work) ? "Work directory removed"
+                                                : "Work directory kept: something is left in it");
+  return result;
+}
+
 // An installer run in its own work directory, made only for it: packages
 // usually run elevated, from folders others can write to, so a run never
-// unpacks anywhere else. Without one, error 8.
+// unpacks anywhere else. Without one, error 8. The run is logged where
+// "/log=FILE" says; the log's words are no argument of the run.
 int RunInstall(RunMode mode, void* instance, std::string_view argumentText) {
+  LogSwitches taken = TakeLogSwitches(argumentText);
+  const std::string ownFile = OwnFileFromCommandLine(CommandLineWithoutLog());
+  RunLog log(taken.logFile, ownFile);
+  const bool silent = mode == RunMode::SilentInstall;
+  log.Write(std::string(silent ? "Start: silent install" : "Start: install with the dialog") +
+            (taken.arguments.empty() ? "" : ", arguments: " + taken.arguments));
   const bool elevated = platform::IsUserAdministrator();
+  // Held until the failure has been reported: the script's texts are read through it.
   auto work = platform::MakeWorkDirectory(elevated ? platform::DirectoryAccess::Administrators
                                                    : platform::DirectoryAccess::Default);
-  if (!work) return ReportFailure({.error = error::WorkDirectory, .scriptPath = std::string(ScriptFileName)}, mode);
-  const auto result = RunInstaller({.silent = mode == RunMode::SilentInstall,
-                                    .instance = instance,
-                                    .workDirectory = work->Path(),
-                                    .arguments = std::string(argumentText)});
-  // A failed run leaves its work directory for inspection.
-  if (!result) return ReportFailure(result.failure(), mode);
-  // Files the setup program left keep the directory; the run is done all the same.
-  static_cast<void>(platform::RemoveWorkDirectory(*work));
-  return *result;
+  if (!work) log.Write("Work directory: none can be made in " + platform::TemporaryDirectory());
+  const Outcome<int> outcome =
+      work ? InstallIn(*work,
+                       {.silent = silent,
+                        .instance = instance,
+                        .ownFile = ownFile,
+                        .arguments = std::move(taken.arguments),
+                        .log = log.Events()},
+                       log)
+           : Outcome<int>(Failure{.error = error::WorkDirectory, .scriptPath = std::string(ScriptFileName)});
+  // Logged before a box is shown: a box left open loses no line.
+  log.Write(EndOf(outcome));
+  if (!outcome) return ReportFailure(outcome.failure(), mode);
+  return *outcome;
 }
 
 }  // namespace
@@ -58,6 +111,40 @@ RunMode ChooseRunMode(std::string_view argumentText) {
   if (text::EqualsIgnoringCase(switchText, "/m")) return RunMode::Build;
   if (text::EqualsIgnoringCase(switchText, "/h")) return RunMode::SilentInstall;
   return RunMode::UiInstall;
+}
+
+LogSwitches TakeLogSwitches(std::string_view argumentText) {
+  constexpr std::string_view Switch = "/log=";
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  LogSwitches taken;
+  bool found = false;
+  std::string kept;  // each word that stays, with the blanks before it
+  for (std::size_t at = 0; at < argumentText.size();) {
+    const std::size_t gap = at;
+    while (at < argumentText.size() && blank(argumentText[at])) ++at;
+    std::string word;
+    for (bool quoted = false; at < argumentText.size() && (quoted || !blank(argumentText[at])); ++at) {
+      if (argumentText[at] == '"')
+        quoted = !quoted;
+      else
+        word += argumentText[at];
+    }
+    if (text::EqualsIgnoringCase(std::string_view(word).substr(0, Switch.size()), Switch)) {
+      found = true;
+      taken.logFile = word.substr(Switch.size());
+      continue;
+    }
+    kept += argumentText.substr(gap, at - gap);
+  }
+  if (!found) {
+    taken.arguments = std::string(argumentText);
+    return taken;
+  }
+  // A log word first leaves the blanks after it first.
+  kept.erase(0, std::min(kept.size(), kept.find_first_not_of(" \t")));
+  taken.arguments = std::move(kept);
+  if (taken.logFile->empty()) taken.logFile.reset();
+  return taken;
 }
 
 std::string_view ArgumentTextOf(std::string_view commandLine) {
@@ -76,9 +163,7 @@ int ReportFailure(const Failure& failure, RunMode mode) {
   if (failure.decoderResult) ShowDecoderResult(*failure.decoderResult);
   // A silent run tells a console why it failed, where there is one.
   if (mode == RunMode::SilentInstall && failure.error != error::Cancel)
-    platform::WriteConsoleLine("qdpack: error " + text::Decimal(failure.error) + ": " +
-                               ErrorTextOf(failure.error, failure.scriptPath).value_or(
-                                   std::string(messages::FallbackErrorText)));
+    platform::WriteConsoleLine("qdpack: error " + text::Decimal(failure.error) + ": " + FailureText(failure));
   if (mode == RunMode::UiInstall && failure.error != error::Cancel)
     ShowErrorReport(failure.error, failure.scriptPath);
   return FailureExitCode;

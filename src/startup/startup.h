@@ -28,6 +28,17 @@ RunMode ChooseRunMode(std::string_view argumentText);
 // blanks after it. A switch right behind the closing quote counts.
 std::string_view ArgumentTextOf(std::string_view commandLine);
 
+// An installer run's argument text without its "/log=FILE" words, and the
+// FILE of the last of them (none when it is empty). A word begins at the
+// start of the text or after a blank; double quotes hold blanks in it and
+// are not part of it, so "/log=C:\My Logs\qd.log" and /log="C:\My Logs\qd.log"
+// both name that file. A text without such a word comes back unchanged.
+struct LogSwitches {
+  std::string arguments;
+  std::optional<std::string> logFile;
+};
+LogSwitches TakeLogSwitches(std::string_view argumentText);
+
 // What a failure shows and ends with, in a run of `mode`: the decoder's box
 // first when an item did not decode; then the script's text for the error,
 // or the fallback box, in an install with the dialog (no box in a silent

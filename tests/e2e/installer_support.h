@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +86,9 @@ struct InstallCase {
   bool componentPresent = false;           // "qd.dll" lies in the system directory
   int setupExit = 0;
   Damage damage = Damage::None;
+  // Natively, run as a user who is no administrator (setpriv); wine has no
+  // such user.
+  bool administrator = true;
 
   // What the run must give: its exit code, the names left in its work
   // directory (none: the directory is gone), and what the setup program got
@@ -94,6 +98,10 @@ struct InstallCase {
   std::string setupArgs;
   std::vector<std::string> shown;   // texts the run shows
   std::vector<std::string> hidden;  // texts it does not show
+  // When given, the run keeps a log ("/log=" in a folder whose name holds a
+  // switch), whose events must begin with these texts, in this order; the
+  // last is the whole last event.
+  std::vector<std::string> logged;
 };
 
 struct InstallResult {
@@ -103,6 +111,7 @@ struct InstallResult {
   std::vector<std::string> left;  // sorted
   std::string setupArgs;
   bool terminalSane = true;  // a run on a terminal left it reading lines with echo
+  std::string log;           // the run's log, as it was written
 };
 
 // Renames the dialog template 101 of the PE image at the start of `image` to
@@ -182,10 +191,16 @@ class InstallTree {
   explicit InstallTree(Installer installer) : installer_(installer) {
     fs::create_directories(dir_ / "run");
     fs::create_directories(dir_ / "tmp");
+    fs::create_directories(Log().parent_path());
   }
   fs::path Package() const { return dir_ / "Update.exe"; }
   fs::path RunDirectory() const { return dir_ / "run"; }
   fs::path Temporary() const { return dir_ / "tmp"; }
+  fs::path Log() const { return dir_ / "log-install/qd.log"; }
+  // A path as the installer sees it: under wine, the Windows path.
+  std::string Seen(const fs::path& path) const {
+    return installer_ == Installer::Native ? path.string() : WinePath(path.string());
+  }
 
   // The bytes packed for a list entry's source.
   Bytes ContentOf(const std::string& entry) const {
@@ -213,6 +228,8 @@ class InstallTree {
   InstallResult Install(const InstallCase& c) const {
     WriteText(RunDirectory() / "setup_exit.txt", std::to_string(c.setupExit));
     fs::remove(RunDirectory() / "setup_args.txt");
+    std::vector<std::string> args = c.args;
+    if (!c.logged.empty()) args.push_back("/log=" + Seen(Log()));
     InstallResult result;
     if (installer_ == Installer::Native) {
       // The native build's system directory is $SystemRoot/system32: the tree's own.
@@ -227,15 +244,24 @@ class InstallTree {
       options.argv0 = Package().string();
       if (c.setupWaits) WriteText(RunDirectory() / "setup_hold", "");
       RunResult run;
-      if (c.terminal.empty()) {
+      if (!c.administrator) {
+        // Nobody's, in a tree everyone may use.
+        for (const fs::path& path : {dir_.path(), Temporary(), RunDirectory(), Log().parent_path()})
+          fs::permissions(path, fs::perms::all);
+        fs::permissions(Package(), fs::perms::owner_all | fs::perms::others_read);
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash", "-c",
+                                   "exec -a \"$0\" " QDPACK_NATIVE_EXE " \"$@\"", Package().string()});
+        options.argv0.clear();
+        run = Run(QDPACK_TOOL_SETPRIV, args, options);
+      } else if (c.terminal.empty()) {
         for (Answer answer : c.answers) options.input += KeysFor(answer);
         options.input += c.keys;
-        run = Run(QDPACK_NATIVE_EXE, c.args, options);
+        run = Run(QDPACK_NATIVE_EXE, args, options);
       } else {
         std::vector<TerminalTurn> turns = c.terminal;
         for (TerminalTurn& turn : turns)
           if (!turn.remove.empty()) turn.remove = (RunDirectory() / turn.remove).string();
-        const TerminalRunResult onTerminal = RunOnTerminal(QDPACK_NATIVE_EXE, c.args, options, turns);
+        const TerminalRunResult onTerminal = RunOnTerminal(QDPACK_NATIVE_EXE, args, options, turns);
         run = onTerminal.run;
         run.err = run.out;
         result.terminalSane = onTerminal.terminalSane;
@@ -251,13 +277,14 @@ class InstallTree {
       options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
       for (Answer answer : c.answers) options.presses.push_back(ButtonFor(answer));
       options.glue = c.glued;
-      const DriverOutput out = Drive(Package().string(), c.args, options);
+      const DriverOutput out = Drive(Package().string(), args, options);
       fs::remove(component);
       result.exitCode = out.exitCode.value_or(-999);
       result.report = out.raw;
     }
     result.workDirectory = WorkDirectory();
     result.left = Left().value_or(std::vector<std::string>{});
+    if (fs::exists(Log())) result.log = ReadText(Log());
     if (fs::exists(RunDirectory() / "setup_args.txt")) {
       const std::string line = ReadText(RunDirectory() / "setup_args.txt");
       const std::size_t name = line.find("setup.exe");
@@ -453,12 +480,110 @@ inline std::vector<InstallCase> DialogRunCases() {
   };
 }
 
+// The runs that keep a log, that both builds must log alike: every end of
+// a silent run, and of a run with the dialog. Each log tells the run's steps
+// and ends with its outcome.
+inline std::vector<InstallCase> LoggedRunCases() {
+  const auto steps = [](std::string start, std::vector<std::string> then) {
+    std::vector<std::string> events = {std::move(start), "Own file: ", "Image checksum 0x", "Work directory: ",
+                                       "Unpacked SetupQd.ini: ", "Title: Qd Engine Setup"};
+    events.insert(events.end(), then.begin(), then.end());
+    return events;
+  };
+  const std::string silent = "Start: silent install, arguments: /h";
+  const std::string dialog = "Start: install with the dialog";
+  const std::vector<std::string> installed = {"Rights: an administrator", "Unpacked engine.dll: ",
+                                              "Unpacked setup.exe: ", "Setup program: "};
+  const auto installedThen = [&installed](std::vector<std::string> then) {
+    std::vector<std::string> events = installed;
+    events.insert(events.end(), then.begin(), then.end());
+    return events;
+  };
+  const std::string cleaned = "Clean-up: 2 unpacked files removed, and the script";
+  const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
+  return {
+      {.behaviour = "success", .setupArgs = "/NOSHARECOUNT",
+       .logged = steps(silent, installedThen({"Setup program ended with exit code 0", cleaned, "Work directory removed",
+                                              "End: exit code 0"}))},
+      {.behaviour = "a restart asked for", .setupExit = 3010, .exitCode = 3010, .setupArgs = "/NOSHARECOUNT",
+       .logged = steps(silent, installedThen({"Setup program ended with exit code 3010", cleaned,
+                                              "Work directory removed", "End: exit code 3010"}))},
+      {.behaviour = "a failing setup program", .setupExit = 7, .exitCode = -1, .left = all,
+       .setupArgs = "/NOSHARECOUNT",
+       .logged = steps(silent, installedThen({"Setup program ended with exit code 7",
+                                              "End: exit code -1, error 7: Error: the setup program failed."}))},
+      {.behaviour = "a damaged package", .damage = Damage::Checksum, .exitCode = -1,
+       .left = std::vector<std::string>{},
+       .logged = {silent, "Own file: ", "Image checksum: the package holds 0x",
+                  "End: exit code -1, error 2: Unable to find SetupQd.ini file.  Exiting."}},
+      {.behaviour = "no setup program", .commands = "[CMD]\r\nTitle=Qd Engine Setup\r\n", .exitCode = -1, .left = all,
+       .logged = steps(silent, {"Rights: an administrator", "Unpacked engine.dll: ", "Unpacked setup.exe: ",
+                                "Setup program: the script names none ([Cmd] FileName)",
+                                "End: exit code -1, error 4: Error: the installer is not properly configured."})},
+      {.behaviour = "not an administrator", .administrator = false, .exitCode = -1,
+       .left = std::vector<std::string>{"SetupQd.ini"},
+       .logged = steps(silent, {"Rights: not an administrator",
+                                "End: exit code -1, error 9: Error: you must be an administrator."})},
+      {.behaviour = "the dialog, finished", .args = {}, .answers = {Answer::Next, Answer::Next},
+       .setupArgs = "/NOSHARECOUNT",
+       .logged = steps(dialog, installedThen({"Setup program ended with exit code 0", "Dialog: finished", cleaned,
+                                              "Work directory removed", "End: exit code 0"}))},
+      {.behaviour = "the dialog, cancelled", .args = {}, .answers = {Answer::Cancel}, .exitCode = -1,
+       .left = std::vector<std::string>{"SetupQd.ini"},
+       .logged = steps(dialog, {"Rights: an administrator", "Dialog: cancelled",
+                                "End: exit code -1, error 6: cancelled, nothing is shown"})},
+  };
+}
+
+// Checks a run's log: each line a local time and an event, the case's
+// events in order, the last one last; the own file's size, and each item's
+// name, size and time stamp, as packed; the work directory where people
+// find it, and the setup program in it.
+inline void ExpectLog(const InstallCase& c, const InstallResult& run, const InstallTree& tree,
+                      const std::vector<PackedItem>& items) {
+  std::vector<std::string> events;
+  const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  [^\r\n]*)");
+  EXPECT_TRUE(run.log.ends_with("\r\n")) << run.log;
+  for (std::size_t at = 0, end; (end = run.log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    events.push_back(run.log.substr(at, end - at));
+    EXPECT_TRUE(std::regex_match(events.back(), stamped)) << events.back();
+    events.back().erase(0, 25);
+  }
+  std::size_t matched = 0;
+  std::string work;
+  for (const std::string& event : events) {
+    if (matched < c.logged.size() && event.starts_with(c.logged[matched])) ++matched;
+    if (event.starts_with("Own file: ")) {
+      EXPECT_TRUE(event.ends_with(", " + std::to_string(fs::file_size(tree.Package())) + " bytes")) << event;
+    }
+    if (event.starts_with("Work directory: ")) {
+      work = event.substr(16);
+      EXPECT_TRUE(work.starts_with(tree.Seen(tree.Temporary()))) << event;
+    }
+    if (event.starts_with("Setup program: ") && !c.setupArgs.empty()) {
+      EXPECT_EQ(event, "Setup program: " + work + "setup.exe " + c.setupArgs);
+    }
+    if (!event.starts_with("Unpacked ")) continue;
+    const std::string name = event.substr(9, event.find(": ") - 9);
+    std::size_t item = 0;
+    for (std::size_t i = 0; i < c.entries.size(); ++i)
+      if (c.entries[i].starts_with(name + ",")) item = i + 1;
+    EXPECT_EQ(event, "Unpacked " + name + ": " + std::to_string(items[item].content.size()) +
+                         " bytes, time stamp 2020-01-01T00:00:0" + std::to_string(item) + "Z");
+  }
+  EXPECT_EQ(matched, c.logged.size()) << "not logged in turn: " << c.logged[std::min(matched, c.logged.size() - 1)]
+                                      << "\n" << run.log;
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back(), c.logged.back());
+}
+
 // Checks a run against its case: exit code, setup arguments, what stayed in
 // the work directory, and that every file left holds the last item packed
-// under its name with that item's time stamp.
+// under its name with that item's time stamp; and its log, when it keeps one.
 inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const InstallTree& tree,
                           const std::vector<PackedItem>& items) {
   SCOPED_TRACE(c.behaviour);
+  if (!c.logged.empty()) ExpectLog(c, run, tree, items);
   EXPECT_EQ(run.exitCode, c.exitCode) << run.report;
   EXPECT_TRUE(run.terminalSane) << "the terminal was left without echo";
   EXPECT_EQ(run.setupArgs, c.setupArgs);

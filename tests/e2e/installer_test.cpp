@@ -9,6 +9,7 @@
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "e2e/installer_support.h"
@@ -150,23 +151,62 @@ TEST_F(NativeInstall, APackageTheBuilderWroteInstalls) {
 
 TEST_F(NativeInstall, AUserWhoIsNoAdministratorIsStoppedAfterTheScript) {
   QD_REQUIRE_TOOL(Setpriv);
+  ExpectInstalls(Installer::Native, {{.behaviour = "error 9 leaves the script alone", .administrator = false,
+                                      .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}}});
+}
+
+// One table with the wine tests: each run's log tells its steps and ends
+// with its outcome; a folder named log-install holds the log, and is no
+// switch.
+TEST_F(NativeInstall, ALoggedRunTellsItsStepsAndEndsWithItsOutcome) {
+  QD_REQUIRE_TOOL(Setpriv);
+  ExpectInstalls(Installer::Native, LoggedRunCases());
+}
+
+// A log only looks on. Whatever befalls it (each of its calls failing in
+// turn; a folder, a pipe without a reader, or the package itself named as
+// the log), the run installs exactly as it would without one, and nothing
+// is logged after a line that could not be written.
+TEST_F(NativeInstall, ARunWhoseLogCannotBeWrittenInstallsAsWithoutOne) {
   InstallTree tree(Installer::Native);
-  tree.Compose({.behaviour = "rights"});
-  for (const fs::path& path : {tree.Package().parent_path(), tree.Temporary(), tree.RunDirectory()})
-    fs::permissions(path, fs::perms::all);
-  fs::permissions(tree.Package(), fs::perms::owner_all | fs::perms::others_read);
-  RunOptions options;
-  options.workingDirectory = tree.RunDirectory().string();
-  options.environment = {"TMPDIR=" + tree.Temporary().string()};
-  const RunResult run = test::Run(Setpriv.path,
-                                  {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash", "-c",
-                                   "exec -a \"$0\" " QDPACK_NATIVE_EXE " /h", tree.Package().string()},
-                                  options);
-  EXPECT_EQ(run.exitCode, 255) << run.err;
-  const fs::directory_iterator work(tree.Temporary());
-  ASSERT_NE(work, fs::directory_iterator());
-  EXPECT_TRUE(fs::exists(work->path() / "SetupQd.ini"));
-  EXPECT_FALSE(fs::exists(work->path() / "engine.dll"));
+  const auto items = tree.Compose({.behaviour = "log faults"});
+  const Bytes package = ReadAll(tree.Package());
+  WriteText(tree.RunDirectory() / "setup_exit.txt", "0");
+  const fs::path pipe = tree.Log().parent_path() / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const auto expectInstalled = [&](const fs::path& log) {
+    fs::remove(tree.Log());
+    fs::remove_all(tree.RunDirectory() / "handed");
+    const InProcessResult run = tree.InstallInProcess({"/h", "/log=" + log.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::is_empty(tree.Temporary()));
+    EXPECT_TRUE(ReadText(tree.RunDirectory() / "setup_args.txt").ends_with("setup.exe /NOSHARECOUNT"));
+    for (std::size_t i = 1; i < items.size(); ++i)
+      EXPECT_TRUE(ReadAll(tree.RunDirectory() / "handed" / (i == 1 ? "engine.dll" : "setup.exe")) == items[i].content);
+    EXPECT_TRUE(ReadAll(tree.Package()) == package);
+  };
+  const auto lines = [&tree] {
+    const std::string log = fs::exists(tree.Log()) ? ReadText(tree.Log()) : "";
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  };
+  int calls = 0;
+  {
+    FileFaultScope counting({.call = std::nullopt, .path = "qd.log", .nth = 0});
+    expectInstalled(tree.Log());
+    calls = counting.Counted();
+  }
+  const int events = lines();
+  ASSERT_EQ(calls, events + 2) << "an open, a write for each event, a close";
+  for (int n = 1; n <= calls; ++n) {
+    FileFaultScope fault({.call = std::nullopt, .path = "qd.log", .nth = n});
+    expectInstalled(tree.Log());
+    SCOPED_TRACE(fault.StruckCall());
+    EXPECT_EQ(lines(), n == calls ? events : std::max(n - 2, 0));
+  }
+  for (const fs::path& log : {tree.Log().parent_path(), pipe, tree.Package()}) {
+    SCOPED_TRACE(log);
+    expectInstalled(log);
+  }
 }
 
 // How a silent install may end when a call failed, by what it was on: the

@@ -173,28 +173,4 @@ std::string ItemName(std::size_t index, const std::string& destination) {
   return FileListKey(static_cast<int>(index)) + " (" + Printable(destination) + ")";
 }
 
-std::string IsoTime(std::uint64_t fileTime, bool withFraction) {
-  // Days and seconds since 1601-01-01, then the civil date of the day
-  // counted from 0000-03-01, where leap days end each year.
-  const std::uint64_t seconds = fileTime / 10000000u;
-  const std::uint64_t fraction = fileTime % 10000000u;
-  const std::uint64_t secondOfDay = seconds % 86400;
-  const std::int64_t days = static_cast<std::int64_t>(seconds / 86400) + 584694;  // 1601-01-01 from 0000-03-01
-  const std::int64_t era = days / 146097;
-  const std::int64_t dayOfEra = days % 146097;
-  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-  const std::int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-  const std::int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-
-  std::string text = text::Decimal(year, 4) + "-" + text::Decimal(month, 2) + "-" + text::Decimal(day, 2) + "T" +
-                     text::Decimal(static_cast<std::int64_t>(secondOfDay / 3600), 2) + ":" +
-                     text::Decimal(static_cast<std::int64_t>(secondOfDay / 60 % 60), 2) + ":" +
-                     text::Decimal(static_cast<std::int64_t>(secondOfDay % 60), 2);
-  if (withFraction) text.append(".").append(text::Decimal(static_cast<std::int64_t>(fraction), 7));
-  return text + "Z";
-}
-
 }  // namespace qd::pkg

@@ -21,6 +21,7 @@
 #include "package/script.h"
 #include "pe/pe_image.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace qd::pkg {
 
@@ -104,8 +105,7 @@ inline std::string Shown(std::string_view text) { return platform::TextToSystem(
 // "File01 (engine.dll)", "the script".
 std::string ItemName(std::size_t index, const std::string& destination);
 
-// A file time (100-nanosecond intervals since 1601, UTC) in ISO 8601, UTC:
-// "2026-12-07T11:02:51Z", with the seven fraction digits when asked.
-std::string IsoTime(std::uint64_t fileTime, bool withFraction);
+// Time stamps as the installer's log writes them too (ISO 8601, UTC).
+using text::IsoTime;
 
 }  // namespace qd::pkg

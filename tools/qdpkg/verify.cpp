@@ -12,7 +12,6 @@
 //===----------------------------------------------------------------------===//
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -47,11 +46,7 @@ struct Report {
   }
 };
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
+using text::Hex;
 
 // The last part of a path, after a slash or a backslash.
 std::string_view FileNameOf(std::string_view path) {

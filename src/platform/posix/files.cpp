@@ -62,10 +62,12 @@ std::mutex& HeldFilesLock() {
 }
 
 // Whether the file may be opened in `mode` while this process holds it:
-// readers share with readers; a writer shares with no one.
+// readers share with readers, appenders with appenders; any other writer
+// shares with no one.
 bool SharingAllows(const FileIdentity& identity, OpenMode mode) {
+  const bool shared = mode == OpenMode::Read || mode == OpenMode::Append;
   for (const auto& [descriptor, held] : HeldFiles())
-    if (held.identity == identity && (mode != OpenMode::Read || held.mode != OpenMode::Read)) return false;
+    if (held.identity == identity && (!shared || held.mode != mode)) return false;
   return true;
 }
 
@@ -93,10 +95,16 @@ std::intptr_t Open(std::string_view path, OpenMode mode) {
   if (mode == OpenMode::Update) flags = O_RDWR;
   if (mode == OpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
   if (mode == OpenMode::CreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+  // A pipe without a reader would hold the open up: it fails at once instead.
+  if (mode == OpenMode::Append) flags = O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK;
   int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return File::Invalid;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  const bool known = ::fstat(fd, &info) == 0;
+  // Only a regular file is appended to, and it waits as other files do.
+  const bool appendRefused =
+      mode == OpenMode::Append && (!S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, O_APPEND) != 0);
+  if (!known || S_ISDIR(info.st_mode) || appendRefused) {
     ::close(fd);
     return File::Invalid;
   }

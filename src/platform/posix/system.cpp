@@ -7,6 +7,7 @@
 // system directory is "$SystemRoot/system32".
 //
 //===----------------------------------------------------------------------===//
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,15 @@ std::string posix::ArgumentText(int argc, char** argv) {
 }
 
 std::string CommandLine() { return StoredCommandLine(); }
+
+LocalTime LocalTimeNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  if (!::localtime_r(&now.tv_sec, &local)) return {};
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+          static_cast<int>(now.tv_nsec / 1000000)};
+}
 
 void InitControls() {}
 

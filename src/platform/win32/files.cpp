@@ -46,10 +46,20 @@ std::intptr_t Open(std::string_view path, OpenMode mode) {
     case OpenMode::Update: break;
     case OpenMode::Create: disposition = CREATE_ALWAYS; break;
     case OpenMode::CreateNew: disposition = CREATE_NEW; break;
+    // Every write lands at the end, also beside another program's appends.
+    case OpenMode::Append:
+      access = FILE_APPEND_DATA;
+      share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+      disposition = OPEN_ALWAYS;
+      break;
   }
   const std::string text(path);
   HANDLE handle = ::CreateFileA(text.c_str(), access, share, nullptr, disposition, attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return File::Invalid;
+  if (mode == OpenMode::Append && ::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    return File::Invalid;
+  }
   return reinterpret_cast<std::intptr_t>(handle);
 }
 

@@ -73,6 +73,12 @@ std::string SystemDirectory() {
   return std::string(directory, length);
 }
 
+LocalTime LocalTimeNow() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
 // A program of the Windows subsystem has no console to write to.
 void WriteConsoleLine(std::string_view) {}
 
