@@ -6,6 +6,8 @@
 #include "codec_test_support.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/real_dlls.h"
+#include "support/sha256.h"
 #include "support/tools.h"
 
 namespace qd::test {
@@ -31,6 +33,20 @@ TEST(Implode, ReproducesEveryExactVectorByteForByte) {
     }
   }
   EXPECT_EQ(checked, 48u);
+}
+
+// Real executables, whose streams were recorded before the compressor was
+// made faster: every faster search must still write them byte for byte.
+TEST(Implode, WritesTheRecordedStreamsOfRealDlls) {
+  // The digest itself, on the standard's own example.
+  ASSERT_EQ(Sha256Hex(Text("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  for (const RealDllCorpus* corpus : {&RealDlls40, &RealDlls160}) {
+    const Bytes input = LoadRealDlls(*corpus);
+    if (input.empty()) GTEST_SKIP() << RealDllFolder << " is not installed (Debian's wine64 has it)";
+    if (Sha256Hex(input) != corpus->inputSha256)
+      GTEST_SKIP() << "the DLLs in " << RealDllFolder << " are not the recorded ones (another wine version)";
+    EXPECT_EQ(Sha256Hex(Implode(input).output), corpus->streamSha256) << corpus->name;
+  }
 }
 
 struct TokenCase {
