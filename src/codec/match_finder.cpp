@@ -227,6 +227,12 @@ void MatchFinder::EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t by
 
 Match MatchFinder::Search(std::uint32_t offset) {
   const std::uint32_t p = offset + shift_;
+  // The table entries this search reads, on their way in while the
+  // positions before it are entered.
+  const std::uint32_t quad = Load32(w_ + offset);
+  __builtin_prefetch(&t_.newestPair[quad & 0xFFFF]);
+  __builtin_prefetch(&t_.newestTriple[Hash(quad & 0xFFFFFF)]);
+  __builtin_prefetch(&t_.newestQuad[Hash(quad)]);
   InsertThrough(p - 2);
   const std::uint32_t lo = std::max(p - dictionary_ + 1, floor_);
   if (lo + MinCopyLength > p) return {};
