@@ -120,6 +120,9 @@ struct ImplodeMatchTables {
   std::array<std::uint32_t, LinkCount> earlierTriple;
   std::array<std::uint32_t, 1u << HashBits> newestQuad;
   std::array<std::uint32_t, LinkCount> earlierQuad;
+  // For each position, the one two before it in its quad chain: a walk
+  // follows two links at once, every other candidate on each.
+  std::array<std::uint32_t, LinkCount> earlierQuad2;
   std::array<Run, RunCount> runs;  // a ring
   std::array<std::uint16_t, 256> newestRunOfByte;
   std::array<std::uint16_t, EndHashCount> newestRunOfEnd;  // by byte and next byte
