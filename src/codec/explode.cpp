@@ -15,9 +15,12 @@
 // byte stored into the window could alias a member, so members would be
 // reloaded after every store), refills the bit buffer a word at a time and
 // decodes a whole token with its distance without any check while the
-// buffer holds at least TokenBits bits; binary literals are taken up to six
-// at a time, all those before the next copy. Near the end of an input
-// buffer each drop is checked instead and may call the read callback.
+// buffer holds at least TokenBits bits; binary literals are taken up to
+// three at a time, all those before the next copy, and most copies resolve
+// their length and distance code with one lookup (CopyDecode). The bit
+// buffer is the loop's one chain of dependent steps, so what only counts
+// output stays off it. Near the end of an input buffer each drop is checked
+// instead and may call the read callback.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -38,9 +41,13 @@ constexpr std::uint32_t TokenBits = MaxTokenBits + 8;
 constexpr std::uint32_t HistorySize = MaxDistance;
 constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
-// The flag bits of six binary literals in a row.
-constexpr std::uint64_t LiteralFlags = 0x0000'2010'0804'0201;
-static_assert(LiteralFlags == (1ull | 1ull << 9 | 1ull << 18 | 1ull << 27 | 1ull << 36 | 1ull << 45));
+// The flag bits of three binary literals in a row. Three literals and the
+// fast path of a copy take at most 1 + 27 + 12 + 6 bits, which a topped-up
+// bit buffer holds, so a copy after them needs no second top-up.
+constexpr std::uint32_t LiteralRun = 3;
+constexpr std::uint64_t LiteralFlags = 0x0000'0000'0804'0201;
+static_assert(LiteralFlags == (1ull | 1ull << 9 | 1ull << 18 | 1ull << 27));
+static_assert(56 >= 9 * LiteralRun + 1 + CopyDecodeBits + MaxDictionaryBits);
 
 enum class Step { More, End, Failed };
 
@@ -186,20 +193,21 @@ class Decoder {
     while (pos < FlushPoint) {
       if (!topUp()) break;
       if (binary && count >= 56) {
-        // The binary literals before the next copy, up to six: a literal
-        // takes 9 bits, so their flags stand every 9 bits. Six bytes are
+        // The binary literals before the next copy, up to three: a literal
+        // takes 9 bits, so their flags stand every 9 bits. Three bytes are
         // stored whatever the count; those past it are written again before
         // anything reads them. (A branch per token on its flag, 0 or 1
-        // about as often, was mispredicted for a third of the tokens.)
-        const std::uint64_t flags = (bits & LiteralFlags) | (std::uint64_t{1} << 54);
-        const auto literals = static_cast<std::uint32_t>(std::countr_zero(flags)) / 9;
-        for (std::uint32_t i = 0; i < 6; ++i)
+        // about as often, was mispredicted for a third of the tokens.) The
+        // bits they take come straight from the flags; their count (a
+        // division) only moves the output.
+        const std::uint64_t flags = (bits & LiteralFlags) | (std::uint64_t{1} << (9 * LiteralRun));
+        const auto literalBits = static_cast<std::uint32_t>(std::countr_zero(flags));
+        for (std::uint32_t i = 0; i < LiteralRun; ++i)
           window[pos + i] = static_cast<std::uint8_t>(bits >> (9 * i + 1));
-        pos += literals;
-        bits >>= 9 * literals;
-        count -= 9 * literals;
-        if (literals == 6) continue;
-        if (!topUp()) break;  // for the copy that follows
+        pos += literalBits / 9;
+        bits >>= literalBits;
+        count -= literalBits;
+        if (literalBits == 9 * LiteralRun) continue;
       } else if ((bits & 1) == 0) {
         std::uint32_t used = 9;
         std::uint32_t byte = static_cast<std::uint32_t>(bits >> 1) & 0xFF;
@@ -213,25 +221,32 @@ class Decoder {
         count -= used;
         continue;
       }
-      const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
-      std::uint32_t used = 1 + code.bits;
-      const std::uint32_t length =
-          code.base + (static_cast<std::uint32_t>(bits >> used) & ((1u << code.extraBits) - 1));
-      used += code.extraBits;
-      if (length == EndOfStreamLength) {
-        bits >>= used;
-        count -= used;
-        step = Step::End;
-        break;
+      const CopyCode& copy = CopyDecode[(bits >> 1) & ((1u << CopyDecodeBits) - 1)];
+      std::uint32_t used = 1 + copy.bits;
+      std::uint32_t length = copy.length;
+      std::uint32_t high = copy.high;
+      if (copy.bits == 0) {
+        if (count < TokenBits && !topUp()) break;
+        const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
+        used = 1 + code.bits;
+        length = code.base + (static_cast<std::uint32_t>(bits >> used) & ((1u << code.extraBits) - 1));
+        used += code.extraBits;
+        if (length == EndOfStreamLength) {
+          bits >>= used;
+          count -= used;
+          step = Step::End;
+          break;
+        }
+        const DistanceCode& distance = DistanceDecode[(bits >> used) & 0xFF];
+        used += distance.bits;
+        high = distance.high;
       }
-      const DistanceCode& high = DistanceDecode[(bits >> used) & 0xFF];
-      used += high.bits;
       const std::uint32_t lowBits = DistanceLowBits(length, dictionaryBits);
       const std::uint32_t low = static_cast<std::uint32_t>(bits >> used) & ((1u << lowBits) - 1);
       used += lowBits;
       bits >>= used;
       count -= used;
-      CopyBytes(window + pos, ((std::uint32_t{high.high} << lowBits) | low) + 1, length);
+      CopyBytes(window + pos, ((high << lowBits) | low) + 1, length);
       pos += length;
     }
     bits_ = bits;

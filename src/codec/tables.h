@@ -215,6 +215,37 @@ constexpr std::array<DistanceCode, 256> BuildDistanceDecode() {
 inline constexpr std::array<LengthCode, 256> LengthDecode = BuildLengthDecode();
 inline constexpr std::array<DistanceCode, 256> DistanceDecode = BuildDistanceDecode();
 
+// Most copies in one load: the 12 bits after a copy's flag select its length
+// (code and extra bits) and its distance code together, when all of them fit
+// in those bits; `bits` is how many they take, 0 where they do not fit (and
+// for the end-of-stream code), which leaves the copy to the two lookups above.
+inline constexpr std::uint32_t CopyDecodeBits = 12;
+struct CopyCode {
+  std::uint16_t length;
+  std::uint8_t high;  // the distance's high part
+  std::uint8_t bits;
+};
+constexpr std::array<CopyCode, 1u << CopyDecodeBits> BuildCopyDecode() {
+  std::array<CopyCode, 1u << CopyDecodeBits> decode{};
+  for (std::uint32_t i = 0; i < decode.size(); ++i) {
+    const LengthCode& length = LengthDecode[i & 0xFF];
+    const std::uint32_t lengthBits = std::uint32_t{length.bits} + length.extraBits;
+    const std::uint32_t extra = (i >> length.bits) & ((1u << length.extraBits) - 1);
+    const DistanceCode& distance = DistanceDecode[(i >> lengthBits) & 0xFF];
+    const std::uint32_t copyLength = length.base + extra;
+    if (lengthBits + distance.bits > CopyDecodeBits || copyLength == EndOfStreamLength) continue;
+    decode[i] = {static_cast<std::uint16_t>(copyLength), distance.high,
+                 static_cast<std::uint8_t>(lengthBits + distance.bits)};
+  }
+  return decode;
+}
+inline constexpr std::array<CopyCode, 1u << CopyDecodeBits> CopyDecode = BuildCopyDecode();
+// A copy of 3 (code 11) at distance high part 0 (code 11), and one of 10
+// (code 00100, extra bit 0) at high part 1 (code 1011, first bit lowest: 0x0D).
+static_assert(CopyDecode[0b1111].length == 3 && CopyDecode[0b1111].high == 0 && CopyDecode[0b1111].bits == 4);
+static_assert(CopyDecode[0b1101'0'00100].length == 10 && CopyDecode[0b1101'0'00100].high == 1 &&
+              CopyDecode[0b1101'0'00100].bits == 10);
+
 // ASCII literals: codes of up to 8 bits resolve in the first level. A longer
 // code leaves the escape 0xFF there; its remaining bits resolve in the second
 // level (after 4 bits, when the code's low 6 bits are not all zero), the third
