@@ -41,6 +41,7 @@ constexpr std::uint32_t TokenBits = MaxTokenBits + 8;
 constexpr std::uint32_t HistorySize = MaxDistance;
 constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
+constexpr std::uint32_t CopyDecodeMask = (1u << CopyDecodeBits) - 1;
 // The flag bits of three binary literals in a row. Three literals and the
 // fast path of a copy take at most 1 + 27 + 12 + 6 bits, which a topped-up
 // bit buffer holds, so a copy after them needs no second top-up.
@@ -178,6 +179,7 @@ class Decoder {
     const std::uint32_t inCount = inCount_;
     const bool binary = s_.literalMode == BinaryLiterals;
     const std::uint32_t dictionaryBits = s_.dictionaryBits;
+    const bool largeDictionary = dictionaryBits == MaxDictionaryBits;
 
     // Tops the bit buffer up with a word of the input buffer; false when
     // there is none and the bits left may not hold a token.
@@ -221,11 +223,23 @@ class Decoder {
         count -= used;
         continue;
       }
-      const CopyCode& copy = CopyDecode[(bits >> 1) & ((1u << CopyDecodeBits) - 1)];
-      std::uint32_t used = 1 + copy.bits;
-      std::uint32_t length = copy.length;
-      std::uint32_t high = copy.high;
-      if (copy.bits == 0) {
+      const CopyCode copy = CopyDecode[(bits >> 1) & CopyDecodeMask];
+      if (copy.entry != 0 && largeDictionary) {
+        // The bit buffer moves on by the entry's count; the distance's
+        // low bits are read beside it.
+        const std::uint32_t length = copy.Length();
+        const std::uint32_t lowBits = DistanceLowBits(length, MaxDictionaryBits);
+        const std::uint32_t low = static_cast<std::uint32_t>(bits >> copy.LowAt()) & ((1u << lowBits) - 1);
+        bits >>= copy.TokenBits();
+        count -= copy.TokenBits();
+        CopyBytes(window + pos, ((copy.High() << lowBits) | low) + 1, length);
+        pos += length;
+        continue;
+      }
+      std::uint32_t used = copy.LowAt();
+      std::uint32_t length = copy.Length();
+      std::uint32_t high = copy.High();
+      if (copy.entry == 0) {
         if (count < TokenBits && !topUp()) break;
         const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
         used = 1 + code.bits;

@@ -217,13 +217,19 @@ inline constexpr std::array<DistanceCode, 256> DistanceDecode = BuildDistanceDec
 
 // Most copies in one load: the 12 bits after a copy's flag select its length
 // (code and extra bits) and its distance code together, when all of them fit
-// in those bits; `bits` is how many they take, 0 where they do not fit (and
-// for the end-of-stream code), which leaves the copy to the two lookups above.
+// in those bits. An entry packs the copy length, the distance's high part,
+// where the distance's low bits begin (after the flag) and, for the
+// 4096-byte dictionary, how many bits the whole token takes, so that the
+// bit buffer moves on by a value straight from the load. 0 where the codes
+// do not fit (and for the end-of-stream code): the copy is left to the two
+// lookups above.
 inline constexpr std::uint32_t CopyDecodeBits = 12;
 struct CopyCode {
-  std::uint16_t length;
-  std::uint8_t high;  // the distance's high part
-  std::uint8_t bits;
+  std::uint32_t entry;
+  constexpr std::uint32_t TokenBits() const { return entry & 0x1F; }  // with 6 low bits
+  constexpr std::uint32_t LowAt() const { return (entry >> 5) & 0x1F; }
+  constexpr std::uint32_t High() const { return (entry >> 10) & 0x3F; }
+  constexpr std::uint32_t Length() const { return entry >> 16; }
 };
 constexpr std::array<CopyCode, 1u << CopyDecodeBits> BuildCopyDecode() {
   std::array<CopyCode, 1u << CopyDecodeBits> decode{};
@@ -234,17 +240,20 @@ constexpr std::array<CopyCode, 1u << CopyDecodeBits> BuildCopyDecode() {
     const DistanceCode& distance = DistanceDecode[(i >> lengthBits) & 0xFF];
     const std::uint32_t copyLength = length.base + extra;
     if (lengthBits + distance.bits > CopyDecodeBits || copyLength == EndOfStreamLength) continue;
-    decode[i] = {static_cast<std::uint16_t>(copyLength), distance.high,
-                 static_cast<std::uint8_t>(lengthBits + distance.bits)};
+    const std::uint32_t lowAt = 1 + lengthBits + distance.bits;
+    const std::uint32_t tokenBits = lowAt + DistanceLowBits(copyLength, MaxDictionaryBits);
+    decode[i] = {tokenBits | (lowAt << 5) | (std::uint32_t{distance.high} << 10) | (copyLength << 16)};
   }
   return decode;
 }
 inline constexpr std::array<CopyCode, 1u << CopyDecodeBits> CopyDecode = BuildCopyDecode();
 // A copy of 3 (code 11) at distance high part 0 (code 11), and one of 10
 // (code 00100, extra bit 0) at high part 1 (code 1011, first bit lowest: 0x0D).
-static_assert(CopyDecode[0b1111].length == 3 && CopyDecode[0b1111].high == 0 && CopyDecode[0b1111].bits == 4);
-static_assert(CopyDecode[0b1101'0'00100].length == 10 && CopyDecode[0b1101'0'00100].high == 1 &&
-              CopyDecode[0b1101'0'00100].bits == 10);
+static_assert(CopyDecode[0b1111].Length() == 3 && CopyDecode[0b1111].High() == 0 &&
+              CopyDecode[0b1111].LowAt() == 5 && CopyDecode[0b1111].TokenBits() == 11);
+static_assert(CopyDecode[0b1101'0'00100].Length() == 10 && CopyDecode[0b1101'0'00100].High() == 1 &&
+              CopyDecode[0b1101'0'00100].LowAt() == 11);
+static_assert(CopyDecode[0b11'101].Length() == 2 && CopyDecode[0b11'101].TokenBits() == 8);
 
 // ASCII literals: codes of up to 8 bits resolve in the first level. A longer
 // code leaves the escape 0xFF there; its remaining bits resolve in the second
