@@ -227,12 +227,12 @@ class Decoder {
       if (copy.entry != 0 && largeDictionary) {
         // The bit buffer moves on by the entry's count; the distance's
         // low bits are read beside it.
+        const std::uint32_t tokenBits = copy.TokenBits();
+        const auto low = static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << tokenBits) - 1)) >> copy.LowAt());
+        bits >>= tokenBits;
+        count -= tokenBits;
         const std::uint32_t length = copy.Length();
-        const std::uint32_t lowBits = DistanceLowBits(length, MaxDictionaryBits);
-        const std::uint32_t low = static_cast<std::uint32_t>(bits >> copy.LowAt()) & ((1u << lowBits) - 1);
-        bits >>= copy.TokenBits();
-        count -= copy.TokenBits();
-        CopyBytes(window + pos, ((copy.High() << lowBits) | low) + 1, length);
+        CopyBytes(window + pos, copy.BaseDistance() + low, length);
         pos += length;
         continue;
       }
