@@ -139,7 +139,7 @@ struct ImplodeMatchTables {
 struct ImplodeState {
   std::uint32_t literalMode;
   std::uint32_t dictionaryBits;
-  std::array<std::uint8_t, ImplodeWriteSize + 4> output;  // a write, and one word more
+  std::array<std::uint8_t, ImplodeWriteSize + 8> output;  // a write, and one word more
   // D bytes of history, 516 bytes of look-ahead and one block of input.
   std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work;
   // The block index: every indexed offset, bucket by bucket of the pair

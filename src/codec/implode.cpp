@@ -340,20 +340,23 @@ class Encoder {
   // Output
   //===--------------------------------------------------------------------===//
 
-  // Appends the n lowest bits of v (n at most 32), lowest first. Whole
-  // bytes go to the output buffer four at a time; every 2048 of them leave
-  // in one write, as soon as they are complete.
+  // Appends the n lowest bits of v (n at most 32), lowest first. The
+  // pending bits are stored as a whole word each time and the output moves
+  // on by the bytes they fill, without a test of how many there are; every
+  // 2048 bytes leave in one write, as soon as they are complete.
   void Put(std::uint32_t n, std::uint32_t v) {
     pending_ |= std::uint64_t{v} << pendingBits_;
     pendingBits_ += n;
-    if (pendingBits_ < 32) return;
-    std::uint32_t word = static_cast<std::uint32_t>(pending_);
-    if constexpr (std::endian::native == std::endian::big)
-      word = (word >> 24) | ((word >> 8) & 0xFF00) | ((word << 8) & 0xFF0000) | (word << 24);
-    std::memcpy(s_.output.data() + outputBytes_, &word, sizeof word);
-    outputBytes_ += 4;
-    pending_ >>= 32;
-    pendingBits_ -= 32;
+    std::uint8_t* at = s_.output.data() + outputBytes_;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(at, &pending_, sizeof pending_);
+    } else {
+      for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(pending_ >> (8 * i));
+    }
+    const std::uint32_t whole = pendingBits_ / 8;
+    outputBytes_ += whole;
+    pending_ >>= 8 * whole;  // fewer than 40 bits were pending
+    pendingBits_ %= 8;
     if (outputBytes_ >= ImplodeWriteSize) WriteFull();
   }
 
@@ -424,7 +427,7 @@ class Encoder {
   BlockSearch blocks_;
   MatchFinder finder_;
   std::uint64_t pending_ = 0;       // bits not yet in the output buffer
-  std::uint32_t pendingBits_ = 0;   // how many, below 32 between calls
+  std::uint32_t pendingBits_ = 0;   // how many, below 8 between calls
   std::uint32_t outputBytes_ = 0;   // whole bytes in the output buffer
   std::uint64_t movedOut_ = 0;     // input bytes that have left the work buffer
   std::uint64_t written_ = 0;      // bytes of output written
