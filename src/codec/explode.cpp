@@ -63,6 +63,15 @@ std::uint64_t LoadWord(const std::uint8_t* at) {
   return word;
 }
 
+// Stores the 8 bytes of `word` at `at`, the lowest first.
+void StoreWord(std::uint8_t* at, std::uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &word, sizeof word);
+  } else {
+    for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  }
+}
+
 // An ASCII literal at the front of `bits`: its byte, and how many bits it
 // takes.
 struct AsciiLiteral {
@@ -88,18 +97,18 @@ AsciiLiteral DecodeAscii(std::uint64_t bits) {
 }
 
 // Repeats `length` bytes from `distance` (below 8) back to `to`. The bytes
-// repeat every `distance`, so also every `stride`, the first multiple of it
-// that spans a word: after one stride, whole words follow.
+// repeat every `distance`: one word holds the pattern, and it is stored
+// again at every multiple of the distance that a word can reach, so that no
+// store waits for the one before it. Words may run up to 7 bytes past the
+// copy, into the window's slack.
 void RepeatPattern(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
+  // The whole patterns in a word, in bytes, by distance.
+  static constexpr std::uint8_t Step[8] = {0, 8, 8, 6, 8, 5, 6, 7};
   const std::uint8_t* from = to - distance;
-  if (distance == 1) {
-    std::memset(to, *from, length);
-    return;
-  }
-  const std::uint32_t stride = (8 + distance - 1) / distance * distance;
-  const std::uint32_t first = std::min(length, stride);
-  for (std::uint32_t i = 0; i < first; ++i) to[i] = from[i];
-  for (std::uint32_t i = stride; i < length; i += 8) std::memcpy(to + i, to + i - stride, 8);
+  std::uint64_t word = 0;
+  for (std::uint32_t i = 0; i < distance; ++i) word |= std::uint64_t{from[i]} << (8 * i);
+  for (std::uint32_t filled = distance; filled < 8; filled *= 2) word |= word << (8 * filled);
+  for (std::uint32_t i = 0; i < length; i += Step[distance]) StoreWord(to + i, word);
 }
 
 // Repeats `length` bytes from `distance` back to `to`; the source may
