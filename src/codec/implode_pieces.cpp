@@ -117,8 +117,37 @@ void Encode(const ImplodePlan& plan, const PieceJob& job, ImplodeState& state, I
   out.bits.resize(out.bits.size() + BitsSlack, 0);
 }
 
+// The piece that stands for [begin, end) of an input of `size` bytes, with
+// the bytes it reads: from the block before the one that holds `begin`, to
+// the end of the block that holds the last token start of its overlap.
+ImplodePiece PieceFor(std::uint64_t size, std::uint32_t dictionarySize, std::uint64_t begin, std::uint64_t end) {
+  ImplodePiece piece{begin, end, 0, size};
+  if (begin > 0) piece.readBegin = (BlockOf(begin) - 1) * BlockSize - (dictionarySize + ImplodeMaxMatch);
+  if (end < size) piece.readEnd = std::min(size, (BlockOf(end + ImplodeOverlap - 1) + 1) * BlockSize);
+  return piece;
+}
+
+// A plan as PlanImplode makes them: valid settings, pieces that follow each
+// other to the input's end, none but the first starting before the
+// smallest piece's length or shorter than it, each reading what it needs.
+// A plan made otherwise could send a piece's reads outside its bytes.
+bool Valid(const ImplodePlan& plan) {
+  if (DictionaryBitsFor(plan.dictionarySize) == 0 ||
+      (plan.literalMode != BinaryLiterals && plan.literalMode != AsciiLiterals) || plan.pieces.empty())
+    return false;
+  std::uint64_t at = 0;
+  for (const ImplodePiece& piece : plan.pieces) {
+    if (piece.begin != at || piece.end > plan.size || (piece.end <= piece.begin && plan.size != 0)) return false;
+    if (at != 0 && (piece.begin < ImplodeSmallestPiece || piece.end - piece.begin < ImplodeSmallestPiece)) return false;
+    const ImplodePiece expected = PieceFor(plan.size, plan.dictionarySize, piece.begin, piece.end);
+    if (piece.readBegin != expected.readBegin || piece.readEnd != expected.readEnd) return false;
+    at = piece.end;
+  }
+  return at == plan.size;
+}
+
 bool Fits(const ImplodePlan& plan, std::size_t index, std::span<const std::uint8_t> bytes) {
-  if (index >= plan.pieces.size()) return false;
+  if (index >= plan.pieces.size() || !Valid(plan)) return false;
   const ImplodePiece& piece = plan.pieces[index];
   return bytes.size() == piece.readEnd - piece.readBegin;
 }
@@ -196,15 +225,10 @@ ImplodePlan PlanImplode(std::uint64_t size, std::uint32_t literalMode, std::uint
   pieceSize = std::max(pieceSize, ImplodeSmallestPiece);
   const std::uint64_t count = size <= 2 * pieceSize ? 1 : size / pieceSize;
   const std::uint64_t step = size / count;
-  const std::uint64_t loadAt = dictionarySize + ImplodeMaxMatch;
   for (std::uint64_t i = 0; i < count; ++i) {
-    ImplodePiece piece;
-    piece.begin = i * step / BlockSize * BlockSize;
-    piece.end = i + 1 == count ? size : (i + 1) * step / BlockSize * BlockSize;
-    if (i > 0) piece.readBegin = (BlockOf(piece.begin) - 1) * BlockSize - loadAt;
-    const std::uint64_t stop = piece.end + ImplodeOverlap;
-    piece.readEnd = i + 1 == count ? size : std::min(size, (BlockOf(stop - 1) + 1) * BlockSize);
-    plan.pieces.push_back(piece);
+    const std::uint64_t begin = i * step / BlockSize * BlockSize;
+    const std::uint64_t end = i + 1 == count ? size : (i + 1) * step / BlockSize * BlockSize;
+    plan.pieces.push_back(PieceFor(size, dictionarySize, begin, end));
   }
   return plan;
 }

@@ -98,6 +98,14 @@ TEST(ImplodePieces, RefuseWorkThatDoesNotFitThePlan) {
   ImplodeJoin join;
   EXPECT_FALSE(JoinImplodePiece(join, plan, 1, piece, PieceBytes(input, plan.pieces[1])));  // before piece 0
   EXPECT_EQ(join.joined, 0u);
+  // A plan changed by hand could send a piece's reads past its bytes.
+  ImplodePlan early = plan;
+  early.pieces[1].begin -= 4096;
+  early.pieces[0].end -= 4096;
+  EXPECT_FALSE(ImplodePieceOf(early, 1, PieceBytes(input, early.pieces[1]), *state, piece));
+  ImplodePlan shortRead = plan;
+  shortRead.pieces[2].readEnd -= 4096;
+  EXPECT_FALSE(ImplodePieceOf(shortRead, 2, PieceBytes(input, shortRead.pieces[2]), *state, piece));
   EXPECT_TRUE(PlanImplode(input.size(), 2, 4096).pieces.empty());
   EXPECT_TRUE(PlanImplode(input.size(), 0, 4000).pieces.empty());
 }
