@@ -9,6 +9,7 @@ packages=(
   wine64 xvfb xauth                              # Windows tests under wine64
   imagemagick                                    # screenshots of the dialog, and their pixels
   dynamite libdynamite-dev                       # codec cross-check and baseline
+  libdeflate-dev                                 # the codec benchmark's baselines
   osslsigncode openssl                           # signed packages in the tests
   dpkg-dev file                                  # cpack's .deb: its dependency list
   clang libclang-rt-14-dev                       # sanitizers and libFuzzer

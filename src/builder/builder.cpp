@@ -19,7 +19,9 @@
 // step it belongs to. A log line that would outgrow the buffer has its path
 // cut, so that the line keeps its fixed text and its line end. Files whose
 // size or compressed capacity does not fit 32 bits are refused as memory
-// failures.
+// failures. Files are packed on every core; a file above 8 MiB is packed in
+// pieces, each read and encoded on its own, which join into exactly the
+// stream the file packed whole would give, and need not fit in memory.
 //
 // No file the build reads is ever replaced by it. Before the package is
 // written, its name is compared by file identity (so other spellings, "..",
@@ -35,6 +37,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -339,6 +342,62 @@ constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, l
 constexpr ItemLines FileLines{line::OpenSource, SyntaxError, line::ReadSource, line::CompressSource,
                               line::WriteItem};
 
+// A file large enough to gain from it is packed in pieces, several at once
+// (see ImplodePlan): its plan, left without pieces for a file packed whole.
+// Measuring the file can fail as reading it can, and then fails the build.
+PreparedItem PlanPieces(const std::string& path, ImplodePlan& plan) {
+  PreparedItem item;
+  platform::File file = platform::OpenForReading(path);
+  if (!file.IsOpen()) return {.failure = FileLines.open, .error = FileLines.openError};
+  const auto size = platform::FileSize(file);
+  if (!size || !file.Close()) return {.failure = FileLines.read, .error = FileError};
+  constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
+  if (*size > limit || CompressBound(*size) > limit) return item;
+  plan = PlanImplode(*size);
+  if (plan.pieces.size() < 2) plan.pieces.clear();
+  return item;
+}
+
+// One piece of a large file: the bytes it needs and its encoded bits.
+struct PreparedPiece {
+  std::vector<std::uint8_t> bytes;
+  ImplodedPiece piece;
+};
+
+// Reads and encodes piece `index` of the file at `path`, failing as
+// PrepareItem does; the last piece also takes the file's time.
+PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std::size_t index,
+                          PreparedPiece& piece) {
+  PreparedItem item;
+  const auto fail = [&item](std::string_view line, int error) {
+    item.failure = line;
+    item.error = error;
+    return item;
+  };
+  const ImplodePiece& part = plan.pieces[index];
+  platform::File file = platform::OpenForReading(path);
+  if (!file.IsOpen()) return fail(FileLines.open, FileLines.openError);
+  if (platform::FileSize(file) != plan.size) return fail(FileLines.read, FileError);
+  try {
+    piece.bytes.assign(part.readEnd - part.readBegin, 0);
+    if (!platform::SeekTo(file, part.readBegin) ||
+        platform::ReadBytes(file, piece.bytes) != static_cast<std::int64_t>(piece.bytes.size()))
+      return fail(FileLines.read, FileError);
+    if (index + 1 == plan.pieces.size()) {
+      const auto fileTime = platform::LastWriteTime(file);
+      if (!fileTime) return fail(FileLines.read, FileError);
+      item.fileTime = *fileTime;
+    }
+    if (!file.Close()) return fail(FileLines.read, FileError);
+    const auto state = std::make_unique_for_overwrite<ImplodeState>();
+    if (!ImplodePieceOf(plan, index, piece.bytes, *state, piece.piece)) return fail(FileLines.compress, MemoryError);
+  } catch (const std::bad_alloc&) {
+    return fail(line::Allocate, MemoryError);
+  }
+  item.size = part.end - part.begin;
+  return item;
+}
+
 // Progress for a person watching the build: the file being written and the
 // bytes done of all the files'. Shown only where someone can see it.
 struct Progress {
@@ -370,25 +429,62 @@ Outcome<int> PackFiles(Build& build) {
         progress.total += platform::FileSize(file).value_or(0);
   }
 
+  // The work: each file whole, or each piece of a large one; the pieces of
+  // a file join in order into its stream.
+  struct Unit {
+    std::size_t entry;
+    std::size_t piece;
+  };
+  std::vector<ImplodePlan> plans(entries.size());
+  std::vector<Unit> units;
+  std::vector<PreparedItem> items;  // a file that could not be measured fails at its turn
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    PreparedItem measured = entries[i] ? PlanPieces(entries[i]->source, plans[i]) : PreparedItem{};
+    for (std::size_t k = 0; k < std::max<std::size_t>(1, plans[i].pieces.size()); ++k) {
+      units.push_back({i, k});
+      items.push_back(measured);
+    }
+  }
+
   // An entry without a comma fails when its turn comes, as if read then.
-  std::vector<PreparedItem> items(entries.size());
+  std::vector<PreparedPiece> pieces(units.size());
+  ImplodeJoin join;
   std::optional<Failure> failure;
   platform::RunOrdered(
-      entries.size(),
-      [&](std::size_t i) {
-        if (entries[i]) items[i] = PrepareItem(entries[i]->source, FileLines);
+      units.size(),
+      [&](std::size_t u) {
+        const auto& [i, k] = units[u];
+        if (!entries[i] || !items[u].failure.empty()) return;
+        items[u] = plans[i].pieces.empty() ? PrepareItem(entries[i]->source, FileLines)
+                                           : PreparePiece(entries[i]->source, plans[i], k, pieces[u]);
       },
-      [&](std::size_t i) {
+      [&](std::size_t u) {
+        const auto& [i, k] = units[u];
         if (!entries[i]) {
           failure = Fail(build, line::EntryNoComma, SyntaxError, list[i]);
           return false;
         }
-        if (auto written = WriteItem(build, items[i], FileLines, entries[i]->source); !written) {
+        PreparedItem& item = items[u];
+        const bool whole = plans[i].pieces.empty() || !item.failure.empty();
+        if (!whole) {
+          try {
+            if (!JoinImplodePiece(join, plans[i], k, pieces[u].piece, pieces[u].bytes))
+              item = {.failure = FileLines.compress, .error = MemoryError};
+          } catch (const std::bad_alloc&) {
+            item = {.failure = line::Allocate, .error = MemoryError};
+          }
+          pieces[u] = {};
+          progress.Packed(entries[i]->source, item.size);
+          if (item.failure.empty() && k + 1 < plans[i].pieces.size()) return true;
+          item.stream = std::move(join.stream);
+          join = {};
+        }
+        if (auto written = WriteItem(build, item, FileLines, entries[i]->source); !written) {
           failure = written.failure();
           return false;
         }
-        progress.Packed(entries[i]->source, items[i].size);
-        items[i] = {};
+        if (whole) progress.Packed(entries[i]->source, item.size);
+        item = {};
         return true;
       });
   if (progress.shown) platform::ShowProgress("");

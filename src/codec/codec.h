@@ -16,6 +16,8 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace qd {
 
@@ -51,12 +53,15 @@ inline constexpr std::uint32_t ExplodeWindowSlack = 32;
 
 // What the decoder keeps for one stream: the settings read from the header
 // and its two buffers. The caller owns the record (it is too large for a
-// stack); the decoder clears the history itself, so a record may be reused.
+// stack) and need not clear it: the decoder clears the history itself and
+// writes every other byte before it reads it, so a record may be reused, or
+// allocated without being filled (std::make_unique_for_overwrite), which
+// spares a short stream the cost of memory it never touches.
 struct ExplodeState {
-  std::uint32_t literalMode = 0;     // header byte 0
-  std::uint32_t dictionaryBits = 0;  // header byte 1
-  std::array<std::uint8_t, ExplodeWindowSize + ExplodeWindowSlack> window{};
-  std::array<std::uint8_t, ExplodeReadSize + 8> input{};
+  std::uint32_t literalMode;     // header byte 0
+  std::uint32_t dictionaryBits;  // header byte 1
+  std::array<std::uint8_t, ExplodeWindowSize + ExplodeWindowSlack> window;
+  std::array<std::uint8_t, ExplodeReadSize + 8> input;
 };
 
 // Decodes one whole stream pulled through `read` and pushes the bytes through
@@ -99,44 +104,51 @@ struct ImplodeMatchTables {
 
   // A maximal run of at least 3 equal bytes that has ended.
   struct Run {
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;  // the position of the first other byte
-    std::uint16_t earlierOfByte = NoRun;  // the run before it of the same byte
-    std::uint16_t earlierOfEnd = NoRun;   // the run before it with the same end hash
-    std::uint8_t byte = 0;
-    std::uint8_t next = 0;  // the byte at `end`
+    std::uint32_t start;
+    std::uint32_t end;  // the position of the first other byte
+    std::uint16_t earlierOfByte;  // the run before it of the same byte
+    std::uint16_t earlierOfEnd;   // the run before it with the same end hash
+    std::uint8_t byte;
+    std::uint8_t next;  // the byte at `end`
   };
 
-  std::array<std::uint32_t, 1u << 16> newestPair{};  // by the two bytes at a position
+  std::array<std::uint32_t, 1u << 16> newestPair;  // by the two bytes at a position
   // Positions whose first three bytes are not all equal, by a hash of their
   // first three and of their first four bytes: the newest, and for each
   // position the one before it.
-  std::array<std::uint32_t, 1u << HashBits> newestTriple{};
-  std::array<std::uint32_t, LinkCount> earlierTriple{};
-  std::array<std::uint32_t, 1u << HashBits> newestQuad{};
-  std::array<std::uint32_t, LinkCount> earlierQuad{};
-  std::array<Run, RunCount> runs{};  // a ring
-  std::array<std::uint16_t, 256> newestRunOfByte{};
-  std::array<std::uint16_t, EndHashCount> newestRunOfEnd{};  // by byte and next byte
-  std::array<std::uint32_t, LinkCount> candidates{};  // scratch: a walk's positions
+  std::array<std::uint32_t, 1u << HashBits> newestTriple;
+  std::array<std::uint32_t, LinkCount> earlierTriple;
+  std::array<std::uint32_t, 1u << HashBits> newestQuad;
+  std::array<std::uint32_t, LinkCount> earlierQuad;
+  // For each position, the one two before it in its quad chain: a walk
+  // follows two links at once, every other candidate on each.
+  std::array<std::uint32_t, LinkCount> earlierQuad2;
+  std::array<Run, RunCount> runs;  // a ring
+  std::array<std::uint16_t, 256> newestRunOfByte;
+  std::array<std::uint16_t, EndHashCount> newestRunOfEnd;  // by byte and next byte
+  std::array<std::uint32_t, LinkCount> candidates;  // scratch: a walk's positions
 };
 
 // What the compressor keeps for one stream: its settings and its buffers.
-// The caller owns the record (it is too large for a stack); the compressor
-// clears what it reads before writing it, so a record may be reused.
+// The caller owns the record (it is too large for a stack) and need not
+// clear it: the compressor clears or writes whatever it reads, so a record
+// may be reused, or allocated without being filled
+// (std::make_unique_for_overwrite). An input shorter than one block never
+// touches the match tables, so a short stream costs no memory it does not
+// use.
 struct ImplodeState {
-  std::uint32_t literalMode = 0;
-  std::uint32_t dictionaryBits = 0;
-  std::array<std::uint8_t, ImplodeWriteSize + 4> output{};  // a write, and one word more
+  std::uint32_t literalMode;
+  std::uint32_t dictionaryBits;
+  std::array<std::uint8_t, ImplodeWriteSize + 8> output;  // a write, and one word more
   // D bytes of history, 516 bytes of look-ahead and one block of input.
-  std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work{};
+  std::array<std::uint8_t, ImplodeWorkSize + ImplodeWorkSlack> work;
   // The block index: every indexed offset, bucket by bucket of the pair
   // hash, and each bucket's first entry still in the window. The final
   // block's table also gives the bytes past the work buffer.
-  std::array<std::uint16_t, ImplodeHashCount> buckets{};
-  std::array<std::uint16_t, ImplodeWorkSize> positions{};
+  std::array<std::uint16_t, ImplodeHashCount> buckets;
+  std::array<std::uint16_t, ImplodeWorkSize> positions;
   // The failure function over the bytes being matched (long matches).
-  std::array<std::int16_t, ImplodeMaxMatch> failure{};
+  std::array<std::int16_t, ImplodeMaxMatch> failure;
   ImplodeMatchTables matches;
 };
 
@@ -148,6 +160,104 @@ struct ImplodeState {
 std::uint32_t ImplodeStream(CodecReadFn read, CodecWriteFn write, ImplodeState& state,
                             void* parameter, std::uint32_t literalMode,
                             std::uint32_t dictionarySize);
+
+//===----------------------------------------------------------------------===//
+// One input in pieces: the same stream, from work that may run in parallel
+//
+// A large input in memory can be imploded in pieces that are encoded
+// independently (in any order, on any threads) and joined in order into
+// exactly the stream that ImplodeStream writes. Each piece parses from its
+// start with the input before it as history; the piece before it parses on
+// past that point. A match looks back at most one dictionary, so two
+// parses of the same text settle onto the same token boundaries within a
+// few tokens: the join cuts the earlier piece and starts the later one where
+// their parses first meet, at any bit. A piece whose parse does not meet its
+// predecessor's within the overlap is encoded again from where that one
+// stopped, which is always right, only slower.
+//
+//   ImplodePlan plan = PlanImplode(size);             // pieces of the input
+//   ImplodedPiece piece[i];                           // on any thread:
+//   ImplodePieceOf(plan, i, bytes of PieceBytes(i), state, piece[i]);
+//   ImplodeJoin join;                                 // in order, i = 0, 1, ...:
+//   JoinImplodePiece(join, plan, i, piece[i], bytes of PieceBytes(i));
+//   join.stream                                       // after the last piece
+//===----------------------------------------------------------------------===//
+
+// Inputs larger than twice this are split; each piece is at least this long.
+inline constexpr std::uint64_t ImplodePieceSize = std::uint64_t{4} << 20;
+// How far past its end a piece parses, looking for the next one's parse.
+inline constexpr std::uint64_t ImplodeOverlap = 16 * 1024;
+// The smallest piece a plan may ask for.
+inline constexpr std::uint64_t ImplodeSmallestPiece = 4 * ImplodeOverlap;
+
+struct ImplodePiece {
+  std::uint64_t begin = 0;  // the part of the input it stands for: [begin, end)
+  std::uint64_t end = 0;
+  // The bytes it reads: history before `begin`, and the overlap after `end`.
+  std::uint64_t readBegin = 0;
+  std::uint64_t readEnd = 0;
+};
+
+struct ImplodePlan {
+  std::uint32_t literalMode = 0;
+  std::uint32_t dictionarySize = 4096;
+  std::uint64_t size = 0;  // of the whole input
+  std::vector<ImplodePiece> pieces;
+};
+
+// The pieces of an input of `size` bytes: one when it is at most twice
+// `pieceSize` long (raised to ImplodeSmallestPiece), else as many of at
+// least `pieceSize` as fit. No pieces at all for a setting ImplodeStream
+// refuses.
+ImplodePlan PlanImplode(std::uint64_t size, std::uint32_t literalMode = 0,
+                        std::uint32_t dictionarySize = 4096,
+                        std::uint64_t pieceSize = ImplodePieceSize);
+
+// A token start inside a piece: the input position, and the bit of the
+// piece's output where its token begins.
+struct ImplodeBoundary {
+  std::uint64_t position = 0;
+  std::uint64_t bit = 0;
+};
+
+// What encoding one piece gives.
+struct ImplodedPiece {
+  std::vector<std::uint8_t> bits;  // lowest bit first; the last byte may be partial
+  std::uint64_t bitCount = 0;      // the last piece's end at its end code
+  std::uint64_t stop = 0;          // the position after its last token
+  std::vector<ImplodeBoundary> head;  // token starts from `begin`, for the overlap
+  std::vector<ImplodeBoundary> tail;  // token starts from `end` up to `stop`
+};
+
+// Encodes piece `index` of the plan from `bytes`, the input from the
+// piece's readBegin to its readEnd. False (and nothing encoded) for an
+// index or a span that does not fit the plan. `state` as for ImplodeStream.
+[[nodiscard]] bool ImplodePieceOf(const ImplodePlan& plan, std::size_t index,
+                                  std::span<const std::uint8_t> bytes, ImplodeState& state,
+                                  ImplodedPiece& piece);
+
+// The pieces joined so far. Once the last piece has been joined, `stream` is
+// the whole stream.
+struct ImplodeJoin {
+  std::vector<std::uint8_t> stream;
+  std::size_t joined = 0;     // pieces joined so far
+  std::size_t reencoded = 0;  // pieces whose parse never met the one before
+  // Inside: the stream's bit count, the piece joined last (kept until the
+  // next one says where to cut it) and where it starts being used.
+  std::uint64_t streamBits = 0;
+  ImplodedPiece held;
+  std::uint64_t heldFrom = 0;
+  std::vector<std::uint8_t> checked;  // the checking build's copy of the input
+};
+
+// Joins piece `index`, the next in order, given the same bytes it was
+// encoded from; the piece's buffers are taken over. A piece whose parse did
+// not meet the one before is encoded again here. False (and nothing joined)
+// out of order or with bytes that do not fit the plan. In the checking build
+// (QDPACK_IMPLODE_CHECK) the whole stream is compared with ImplodeStream's
+// once the last piece is in, and a difference stops the process.
+[[nodiscard]] bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t index,
+                                    ImplodedPiece& piece, std::span<const std::uint8_t> bytes);
 
 //===----------------------------------------------------------------------===//
 // Memory wrappers: binary literals, 4096-byte dictionary

@@ -15,9 +15,12 @@
 // byte stored into the window could alias a member, so members would be
 // reloaded after every store), refills the bit buffer a word at a time and
 // decodes a whole token with its distance without any check while the
-// buffer holds at least TokenBits bits; binary literals are taken up to six
-// at a time, all those before the next copy. Near the end of an input
-// buffer each drop is checked instead and may call the read callback.
+// buffer holds at least TokenBits bits; binary literals are taken up to
+// three at a time, all those before the next copy, and most copies resolve
+// their length and distance code with one lookup (CopyDecode). The bit
+// buffer is the loop's one chain of dependent steps, so what only counts
+// output stays off it. Near the end of an input buffer each drop is checked
+// instead and may call the read callback.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -38,9 +41,14 @@ constexpr std::uint32_t TokenBits = MaxTokenBits + 8;
 constexpr std::uint32_t HistorySize = MaxDistance;
 constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
-// The flag bits of six binary literals in a row.
-constexpr std::uint64_t LiteralFlags = 0x0000'2010'0804'0201;
-static_assert(LiteralFlags == (1ull | 1ull << 9 | 1ull << 18 | 1ull << 27 | 1ull << 36 | 1ull << 45));
+constexpr std::uint32_t CopyDecodeMask = (1u << CopyDecodeBits) - 1;
+// The flag bits of three binary literals in a row. Three literals and the
+// fast path of a copy take at most 1 + 27 + 12 + 6 bits, which a topped-up
+// bit buffer holds, so a copy after them needs no second top-up.
+constexpr std::uint32_t LiteralRun = 3;
+constexpr std::uint64_t LiteralFlags = 0x0000'0000'0804'0201;
+static_assert(LiteralFlags == (1ull | 1ull << 9 | 1ull << 18 | 1ull << 27));
+static_assert(56 >= 9 * LiteralRun + 1 + CopyDecodeBits + MaxDictionaryBits);
 
 enum class Step { More, End, Failed };
 
@@ -53,6 +61,15 @@ std::uint64_t LoadWord(const std::uint8_t* at) {
     for (std::uint32_t i = 0; i < 8; ++i) word |= std::uint64_t{at[i]} << (8 * i);
   }
   return word;
+}
+
+// Stores the 8 bytes of `word` at `at`, the lowest first.
+void StoreWord(std::uint8_t* at, std::uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &word, sizeof word);
+  } else {
+    for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  }
 }
 
 // An ASCII literal at the front of `bits`: its byte, and how many bits it
@@ -80,18 +97,18 @@ AsciiLiteral DecodeAscii(std::uint64_t bits) {
 }
 
 // Repeats `length` bytes from `distance` (below 8) back to `to`. The bytes
-// repeat every `distance`, so also every `stride`, the first multiple of it
-// that spans a word: after one stride, whole words follow.
+// repeat every `distance`: one word holds the pattern, and it is stored
+// again at every multiple of the distance that a word can reach, so that no
+// store waits for the one before it. Words may run up to 7 bytes past the
+// copy, into the window's slack.
 void RepeatPattern(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
+  // The whole patterns in a word, in bytes, by distance.
+  static constexpr std::uint8_t Step[8] = {0, 8, 8, 6, 8, 5, 6, 7};
   const std::uint8_t* from = to - distance;
-  if (distance == 1) {
-    std::memset(to, *from, length);
-    return;
-  }
-  const std::uint32_t stride = (8 + distance - 1) / distance * distance;
-  const std::uint32_t first = std::min(length, stride);
-  for (std::uint32_t i = 0; i < first; ++i) to[i] = from[i];
-  for (std::uint32_t i = stride; i < length; i += 8) std::memcpy(to + i, to + i - stride, 8);
+  std::uint64_t word = 0;
+  for (std::uint32_t i = 0; i < distance; ++i) word |= std::uint64_t{from[i]} << (8 * i);
+  for (std::uint32_t filled = distance; filled < 8; filled *= 2) word |= word << (8 * filled);
+  for (std::uint32_t i = 0; i < length; i += Step[distance]) StoreWord(to + i, word);
 }
 
 // Repeats `length` bytes from `distance` back to `to`; the source may
@@ -171,6 +188,7 @@ class Decoder {
     const std::uint32_t inCount = inCount_;
     const bool binary = s_.literalMode == BinaryLiterals;
     const std::uint32_t dictionaryBits = s_.dictionaryBits;
+    const bool largeDictionary = dictionaryBits == MaxDictionaryBits;
 
     // Tops the bit buffer up with a word of the input buffer; false when
     // there is none and the bits left may not hold a token.
@@ -186,20 +204,21 @@ class Decoder {
     while (pos < FlushPoint) {
       if (!topUp()) break;
       if (binary && count >= 56) {
-        // The binary literals before the next copy, up to six: a literal
-        // takes 9 bits, so their flags stand every 9 bits. Six bytes are
+        // The binary literals before the next copy, up to three: a literal
+        // takes 9 bits, so their flags stand every 9 bits. Three bytes are
         // stored whatever the count; those past it are written again before
         // anything reads them. (A branch per token on its flag, 0 or 1
-        // about as often, was mispredicted for a third of the tokens.)
-        const std::uint64_t flags = (bits & LiteralFlags) | (std::uint64_t{1} << 54);
-        const auto literals = static_cast<std::uint32_t>(std::countr_zero(flags)) / 9;
-        for (std::uint32_t i = 0; i < 6; ++i)
+        // about as often, was mispredicted for a third of the tokens.) The
+        // bits they take come straight from the flags; their count (a
+        // division) only moves the output.
+        const std::uint64_t flags = (bits & LiteralFlags) | (std::uint64_t{1} << (9 * LiteralRun));
+        const auto literalBits = static_cast<std::uint32_t>(std::countr_zero(flags));
+        for (std::uint32_t i = 0; i < LiteralRun; ++i)
           window[pos + i] = static_cast<std::uint8_t>(bits >> (9 * i + 1));
-        pos += literals;
-        bits >>= 9 * literals;
-        count -= 9 * literals;
-        if (literals == 6) continue;
-        if (!topUp()) break;  // for the copy that follows
+        pos += literalBits / 9;
+        bits >>= literalBits;
+        count -= literalBits;
+        if (literalBits == 9 * LiteralRun) continue;
       } else if ((bits & 1) == 0) {
         std::uint32_t used = 9;
         std::uint32_t byte = static_cast<std::uint32_t>(bits >> 1) & 0xFF;
@@ -213,25 +232,44 @@ class Decoder {
         count -= used;
         continue;
       }
-      const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
-      std::uint32_t used = 1 + code.bits;
-      const std::uint32_t length =
-          code.base + (static_cast<std::uint32_t>(bits >> used) & ((1u << code.extraBits) - 1));
-      used += code.extraBits;
-      if (length == EndOfStreamLength) {
-        bits >>= used;
-        count -= used;
-        step = Step::End;
-        break;
+      const CopyCode copy = CopyDecode[(bits >> 1) & CopyDecodeMask];
+      if (copy.entry != 0 && largeDictionary) {
+        // The bit buffer moves on by the entry's count; the distance's
+        // low bits are read beside it.
+        const std::uint32_t tokenBits = copy.TokenBits();
+        const auto low = static_cast<std::uint32_t>((bits & ((std::uint64_t{1} << tokenBits) - 1)) >> copy.LowAt());
+        bits >>= tokenBits;
+        count -= tokenBits;
+        const std::uint32_t length = copy.Length();
+        CopyBytes(window + pos, copy.BaseDistance() + low, length);
+        pos += length;
+        continue;
       }
-      const DistanceCode& high = DistanceDecode[(bits >> used) & 0xFF];
-      used += high.bits;
+      std::uint32_t used = copy.LowAt();
+      std::uint32_t length = copy.Length();
+      std::uint32_t high = copy.High();
+      if (copy.entry == 0) {
+        if (count < TokenBits && !topUp()) break;
+        const LengthCode& code = LengthDecode[(bits >> 1) & 0xFF];
+        used = 1 + code.bits;
+        length = code.base + (static_cast<std::uint32_t>(bits >> used) & ((1u << code.extraBits) - 1));
+        used += code.extraBits;
+        if (length == EndOfStreamLength) {
+          bits >>= used;
+          count -= used;
+          step = Step::End;
+          break;
+        }
+        const DistanceCode& distance = DistanceDecode[(bits >> used) & 0xFF];
+        used += distance.bits;
+        high = distance.high;
+      }
       const std::uint32_t lowBits = DistanceLowBits(length, dictionaryBits);
       const std::uint32_t low = static_cast<std::uint32_t>(bits >> used) & ((1u << lowBits) - 1);
       used += lowBits;
       bits >>= used;
       count -= used;
-      CopyBytes(window + pos, ((std::uint32_t{high.high} << lowBits) | low) + 1, length);
+      CopyBytes(window + pos, ((high << lowBits) | low) + 1, length);
       pos += length;
     }
     bits_ = bits;

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "codec/codec.h"
 #include "codec/implode_search.h"
@@ -61,30 +62,82 @@ class Encoder {
         w_(state.work.data()),
         dictionary_(DictionarySize(state.dictionaryBits)),
         blocks_(state, dictionary_),
-        finder_(state.matches, state.work.data(), dictionary_) {}
+        finder_(state.matches, state.work.data(), dictionary_),
+        loadAt_(dictionary_ + MaxMatch) {}
 
+  // The whole stream: header, tokens, end code.
   void Compress() {
-    std::fill(s_.work.begin(), s_.work.end(), std::uint8_t{0});
-    std::fill(s_.positions.begin(), s_.positions.end(), std::uint16_t{0});
-    std::fill(s_.output.begin(), s_.output.end(), std::uint8_t{0});
+    Prepare();
     s_.output[0] = static_cast<std::uint8_t>(s_.literalMode);
     s_.output[1] = static_cast<std::uint8_t>(s_.dictionaryBits);
     outputBytes_ = 2;
+    Run(loadAt_, BlockStage::First);
+    Finish();
+  }
 
-    const std::uint32_t loadAt = dictionary_ + MaxMatch;
+  // A piece of the stream (see implode_pieces.cpp): from a token start
+  // with the input before it as history, to the first token start at or
+  // past the stop, its bits only (the header and the end code belong to
+  // the first and the last piece).
+  void CompressPiece(const PieceJob& job, ImplodedPiece& out) {
+    piece_ = &job;
+    out_ = &out;
+    Prepare();
+    std::uint32_t p = loadAt_;
+    if (job.from == 0) {
+      s_.output[0] = static_cast<std::uint8_t>(s_.literalMode);
+      s_.output[1] = static_cast<std::uint8_t>(s_.dictionaryBits);
+      outputBytes_ = 2;
+      Run(p, BlockStage::First);
+    } else {
+      p = LoadHistory(job.from);
+      Run(p, BlockStage::Later);
+    }
+    out.stop = stoppedAt_;
+    if (job.stop == EndOfInput) {
+      Finish();
+      out.bitCount = endBits_;
+    } else {
+      out.bitCount = BitPosition();
+      Flush();
+    }
+  }
+
+ private:
+  //===--------------------------------------------------------------------===//
+  // Input
+  //===--------------------------------------------------------------------===//
+
+  void Prepare() {
+    std::fill(s_.work.begin(), s_.work.end(), std::uint8_t{0});
+    std::fill(s_.positions.begin(), s_.positions.end(), std::uint16_t{0});
+    std::fill(s_.output.begin(), s_.output.end(), std::uint8_t{0});
+    outputBytes_ = 0;
+  }
+
+  // Encodes block after block from offset p until the input ends or a
+  // piece's stop is reached.
+  void Run(std::uint32_t p, BlockStage stage) {
     constexpr bool fast = Search != MatchSearch::Block;
     constexpr bool indexEveryBlock = Search != MatchSearch::Fast;
-    if constexpr (fast) finder_.Start(loadAt);
-    std::uint32_t p = loadAt;
-    BlockStage stage = BlockStage::First;
     for (;;) {
-      const std::uint32_t loaded = LoadBlock(loadAt);
-      if (empty_) break;
-      const std::uint32_t blockEnd = ended_ ? loadAt + loaded : dictionary_ + loaded;
+      const std::uint32_t loaded = LoadBlock(loadAt_);
+      if (empty_) return;
+      const std::uint32_t blockEnd = ended_ ? loadAt_ + loaded : dictionary_ + loaded;
       std::uint32_t start = p - dictionary_;
       switch (stage) {
         case BlockStage::First:
           start = p;
+          // An input shorter than one block: the block search needs no
+          // more than the block index, while the fast search's tables
+          // would cost more to clear than the whole input to encode.
+          if constexpr (Search == MatchSearch::Fast) {
+            if (ended_) {
+              blocks_.Index(start, blockEnd);
+              EncodeBlock<MatchSearch::Block>(p, blockEnd);
+              return;
+            }
+          }
           stage = dictionary_ == MaxDistance ? BlockStage::Second : BlockStage::Later;
           break;
         case BlockStage::Second:
@@ -93,28 +146,41 @@ class Encoder {
           break;
         case BlockStage::Later: break;
       }
+      if constexpr (fast) {
+        if (!finderStarted_) finder_.Start(start);
+        finderStarted_ = true;
+      }
       // The fast search needs the index only for the bytes past the work
       // buffer, which only the last block reaches.
       if (indexEveryBlock || ended_) blocks_.Index(start, blockEnd);
       if constexpr (fast) finder_.StartBlock(start);
-      Encode(p, blockEnd);
-      if (ended_) break;
-      std::memmove(w_, w_ + BlockSize, loadAt);
+      if (!EncodeBlock<Search>(p, blockEnd)) return;
+      if (ended_) return;
+      std::memmove(w_, w_ + BlockSize, loadAt_);
       p -= BlockSize;
       movedOut_ += BlockSize;
       if constexpr (fast) finder_.MoveDown(BlockSize);
     }
-    Finish();
   }
 
- private:
-  //===--------------------------------------------------------------------===//
-  // Input
-  //===--------------------------------------------------------------------===//
+  // Lays out the work buffer as the whole stream's encoder has it when it
+  // reaches input position `from` (at least three blocks in): as after
+  // the block before, which was whole, moved down. Returns from's offset.
+  std::uint32_t LoadHistory(std::uint64_t from) {
+    const std::uint64_t block = (from + MaxMatch) / BlockSize;  // whose range holds `from`
+    const std::uint64_t previous = (block - 1) * BlockSize - loadAt_;  // its offset 0
+    std::memcpy(w_, piece_->bytes.data() + (previous - piece_->bytesAt), ImplodeWorkSize);
+    std::memmove(w_, w_ + BlockSize, loadAt_);
+    movedOut_ = block * BlockSize;
+    readAt_ = movedOut_;
+    firstRead_ = false;
+    return static_cast<std::uint32_t>(from - movedOut_ + loadAt_);
+  }
 
   // Reads up to one block at `at`; sets ended_ when a read gives 0, and
   // empty_ when the very first read of the stream does.
   std::uint32_t LoadBlock(std::uint32_t at) {
+    if (piece_) return LoadPieceBlock(at);
     std::uint32_t loaded = 0;
     while (loaded < BlockSize) {
       const std::uint32_t wanted = BlockSize - loaded;
@@ -132,14 +198,28 @@ class Encoder {
     return loaded;
   }
 
+  // A piece's block: the bytes at the read position, as many as a whole
+  // stream's reads would give there.
+  std::uint32_t LoadPieceBlock(std::uint32_t at) {
+    const std::uint64_t end = piece_->bytesAt + piece_->bytes.size();
+    const auto loaded = static_cast<std::uint32_t>(std::min<std::uint64_t>(BlockSize, end - readAt_));
+    std::memcpy(w_ + at, piece_->bytes.data() + (readAt_ - piece_->bytesAt), loaded);
+    readAt_ += loaded;
+    ended_ = loaded < BlockSize;
+    empty_ = ended_ && firstRead_ && loaded == 0;
+    firstRead_ = false;
+    return loaded;
+  }
+
   //===--------------------------------------------------------------------===//
   // Matches
   //===--------------------------------------------------------------------===//
 
+  template <MatchSearch With>
   Match Find(std::uint32_t p) {
-    if constexpr (Search == MatchSearch::Fast) {
+    if constexpr (With == MatchSearch::Fast) {
       return finder_.Search(p);
-    } else if constexpr (Search == MatchSearch::Block) {
+    } else if constexpr (With == MatchSearch::Block) {
       return blocks_.Search(p);
     } else {
       const Match fast = finder_.Search(p);
@@ -150,7 +230,7 @@ class Encoder {
   }
 
   [[noreturn]] void ReportDifference(std::uint32_t p, Match fast, Match block) const {
-    const std::uint64_t at = movedOut_ + p - (dictionary_ + MaxMatch);
+    const std::uint64_t at = Position(p);
     std::fprintf(stderr,
                  "implode check: at input byte %llu (mode %u, dictionary %u) the fast search "
                  "found %u bytes from %u back, the block search %u bytes from %u back\n",
@@ -165,9 +245,58 @@ class Encoder {
            (m.length == MinCopyLength && m.distance <= ShortCopyMaxDistance);
   }
 
-  void Encode(std::uint32_t& p, std::uint32_t blockEnd) {
+  // The input position of offset p.
+  std::uint64_t Position(std::uint32_t p) const { return movedOut_ + p - loadAt_; }
+  // The offset of input position `at`, at most `limit`.
+  // `at` lies at or past offset 0; EndOfInput is past every limit.
+  std::uint32_t OffsetOf(std::uint64_t at, std::uint32_t limit) const {
+    if (at == EndOfInput) return limit;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(at + loadAt_ - movedOut_, limit));
+  }
+
+  // Encodes the block up to its end; a piece stops at its stop and records
+  // token starts in its windows. False once the piece has stopped.
+  template <MatchSearch With>
+  bool EncodeBlock(std::uint32_t& p, std::uint32_t blockEnd) {
+    if (!piece_) {
+      Encode<With, false>(p, blockEnd, blockEnd);
+      return true;
+    }
+    const PieceJob& job = *piece_;
     while (p < blockEnd) {
-      Match match = Find(p);
+      const std::uint64_t at = Position(p);
+      if (at >= job.stop) break;
+      std::uint64_t edge = job.stop;  // where recording starts or stops next
+      std::vector<ImplodeBoundary>* marks = &out_->tail;
+      if (at < job.headFrom) {
+        edge = job.headFrom;
+        marks = nullptr;
+      } else if (at < job.headTo) {
+        edge = job.headTo;
+        marks = &out_->head;
+      } else if (at < job.tailFrom) {
+        edge = job.tailFrom;
+        marks = nullptr;
+      }
+      const std::uint32_t until = OffsetOf(edge, blockEnd);
+      if (marks) {
+        marks_ = marks;
+        Encode<With, true>(p, blockEnd, until);
+      } else {
+        Encode<With, false>(p, blockEnd, until);
+      }
+    }
+    stoppedAt_ = Position(p);
+    return stoppedAt_ < job.stop;
+  }
+
+  // Encodes the tokens that start before `until` (at most the block end).
+  // With Record, each token's start and bit position go to marks_.
+  template <MatchSearch With, bool Record>
+  void Encode(std::uint32_t& p, std::uint32_t blockEnd, std::uint32_t until) {
+    while (p < until) {
+      if constexpr (Record) Mark(p);
+      Match match = Find<With>(p);
       for (;;) {
         if (!Usable(match)) {
           PutSymbol(w_[p++]);
@@ -188,7 +317,7 @@ class Encoder {
           p += match.length;
           break;
         }
-        const Match next = Find(p + 1);
+        const Match next = Find<With>(p + 1);
         if (next.length <= match.length ||
             (next.length == match.length + 1 && match.distance <= NearDistance)) {
           PutCopy(match);
@@ -196,29 +325,38 @@ class Encoder {
           break;
         }
         PutSymbol(w_[p++]);
+        // The match at the new position is known; past a piece's edge it
+        // is found again, with the same result.
+        if (p >= until) break;
+        if constexpr (Record) Mark(p);
         match = next;
       }
     }
   }
 
+  void Mark(std::uint32_t p) { marks_->push_back({Position(p), BitPosition()}); }
+
   //===--------------------------------------------------------------------===//
   // Output
   //===--------------------------------------------------------------------===//
 
-  // Appends the n lowest bits of v (n at most 32), lowest first. Whole
-  // bytes go to the output buffer four at a time; every 2048 of them leave
-  // in one write, as soon as they are complete.
+  // Appends the n lowest bits of v (n at most 32), lowest first. The
+  // pending bits are stored as a whole word each time and the output moves
+  // on by the bytes they fill, without a test of how many there are; every
+  // 2048 bytes leave in one write, as soon as they are complete.
   void Put(std::uint32_t n, std::uint32_t v) {
     pending_ |= std::uint64_t{v} << pendingBits_;
     pendingBits_ += n;
-    if (pendingBits_ < 32) return;
-    std::uint32_t word = static_cast<std::uint32_t>(pending_);
-    if constexpr (std::endian::native == std::endian::big)
-      word = (word >> 24) | ((word >> 8) & 0xFF00) | ((word << 8) & 0xFF0000) | (word << 24);
-    std::memcpy(s_.output.data() + outputBytes_, &word, sizeof word);
-    outputBytes_ += 4;
-    pending_ >>= 32;
-    pendingBits_ -= 32;
+    std::uint8_t* at = s_.output.data() + outputBytes_;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(at, &pending_, sizeof pending_);
+    } else {
+      for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(pending_ >> (8 * i));
+    }
+    const std::uint32_t whole = pendingBits_ / 8;
+    outputBytes_ += whole;
+    pending_ >>= 8 * whole;  // fewer than 40 bits were pending
+    pendingBits_ %= 8;
     if (outputBytes_ >= ImplodeWriteSize) WriteFull();
   }
 
@@ -241,21 +379,43 @@ class Encoder {
   // Writes the first 2048 bytes and keeps the few after them.
   void WriteFull() {
     std::uint32_t size = ImplodeWriteSize;
-    write_(s_.output.data(), &size, parameter_);
+    Write(s_.output.data(), size);
     outputBytes_ -= ImplodeWriteSize;
     std::memmove(s_.output.data(), s_.output.data() + ImplodeWriteSize, outputBytes_);
   }
 
   void Finish() {
     PutSymbol(EndOfStreamSymbol);
+    endBits_ = BitPosition();
     // The remaining whole bytes, then the partly filled one.
     for (; pendingBits_ >= 8; pendingBits_ -= 8, pending_ >>= 8)
       s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
     if (outputBytes_ >= ImplodeWriteSize) WriteFull();
     if (pendingBits_ != 0) s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
-    std::uint32_t size = outputBytes_;
-    write_(s_.output.data(), &size, parameter_);
+    Write(s_.output.data(), outputBytes_);
   }
+
+  // A piece that is not the last: its bits so far, the last byte partly
+  // filled.
+  void Flush() {
+    for (; pendingBits_ >= 8; pendingBits_ -= 8, pending_ >>= 8)
+      s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
+    if (outputBytes_ >= ImplodeWriteSize) WriteFull();
+    if (pendingBits_ != 0) s_.output[outputBytes_++] = static_cast<std::uint8_t>(pending_);
+    Write(s_.output.data(), outputBytes_);
+  }
+
+  void Write(const std::uint8_t* bytes, std::uint32_t size) {
+    written_ += size;
+    if (out_) {
+      out_->bits.insert(out_->bits.end(), bytes, bytes + size);
+    } else {
+      write_(bytes, &size, parameter_);
+    }
+  }
+
+  // Bits emitted so far.
+  std::uint64_t BitPosition() const { return (written_ + outputBytes_) * 8 + pendingBits_; }
 
   ImplodeState& s_;
   const SymbolCodes& codes_;
@@ -267,9 +427,19 @@ class Encoder {
   BlockSearch blocks_;
   MatchFinder finder_;
   std::uint64_t pending_ = 0;       // bits not yet in the output buffer
-  std::uint32_t pendingBits_ = 0;   // how many, below 32 between calls
+  std::uint32_t pendingBits_ = 0;   // how many, below 8 between calls
   std::uint32_t outputBytes_ = 0;   // whole bytes in the output buffer
   std::uint64_t movedOut_ = 0;     // input bytes that have left the work buffer
+  std::uint64_t written_ = 0;      // bytes of output written
+  const std::uint32_t loadAt_;     // where each block's input goes
+  // A piece: its job, its output, where it reads next and where it stopped.
+  const PieceJob* piece_ = nullptr;
+  ImplodedPiece* out_ = nullptr;
+  std::vector<ImplodeBoundary>* marks_ = nullptr;
+  std::uint64_t readAt_ = 0;
+  std::uint64_t stoppedAt_ = 0;
+  std::uint64_t endBits_ = 0;  // bits up to the end code's last
+  bool finderStarted_ = false;
   bool firstRead_ = true;
   bool empty_ = false;
   bool ended_ = false;
@@ -295,6 +465,16 @@ std::uint32_t ImplodeStreamUsing(MatchSearch search, CodecReadFn read, CodecWrit
       break;
   }
   return ImplodeOk;
+}
+
+void EncodePiece(MatchSearch search, const PieceJob& job, ImplodeState& state, ImplodedPiece& out) {
+  switch (search) {
+    case MatchSearch::Fast: Encoder<MatchSearch::Fast>(state, nullptr, nullptr, nullptr).CompressPiece(job, out); break;
+    case MatchSearch::Block: Encoder<MatchSearch::Block>(state, nullptr, nullptr, nullptr).CompressPiece(job, out); break;
+    case MatchSearch::Checked:
+      Encoder<MatchSearch::Checked>(state, nullptr, nullptr, nullptr).CompressPiece(job, out);
+      break;
+  }
 }
 
 }  // namespace codec

@@ -100,9 +100,29 @@ class MatchFinder {
   std::uint32_t runCount_ = 0;  // runs recorded, the ring's next slot
 };
 
+// One piece of a stream encoded in pieces (see implode_pieces.cpp): the
+// parse starts at input position `from` (0: the stream's start, header
+// included), with the input before it as history, and stops at the first
+// token that starts at or past `stop` (EndOfInput: the input's end, end code
+// included). Token starts in [headFrom, headTo) and in [tailFrom, stop) are
+// recorded with their bit positions.
+inline constexpr std::uint64_t EndOfInput = UINT64_MAX;
+struct PieceJob {
+  std::span<const std::uint8_t> bytes;
+  std::uint64_t bytesAt = 0;  // the input position of bytes[0]
+  std::uint64_t from = 0;
+  std::uint64_t stop = EndOfInput;
+  std::uint64_t headFrom = 0;
+  std::uint64_t headTo = 0;
+  std::uint64_t tailFrom = EndOfInput;
+};
+
 // How ImplodeStreamUsing finds its matches. Checked runs both searches at
 // every position and stops the process at the first difference.
 enum class MatchSearch { Fast, Block, Checked };
+
+// Encodes a piece with the literal mode and dictionary set in `state`.
+void EncodePiece(MatchSearch search, const PieceJob& job, ImplodeState& state, ImplodedPiece& out);
 
 // ImplodeStream with a chosen search; the stream is the same with each.
 std::uint32_t ImplodeStreamUsing(MatchSearch search, CodecReadFn read, CodecWriteFn write,

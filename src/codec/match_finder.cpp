@@ -152,6 +152,7 @@ void MatchFinder::Rebase() {
   std::for_each(t_.earlierTriple.begin(), t_.earlierTriple.end(), move);
   std::for_each(t_.newestQuad.begin(), t_.newestQuad.end(), move);
   std::for_each(t_.earlierQuad.begin(), t_.earlierQuad.end(), move);
+  std::for_each(t_.earlierQuad2.begin(), t_.earlierQuad2.end(), move);
   for (Run& run : t_.runs) {
     move(run.start);
     move(run.end);
@@ -169,7 +170,7 @@ void MatchFinder::Rebase() {
 // Enters every position up to `last`: its pair; unless its first three
 // bytes are equal, its three and its four bytes; and the end of the run
 // before it.
-void MatchFinder::InsertThrough(std::uint32_t last) {
+[[gnu::always_inline]] inline void MatchFinder::InsertThrough(std::uint32_t last) {
   std::uint32_t q = inserted_;
   if (q > last) return;
   // Locals, not members: a store into the tables could alias a member.
@@ -197,7 +198,10 @@ void MatchFinder::InsertThrough(std::uint32_t last) {
     t_.earlierTriple[q & LinkMask] = t_.newestTriple[tripleHash];
     t_.newestTriple[tripleHash] = q;
     const std::uint32_t quadHash = Hash(quad);
-    t_.earlierQuad[q & LinkMask] = t_.newestQuad[quadHash];
+    const std::uint32_t head = t_.newestQuad[quadHash];
+    const std::uint32_t beforeHead = t_.earlierQuad[head & LinkMask];  // stale unless head is in a window
+    t_.earlierQuad[q & LinkMask] = head;
+    t_.earlierQuad2[q & LinkMask] = beforeHead;
     t_.newestQuad[quadHash] = q;
   }
   inserted_ = q;
@@ -227,6 +231,12 @@ void MatchFinder::EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t by
 
 Match MatchFinder::Search(std::uint32_t offset) {
   const std::uint32_t p = offset + shift_;
+  // The table entries this search reads, on their way in while the
+  // positions before it are entered.
+  const std::uint32_t quad = Load32(w_ + offset);
+  __builtin_prefetch(&t_.newestPair[quad & 0xFFFF]);
+  __builtin_prefetch(&t_.newestTriple[Hash(quad & 0xFFFFFF)]);
+  __builtin_prefetch(&t_.newestQuad[Hash(quad)]);
   InsertThrough(p - 2);
   const std::uint32_t lo = std::max(p - dictionary_ + 1, floor_);
   if (lo + MinCopyLength > p) return {};
@@ -234,7 +244,7 @@ Match MatchFinder::Search(std::uint32_t offset) {
   return x[0] == x[1] && x[1] == x[2] ? RunSearch(p, lo) : ChainSearch(p, lo);
 }
 
-Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
+[[gnu::always_inline]] inline Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
   const std::uint8_t* const work = w_;
   const std::uint32_t shift = shift_;
   const std::uint8_t* x = work + (p - shift);
@@ -250,21 +260,33 @@ Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
     newestTriple = t_.earlierTriple[newestTriple & LinkMask];
   if (newestTriple < lo) return {MinCopyLength, p - pair};
 
-  // Matches of 4 bytes or more: the longest, the newest of equals.
+  // Matches of 4 bytes or more: the longest, the newest of equals. The
+  // chain is walked two candidates at a time, c0 and the one after it, c1,
+  // each reached by its own two-back link, so that the two loads of a step
+  // do not wait for each other. A link is read only from a position in the
+  // window, whose links were set while the positions they name were too.
   std::uint32_t best = MinRun;
   std::uint32_t bestAt = 0;
-  for (std::uint32_t c = t_.newestQuad[Hash(quad)]; c >= lo;
-       c = t_.earlierQuad[c & LinkMask]) {
+  // False once the candidate is the oldest's of 516 bytes.
+  const auto consider = [&](std::uint32_t c) {
     const std::uint8_t* y = work + (c - shift);
-    if (y[best] != x[best] || Load32(y) != quad) continue;
+    if (y[best] != x[best] || Load32(y) != quad) return true;
     const std::uint32_t length = CommonLength(y, x, MaxMatch);
-    if (length <= best) continue;
+    if (length <= best) return true;
     best = length;
     bestAt = c;
-    if (length == MaxMatch) {
-      bestAt = OldestFullInChain(c, p, lo);
-      break;
-    }
+    if (length < MaxMatch) return true;
+    bestAt = OldestFullInChain(c, p, lo);
+    return false;
+  };
+  std::uint32_t c0 = t_.newestQuad[Hash(quad)];
+  std::uint32_t c1 = t_.earlierQuad[c0 & LinkMask];
+  while (c0 >= lo) {
+    const std::uint32_t next0 = t_.earlierQuad2[c0 & LinkMask];
+    const std::uint32_t next1 = t_.earlierQuad2[c1 & LinkMask];
+    if (!consider(c0) || c1 < lo || !consider(c1)) break;
+    c0 = next0;
+    c1 = next1;
   }
   if (bestAt != 0) return {best, p - bestAt};
   return {MinRun, p - newestTriple};

@@ -67,11 +67,13 @@ std::int32_t Outcome(const MemoryTransfer& transfer) {
   return static_cast<std::int32_t>(transfer.written);
 }
 
-// A zero-filled codec state, or null when there is no memory for it.
+// A codec state, or null when there is no memory for it. The codec writes
+// what it reads, so the state is not filled first: a small input touches
+// only the memory it uses.
 template <typename State>
 std::unique_ptr<State> AllocateState() {
   try {
-    return std::make_unique<State>();
+    return std::make_unique_for_overwrite<State>();
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -215,6 +215,59 @@ constexpr std::array<DistanceCode, 256> BuildDistanceDecode() {
 inline constexpr std::array<LengthCode, 256> LengthDecode = BuildLengthDecode();
 inline constexpr std::array<DistanceCode, 256> DistanceDecode = BuildDistanceDecode();
 
+// Most copies in one load: the 12 bits after a copy's flag select its length
+// (code and extra bits) and its distance code together, when all of them fit
+// in those bits (copies of up to 39 bytes). For the 4096-byte dictionary an
+// entry packs the copy length, how many bits the whole token takes, where
+// the distance's low bits begin (they end the token) and the distance that
+// low bits of 0 give, so that the bit buffer moves on by a value straight
+// from the load and the distance is one addition away. 0 where the codes do
+// not fit (and for the end-of-stream code): the copy is left to the two
+// lookups above; other dictionaries take the length and high part from here.
+inline constexpr std::uint32_t CopyDecodeBits = 12;
+struct CopyCode {
+  std::uint32_t entry;
+  constexpr std::uint32_t TokenBits() const { return entry & 0x1F; }  // with 6 low bits
+  constexpr std::uint32_t LowAt() const { return (entry >> 5) & 0x1F; }
+  constexpr std::uint32_t Length() const { return (entry >> 10) & 0x3F; }
+  constexpr std::uint32_t BaseDistance() const { return entry >> 16; }  // with 6 low bits
+  constexpr std::uint32_t High() const {
+    return (BaseDistance() - 1) >> DistanceLowBits(Length(), MaxDictionaryBits);
+  }
+};
+constexpr std::array<CopyCode, 1u << CopyDecodeBits> BuildCopyDecode() {
+  std::array<CopyCode, 1u << CopyDecodeBits> decode{};
+  for (std::uint32_t i = 0; i < decode.size(); ++i) {
+    const LengthCode& length = LengthDecode[i & 0xFF];
+    const std::uint32_t lengthBits = std::uint32_t{length.bits} + length.extraBits;
+    const std::uint32_t extra = (i >> length.bits) & ((1u << length.extraBits) - 1);
+    const DistanceCode& distance = DistanceDecode[(i >> lengthBits) & 0xFF];
+    const std::uint32_t copyLength = length.base + extra;
+    if (lengthBits + distance.bits > CopyDecodeBits || copyLength == EndOfStreamLength) continue;
+    const std::uint32_t lowAt = 1 + lengthBits + distance.bits;
+    const std::uint32_t lowBits = DistanceLowBits(copyLength, MaxDictionaryBits);
+    const std::uint32_t baseDistance = (std::uint32_t{distance.high} << lowBits) + 1;
+    decode[i] = {(lowAt + lowBits) | (lowAt << 5) | (copyLength << 10) | (baseDistance << 16)};
+  }
+  return decode;
+}
+inline constexpr std::array<CopyCode, 1u << CopyDecodeBits> CopyDecode = BuildCopyDecode();
+// A copy of 3 (code 11) at distance high part 0 (code 11); one of 10 (code
+// 00100, extra bit 0) at high part 1 (code 1011, first bit lowest: 0x0D);
+// one of 2 (code 101) at high part 0, with 2 low bits.
+static_assert(CopyDecode[0b1111].Length() == 3 && CopyDecode[0b1111].High() == 0 &&
+              CopyDecode[0b1111].LowAt() == 5 && CopyDecode[0b1111].TokenBits() == 11);
+static_assert(CopyDecode[0b1101'0'00100].Length() == 10 && CopyDecode[0b1101'0'00100].High() == 1 &&
+              CopyDecode[0b1101'0'00100].LowAt() == 11 && CopyDecode[0b1101'0'00100].BaseDistance() == 65);
+static_assert(CopyDecode[0b11'101].Length() == 2 && CopyDecode[0b11'101].TokenBits() == 8);
+constexpr bool CopyDecodeKeepsEveryField() {
+  for (const CopyCode& copy : CopyDecode)
+    if (copy.entry != 0 && (copy.Length() < MinCopyLength || copy.TokenBits() > 1 + CopyDecodeBits + MaxDictionaryBits))
+      return false;
+  return true;
+}
+static_assert(CopyDecodeKeepsEveryField());
+
 // ASCII literals: codes of up to 8 bits resolve in the first level. A longer
 // code leaves the escape 0xFF there; its remaining bits resolve in the second
 // level (after 4 bits, when the code's low 6 bits are not all zero), the third

@@ -172,7 +172,7 @@ void PackageReader::DecoderWrite(const std::uint8_t* buffer, std::uint32_t* size
 Piece PackageReader::UnpackItem(const PieceSinkFn& sink) {
   Piece piece;
   piece.begin = Position();
-  if (!decoder_) decoder_ = std::make_unique<ExplodeState>();
+  if (!decoder_) decoder_ = std::make_unique_for_overwrite<ExplodeState>();
   Decoding decoding{*this, sink, piece};
   piece.explodeResult = ExplodeStream(DecoderRead, DecoderWrite, *decoder_, &decoding);
   if (piece.explodeResult == ExplodeTooShort && IsEmptyFileStream(std::span(decoding.head).first(decoding.headSize)))

@@ -9,6 +9,7 @@
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -464,6 +465,34 @@ TEST_F(BuilderTest, AnyFilePacksFromZeroBytesUp) {
   }
 }
 
+// A file large enough to be packed in pieces on several threads is the same
+// item as one packed whole; a piece that cannot be read fails the build as a
+// whole file would.
+TEST_F(BuilderTest, ALargeFilePackedInPiecesIsTheItemOfTheWholeFile) {
+  const std::vector<std::uint8_t> large = corpus::Mixed(2 * ImplodePieceSize + 100'000, 21);
+  ASSERT_GT(PlanImplode(large.size()).pieces.size(), 1u);
+  WriteAll(tree() / "build/payload.bin", large);
+  tree().WriteScript({});
+  ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
+  std::vector<std::uint8_t> whole(CompressBound(large.size()));
+  whole.resize(static_cast<std::size_t>(
+      CompressToMemory(whole.data(), static_cast<std::uint32_t>(whole.size()), large.data(),
+                       static_cast<std::uint32_t>(large.size()))));
+  const PackageView view = ReadPackage(tree() / EnginePackage);
+  ASSERT_EQ(view.items.size(), 3u);
+  const PackageItem& item = view.items[2];
+  EXPECT_TRUE(std::vector<std::uint8_t>(view.bytes.begin() + static_cast<std::ptrdiff_t>(item.begin),
+                                        view.bytes.begin() + static_cast<std::ptrdiff_t>(item.end)) == whole);
+  EXPECT_EQ(item.timeStamp, FileTimeOf(tree() / "build/payload.bin"));
+
+  fs::remove(tree() / EnginePackage);
+  FileFaultScope fault({.call = FileCall::Read, .path = "payload.bin", .shortRead = 100});
+  EXPECT_EQ(tree().BuildInProcess().exitCode, -1);
+  EXPECT_TRUE(fault.Struck());
+  EXPECT_EQ(tree().Log(), "Error reading the input file.\r\n");
+  EXPECT_FALSE(fs::exists(tree() / EnginePackage));
+}
+
 TEST_F(BuilderTest, WriteFailuresOfTheOutputAndTheScriptEndTheBuild) {
   QD_REQUIRE_TOOL(Prlimit);
   // A reference build tells where each item starts; its package stays
@@ -630,22 +659,42 @@ TEST_F(BuilderTest, ProgressShowsOnATerminalOnlyAndChangesNothing) {
   EXPECT_EQ(tree().Log(), "");
 }
 
-TEST_F(BuilderTest, FileThatCannotBeHeldInMemoryFailsToAllocate) {
+// Under a 256 MiB address-space limit: a sparse 1 GiB source packs in
+// pieces, never held whole; one whose size does not fit 32 bits fails to
+// allocate, as no buffer for it could be had on a 32-bit system.
+TEST_F(BuilderTest, FilesLargerThanMemoryPackInPiecesUpToTheirLimit) {
   QD_REQUIRE_TOOL(Prlimit);
 #if defined(QD_ADDRESS_SANITIZER)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
 #endif
-  // A sparse 1 GiB source under a 256 MiB address-space limit.
-  {
-    std::ofstream big(tree() / "build/big.bin", std::ios::binary);
+  struct Case {
+    std::uintmax_t size;
+    int exitCode;
+    const char* log;
+  };
+  for (const Case& c : {Case{std::uintmax_t{1} << 30, 0, ""}, Case{std::uintmax_t{5} << 30, 255, "Error allocating memory.\r\n"}}) {
+    SCOPED_TRACE(c.size);
+    {
+      std::ofstream big(tree() / "build/big.bin", std::ios::binary);
+    }
+    fs::resize_file(tree() / "build/big.bin", c.size);
+    ScriptParts parts;
+    parts.files[1] = "big.bin,build\\big.bin";
+    tree().WriteScript(parts);
+    const RunResult result = tree().BuildLimited("--as=" + std::to_string(256u << 20));
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    EXPECT_EQ(tree().Log(), c.log);
+    if (c.exitCode != 0) continue;
+    // The source's item unpacks to its zeros.
+    const PackageView view = ReadPackage(tree() / EnginePackage);
+    ASSERT_EQ(view.items.size(), 3u);
+    std::vector<std::uint8_t> unpacked(c.size + 1, 1);
+    EXPECT_EQ(DecompressToMemory(unpacked.data(), static_cast<std::uint32_t>(unpacked.size()),
+                                 view.bytes.data() + view.items[2].begin,
+                                 static_cast<std::uint32_t>(view.items[2].end - view.items[2].begin)),
+              static_cast<std::int32_t>(c.size));
+    EXPECT_EQ(static_cast<std::uintmax_t>(std::count(unpacked.begin(), unpacked.end() - 1, 0)), c.size);
   }
-  fs::resize_file(tree() / "build/big.bin", std::uintmax_t{1} << 30);
-  ScriptParts parts;
-  parts.files[1] = "big.bin,build\\big.bin";
-  tree().WriteScript(parts);
-  const RunResult result = tree().BuildLimited("--as=" + std::to_string(256u << 20));
-  EXPECT_EQ(result.exitCode, 255) << result.err;
-  EXPECT_EQ(tree().Log(), "Error allocating memory.\r\n");
 }
 
 TEST_F(BuilderTest, LongPathsInLogLinesAreCutAndKeepTheirLineEnd) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -65,16 +66,25 @@ inline StreamRun Finished(std::uint32_t result, MemoryStream& stream) {
   return {result, std::move(stream.output), std::move(stream.readRequests), std::move(stream.writeSizes)};
 }
 
+// A codec record as a caller may hand it over: not cleared, full of bytes
+// that the codec must not take for its own.
+template <typename State>
+std::unique_ptr<State> UnclearedState() {
+  auto state = std::make_unique_for_overwrite<State>();
+  std::memset(static_cast<void*>(state.get()), 0xA5, sizeof(State));
+  return state;
+}
+
 inline StreamRun Explode(const Bytes& stream, std::uint32_t piece = UINT32_MAX) {
   MemoryStream s{stream, piece};
-  auto state = std::make_unique<ExplodeState>();
+  auto state = UnclearedState<ExplodeState>();
   return Finished(ExplodeStream(MemoryStreamRead, MemoryStreamWrite, *state, &s), s);
 }
 
 inline StreamRun Implode(const Bytes& input, std::uint32_t mode = 0, std::uint32_t dictionary = 4096,
                          std::uint32_t piece = UINT32_MAX, ImplodeState* reused = nullptr) {
   MemoryStream s{input, piece};
-  auto state = reused ? nullptr : std::make_unique<ImplodeState>();
+  auto state = reused ? nullptr : UnclearedState<ImplodeState>();
   ImplodeState& record = reused ? *reused : *state;
   return Finished(ImplodeStream(MemoryStreamRead, MemoryStreamWrite, record, &s, mode, dictionary), s);
 }

@@ -61,9 +61,10 @@ struct CloseFile {
 using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
 
 // A buffer for a stream, which must outlive it. (Given no buffer, the C
-// library keeps its own small one, whatever size is asked for.)
+// library keeps its own small one, whatever size is asked for.) Left
+// unfilled, so that only the pages a small file uses are ever touched.
 struct StreamBuffer {
-  StreamBuffer() : bytes(std::make_unique<char[]>(BufferSize)) {}
+  StreamBuffer() : bytes(std::make_unique_for_overwrite<char[]>(BufferSize)) {}
   bool Attach(std::FILE* file) const {
     return std::setvbuf(file, bytes.get(), _IOFBF, BufferSize) == 0;
   }
@@ -183,11 +184,11 @@ int Run(const Job& job) {
   Transfer transfer{in.get(), out.File()};
   std::uint32_t result = 0;
   if (job.implode) {
-    const auto state = std::make_unique<qd::ImplodeState>();
+    const auto state = std::make_unique_for_overwrite<qd::ImplodeState>();
     result = qd::ImplodeStream(ReadInput, WriteOutput, *state, &transfer, job.ascii ? 1 : 0,
                                job.dictionarySize);
   } else {
-    const auto state = std::make_unique<qd::ExplodeState>();
+    const auto state = std::make_unique_for_overwrite<qd::ExplodeState>();
     result = qd::ExplodeStream(ReadInput, WriteOutput, *state, &transfer);
   }
 
