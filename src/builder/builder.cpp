@@ -379,7 +379,7 @@ PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std:
   if (!file.IsOpen()) return fail(FileLines.open, FileLines.openError);
   if (platform::FileSize(file) != plan.size) return fail(FileLines.read, FileError);
   try {
-    piece.bytes.assign(part.readEnd - part.readBegin, 0);
+    piece.bytes.assign(static_cast<std::size_t>(part.readEnd - part.readBegin), 0);  // a few MiB
     if (!platform::SeekTo(file, part.readBegin) ||
         platform::ReadBytes(file, piece.bytes) != static_cast<std::int64_t>(piece.bytes.size()))
       return fail(FileLines.read, FileError);
