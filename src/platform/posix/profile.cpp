@@ -8,7 +8,7 @@
 // Reading the file
 //   - The file is read whole. A file that starts with a byte-order mark is
 //     Unicode: UTF-16 in either byte order, or UTF-8. Its names and values
-//     pass through the code page (posix/code_page.h) at every read and write,
+//     pass through the code page (text/code_page.h) at every read and write,
 //     and a rewrite keeps its encoding and its mark. Any other file is in the
 //     code page, and its bytes are taken as they stand.
 //   - Every CR and every LF ends a line; blank lines do not count.
@@ -63,7 +63,7 @@
 //===----------------------------------------------------------------------===//
 #include "platform/platform.h"
 #include "../halves.h"
-#include "code_page.h"
+#include "text/code_page.h"
 #include "native_path.h"
 #include "text/text.h"
 
@@ -122,15 +122,15 @@ struct Profile {
 std::string DecodeFile(std::string_view bytes, Encoding& encoding) {
   if (bytes.starts_with(Utf16LeMark)) {
     encoding = Encoding::Utf16Le;
-    return posix::Utf8FromUtf16(bytes.substr(Utf16LeMark.size()), false);
+    return text::Utf8FromUtf16(bytes.substr(Utf16LeMark.size()), false);
   }
   if (bytes.starts_with(Utf16BeMark)) {
     encoding = Encoding::Utf16Be;
-    return posix::Utf8FromUtf16(bytes.substr(Utf16BeMark.size()), true);
+    return text::Utf8FromUtf16(bytes.substr(Utf16BeMark.size()), true);
   }
   if (bytes.starts_with(Utf8Mark)) {
     encoding = Encoding::Utf8;
-    return posix::ValidUtf8(bytes.substr(Utf8Mark.size()));
+    return text::ValidUtf8(bytes.substr(Utf8Mark.size()));
   }
   encoding = Encoding::Ansi;
   return std::string(bytes);
@@ -138,8 +138,8 @@ std::string DecodeFile(std::string_view bytes, Encoding& encoding) {
 
 std::string EncodeFile(std::string_view text, Encoding encoding) {
   switch (encoding) {
-    case Encoding::Utf16Le: return std::string(Utf16LeMark) + posix::Utf16FromUtf8(text, false);
-    case Encoding::Utf16Be: return std::string(Utf16BeMark) + posix::Utf16FromUtf8(text, true);
+    case Encoding::Utf16Le: return std::string(Utf16LeMark) + text::Utf16FromUtf8(text, false);
+    case Encoding::Utf16Be: return std::string(Utf16BeMark) + text::Utf16FromUtf8(text, true);
     case Encoding::Utf8: return std::string(Utf8Mark) + std::string(text);
     case Encoding::Ansi: break;
   }
@@ -148,10 +148,10 @@ std::string EncodeFile(std::string_view text, Encoding encoding) {
 
 // Code-page text from the caller as the file's text, and back.
 std::string ToFileText(const Profile& profile, std::string_view text) {
-  return profile.encoding == Encoding::Ansi ? std::string(text) : posix::Utf8FromAnsi(text);
+  return profile.encoding == Encoding::Ansi ? std::string(text) : text::Utf8FromAnsi(text);
 }
 std::string FromFileText(const Profile& profile, std::string_view text) {
-  return profile.encoding == Encoding::Ansi ? std::string(text) : posix::AnsiFromUtf8(text);
+  return profile.encoding == Encoding::Ansi ? std::string(text) : text::AnsiFromUtf8(text);
 }
 
 Profile Parse(std::string_view bytes) {
