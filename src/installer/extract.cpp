@@ -10,6 +10,7 @@
 //===----------------------------------------------------------------------===//
 #include "installer/extract.h"
 
+#include "package/item_name.h"
 #include "package/reader.h"
 #include "package/script.h"
 #include "package/version.h"

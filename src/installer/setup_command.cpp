@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "package/item_name.h"
 #include "package/script.h"
 #include "text/text.h"
 

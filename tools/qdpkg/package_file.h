@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "package/item_name.h"
 #include "package/reader.h"
 #include "package/script.h"
 #include "pe/pe_image.h"
