@@ -21,14 +21,17 @@ namespace qd::pkg {
 int List(std::string_view path, bool json, std::ostream& out, std::ostream& err);
 
 // Checks the image checksum, the layout (stub, markers, tail, a certificate
-// table after it), that every item decodes and the list names each, and the
-// first file's version against the package's name. One line per check on
+// table after it), that every item decodes and the list names each, the
+// script by every rule an installer run would refuse it by (names, setup
+// program, language), and the first file's version; the package's name
+// against the one its version gives is a note. One line per check on
 // `out`, faults marked; 0 only when every check holds.
 int Verify(std::string_view path, std::ostream& out);
 
 // Unpacks the script and every listed file into `directory` (made when it
-// does not exist), each with its time stamp. A name that is not a plain file
-// name is refused: nothing is written outside `directory`. Nothing is run.
+// does not exist), each with its time stamp. A name the installer refuses is
+// refused: nothing is written outside `directory`, and no file twice.
+// Nothing is run.
 int Extract(std::string_view path, std::string_view directory, std::ostream& out, std::ostream& err);
 
 }  // namespace qd::pkg

@@ -104,15 +104,23 @@ Script UnpackScript(PackageReader& reader, const std::string& scriptPath) {
 
 std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list) {
   std::vector<ListedFile> files;
+  std::vector<std::string> destinations;
+  std::vector<std::size_t> entries;  // the file of each destination
   for (const std::string& value : list) {
     ListedFile file;
     file.value = value;
     if (const auto entry = SplitFileListEntry(value)) {
       file.hasComma = true;
       file.destination = entry->destination;
-      file.plain = IsPlainFileName(entry->destination);
+      destinations.push_back(entry->destination);
+      entries.push_back(files.size());
     }
     files.push_back(std::move(file));
+  }
+  for (const RefusedName& refused : CheckItemNames(destinations)) {
+    ListedFile& file = files[entries[refused.index]];
+    file.refusal = refused.refusal;
+    file.sameAs = entries[refused.sameAs];
   }
   return files;
 }

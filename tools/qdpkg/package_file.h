@@ -90,7 +90,11 @@ struct ListedFile {
   std::string value;        // the raw value of "FileNN"
   std::string destination;  // the name the installer unpacks it under
   bool hasComma = false;
-  bool plain = false;       // a plain file name: it stays in its directory
+  // Why the installer refuses the name (package/item_name.h), and for a
+  // name listed twice, the index of the earlier entry; an accepted name
+  // stays in its directory and reaches no other file of the list.
+  std::optional<NameRefusal> refusal;
+  std::size_t sameAs = 0;
 };
 std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list);
 
