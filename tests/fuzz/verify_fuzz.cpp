@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   std::ostringstream report;
-  const int status = qd::pkg::Verify(path, report);
+  const int status = qd::pkg::Verify(path, {}, report);
   // Exit 0 only without a fault line, and every report ends with its verdict.
   const std::string text = "\n" + report.str();
   const bool faulted = text.find("\nfault: ") != std::string::npos;

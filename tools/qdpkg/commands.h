@@ -9,6 +9,8 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace qd::pkg {
@@ -23,10 +25,16 @@ int List(std::string_view path, bool json, std::ostream& out, std::ostream& err)
 // Checks the image checksum, the layout (stub, markers, tail, a certificate
 // table after it), that every item decodes and the list names each, the
 // script by every rule an installer run would refuse it by (names, setup
-// program, language), and the first file's version; the package's name
-// against the one its version gives is a note. One line per check on
+// program, language), the first file's version, and the Authenticode
+// signature of a signed package; the package's name against the one its
+// version gives is a note. One line per check on
 // `out`, faults marked; 0 only when every check holds.
-int Verify(std::string_view path, std::ostream& out);
+struct VerifyOptions {
+  // A file of CA certificates (PEM) that the signer's certificate must lead
+  // to, as a path in the system's text; without one the chain is not checked.
+  std::optional<std::string> caFile;
+};
+int Verify(std::string_view path, const VerifyOptions& options, std::ostream& out);
 
 // Unpacks the script and every listed file into `directory` (made when it
 // does not exist), each with its time stamp. A name the installer refuses is

@@ -3,7 +3,7 @@
 // A command-line tool of the native build for package authors:
 //
 //   qdpkg list [--json] PACKAGE     what the package holds
-//   qdpkg verify PACKAGE            whether it is whole and as it was built
+//   qdpkg verify [--ca FILE] PACKAGE  whether it is whole, installable, and as signed
 //   qdpkg extract PACKAGE DIR       its script and files, unpacked, not run
 //
 // --help and --version print to standard output and exit 0; a usage error
@@ -12,6 +12,7 @@
 //===----------------------------------------------------------------------===//
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "commands.h"
@@ -31,9 +32,12 @@ int main(int argc, char** argv) {
   CLI::App* list = app.add_subcommand("list", "Show the stub's size, then each item: sizes, time stamp (UTC), name");
   list->add_flag("--json", json, "Print one JSON object instead of a table");
   list->add_option("PACKAGE", package, "The package file")->required();
+  std::optional<std::string> caFile;
   CLI::App* verify = app.add_subcommand(
-      "verify", "Check the checksum, the layout, every item and the name; exit 0 only when all hold");
+      "verify", "Check the checksum, the layout, every item, the script and the signature; exit 0 only when all hold");
   verify->add_option("PACKAGE", package, "The package file")->required();
+  verify->add_option("--ca", caFile, "Also check that the signer's certificate leads to a CA in FILE (PEM)")
+      ->type_name("FILE");
   CLI::App* extract = app.add_subcommand(
       "extract", "Unpack the script and every listed file into DIR, with their time stamps; run nothing");
   extract->add_option("PACKAGE", package, "The package file")->required();
@@ -45,7 +49,7 @@ int main(int argc, char** argv) {
     // calls take the code page's, as every name in a package is.
     const std::string path = qd::platform::TextFromSystem(package);
     if (*list) return qd::pkg::List(path, json, std::cout, std::cerr);
-    if (*verify) return qd::pkg::Verify(path, std::cout);
+    if (*verify) return qd::pkg::Verify(path, {.caFile = caFile}, std::cout);
     return qd::pkg::Extract(path, qd::platform::TextFromSystem(directory), std::cout, std::cerr);
   } catch (const std::bad_alloc&) {
     std::cerr << "qdpkg: out of memory\n";

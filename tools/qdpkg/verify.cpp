@@ -3,7 +3,8 @@
 // The checks run in the order of the file: the image checksum over all of
 // it, the stub (its headers, and the marker text once inside it), the script
 // and its list, every item, the first file's version against the package's
-// name, then the tail and what follows it. Each check prints one line: "ok:",
+// name, then the tail and what follows it, and the signature of a signed
+// package (signature.h). Each check prints one line: "ok:",
 // "fault:", "not checked:" when the package leaves nothing to compare, or
 // "note:" for what is worth knowing but does not stop an installer run.
 // The script is held to every rule by which an installer run would refuse
@@ -24,32 +25,12 @@
 #include "commands.h"
 #include "package/layout.h"
 #include "package_file.h"
+#include "report.h"
+#include "signature.h"
 #include "text/text.h"
 
 namespace qd::pkg {
 namespace {
-
-struct Report {
-  std::ostream& out;
-  int faults = 0;
-
-  void Ok(const std::string& line) { out << "ok: " << Shown(line) << '\n'; }
-  void Fault(const std::string& line) {
-    out << "fault: " << Shown(line) << '\n';
-    ++faults;
-  }
-  void NotChecked(const std::string& line) { out << "not checked: " << Shown(line) << '\n'; }
-  void Note(const std::string& line) { out << "note: " << Shown(line) << '\n'; }
-
-  int End() {
-    if (faults == 0) {
-      out << "verified: every check holds\n";
-      return 0;
-    }
-    out << "not verified: " << faults << (faults == 1 ? " fault\n" : " faults\n");
-    return 1;
-  }
-};
 
 using text::Hex;
 
@@ -228,8 +209,9 @@ void CheckVersion(const PackageFile& package, const ListedFile& first, const std
 }
 
 // The zero tail after the last item at `itemsEnd`, and what follows it: the
-// end of the file, or a certificate table to the end of the file.
-void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
+// end of the file, or a certificate table to the end of the file, which is
+// returned when it holds a whole entry.
+std::optional<pe::FileRange> CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   const std::size_t tailSize = TailLength(itemsEnd);
   std::array<std::uint8_t, 8> tail{};
   const std::size_t got = ReadAt(package, itemsEnd, std::span(tail).first(tailSize));
@@ -237,11 +219,11 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
     report.Fault("the file ends " + Plural(got, "byte", "bytes") + " after the last item, without its tail of " +
                  std::to_string(tailSize) + " zero bytes; the installer reads all but the last 4 bytes of a " +
                  "package, so it would not find the end of the last item");
-    return;
+    return std::nullopt;
   }
   if (std::any_of(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(tailSize), [](auto b) { return b != 0; })) {
     report.Fault("the " + std::to_string(tailSize) + " bytes after the last item are not the zero tail");
-    return;
+    return std::nullopt;
   }
   report.Ok("tail: " + std::to_string(tailSize) + " zero bytes after the last item");
 
@@ -253,7 +235,7 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
     else
       report.Fault(std::to_string(package.size - tailEnd) +
                    " bytes follow the tail, and the headers name no certificate table that holds them");
-    return;
+    return std::nullopt;
   }
   const std::string where = std::to_string(table->size) + " bytes at offset " + std::to_string(table->offset);
   // A signing step pads the file with zeros to a multiple of 8 first.
@@ -268,7 +250,7 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   if (!placed) {
     report.Fault("the certificate table the headers name (" + where +
                  ") does not follow the tail to the end of the file");
-    return;
+    return std::nullopt;
   }
   // Its first entry: a 32-bit length, a 16-bit revision, a 16-bit type.
   std::array<std::uint8_t, 8> entry{};
@@ -277,15 +259,16 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   const std::uint16_t type = *pe::LoadU16(entry, 6);
   if (!read || length < entry.size() || length > table->size) {
     report.Fault("the certificate table (" + where + ") does not hold a whole certificate entry");
-    return;
+    return std::nullopt;
   }
   report.Ok("certificate table: " + where + ", after the tail" +
             (type == 2 ? ", holding signed data (PKCS #7)" : ", of certificate type " + std::to_string(type)));
+  return table;
 }
 
 }  // namespace
 
-int Verify(std::string_view path, std::ostream& out) {
+int Verify(std::string_view path, const VerifyOptions& options, std::ostream& out) {
   Report report{out};
   auto opened = OpenPackage(path);
   if (!opened) {
@@ -358,7 +341,10 @@ int Verify(std::string_view path, std::ostream& out) {
 
   if (firstRead && files[0].hasComma)
     CheckVersion(package, files[0], firstFile.Path(), scriptFile.Path(), report);
-  CheckTail(package, itemsEnd, report);
+  if (const auto table = CheckTail(package, itemsEnd, report))
+    CheckSignature(package, *table, options.caFile, report);
+  else if (options.caFile)
+    report.Fault("signature: --ca asks for the signer's chain, and the package holds no signature");
   return report.End();
 }
 
