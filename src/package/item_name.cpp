@@ -14,13 +14,6 @@ namespace {
 // The longest name a file system of Windows holds.
 constexpr std::size_t MaxNameLength = 255;
 
-bool IsControl(unsigned char byte) {
-  // The code page leaves five bytes undefined; they stand for C1 control
-  // characters, which a terminal may act on as well.
-  return byte < 0x20 || byte == 0x7F || byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 ||
-         byte == 0x9D;
-}
-
 // The device names, and the stems that take a digit from 1 to 9 (or a
 // superscript one, two or three, which Windows counts as digits).
 constexpr std::array<std::string_view, 6> Devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
@@ -70,7 +63,7 @@ bool NamesCollide(std::string_view a, std::string_view b) {
 
 std::optional<NameRefusal> CheckItemName(std::string_view name) {
   if (name.find_first_of("\\/:") != std::string_view::npos) return NameRefusal::FolderPart;
-  if (std::any_of(name.begin(), name.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); }))
+  if (std::any_of(name.begin(), name.end(), [](char c) { return text::IsControlCharacter(static_cast<unsigned char>(c)); }))
     return NameRefusal::ControlCharacter;
   if (name.find_first_of("<>\"|?*") != std::string_view::npos) return NameRefusal::ReservedCharacter;
   const std::string_view stored = StoredName(name);

@@ -179,6 +179,23 @@ std::string ValidUtf8(std::string_view bytes) {
   return utf8;
 }
 
+std::string Printable(std::string_view text) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControlCharacter(byte)) {
+      out += "\\x";
+      out += Digits[byte >> 4];
+      out += Digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0;
   std::size_t j = 0;

@@ -45,6 +45,18 @@ std::string Utf16FromUtf8(std::string_view utf8, bool bigEndian);
 // UTF-8 with every malformed sequence replaced by U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
 
+// A control character of the code page: C0, DEL, and the five bytes the
+// code page leaves undefined, which stand for C1 control characters (a
+// terminal may act on those as well).
+constexpr bool IsControlCharacter(unsigned char byte) {
+  return byte < 0x20 || byte == 0x7F || byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 ||
+         byte == 0x9D;
+}
+
+// Text in the code page (a name from a package or a script), safe to print:
+// each control character becomes \xNN.
+std::string Printable(std::string_view text);
+
 // Whether two UTF-8 names are equal without regard to the case of the
 // letters the code page holds, as Windows compares file names.
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);

@@ -7,7 +7,6 @@
 //===----------------------------------------------------------------------===//
 #include "package_file.h"
 
-#include <cstdio>
 
 #include "codec/codec.h"
 #include "text/text.h"
@@ -156,24 +155,6 @@ std::string PieceFault(const Piece& piece, const ItemSink& sink) {
       return "is cut short: the package ends before the marker and time stamp that end it";
   }
   return {};
-}
-
-std::string Printable(std::string_view name) {
-  std::string out;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    // The code page leaves five bytes undefined; they stand for C1 control
-    // characters, which a terminal may act on as well.
-    const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
-    if (byte < 0x20 || byte == 0x7F || undefined) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 std::string ItemName(std::size_t index, const std::string& destination) {

@@ -22,6 +22,7 @@
 #include "package/script.h"
 #include "pe/pe_image.h"
 #include "platform/platform.h"
+#include "text/code_page.h"
 #include "text/text.h"
 
 namespace qd::pkg {
@@ -103,7 +104,7 @@ std::string PieceFault(const Piece& piece, const ItemSink& sink);
 
 // A name from the package, safe to print: control characters (and the code
 // page's undefined bytes) become \xNN.
-std::string Printable(std::string_view name);
+using text::Printable;
 // Text of the platform's code page (names from the package, paths as the
 // platform holds them) in the system's, to be printed.
 inline std::string Shown(std::string_view text) { return platform::TextToSystem(text); }
