@@ -77,7 +77,7 @@ TEST_F(SignedPackage, VerifyChecksTheSignatureAsOsslsigncodeDoes) {
       {"a chain to another CA", [](Bytes&, const PackageView&) {}, Ca::Other,
        "fault: signature: the signer's certificate does not lead to a CA of "},
   };
-  for (const fs::path stub : {fs::path(StubSource()), fs::path(QDPACK_WIN64_DIR) / "src/QdPack.exe"}) {
+  for (const fs::path& stub : {fs::path(StubSource()), fs::path(QDPACK_WIN64_DIR) / "src/QdPack.exe"}) {
     SCOPED_TRACE(stub.string());
     test::SignedPackage signedPackage;
     BuildSignedPackage(signedPackage, stub, ReadAll(EngineSource()));

@@ -13,7 +13,9 @@ TEST(ItemName, EachNameIsAcceptedOrRefusedForItsReason) {
     EXPECT_EQ(refusal, c.refusal) << testing::PrintToString(c.name.substr(0, 40))
                                   << (refusal ? DescribeRefusal(*refusal) : "accepted");
     // [Cmd] FileName's program part is judged alike, its arguments not at all.
-    if (c.name.find(' ') == std::string::npos) EXPECT_EQ(CheckSetupFileName(c.name + " /q ..\\x"), c.refusal);
+    if (c.name.find(' ') == std::string::npos) {
+      EXPECT_EQ(CheckSetupFileName(c.name + " /q ..\\x"), c.refusal);
+    }
   }
 }
 

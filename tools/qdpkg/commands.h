@@ -1,9 +1,10 @@
-//===- commands.h - qdpkg's commands: list, verify, extract -----------------===//
+//===- commands.h - qdpkg's commands -----------------------------------------===//
 //
-// Each command reads one package front to back in bounded memory and returns
-// the tool's exit status: 0 when it did all it was asked, 1 when the package
-// (or a file it needs) let it down. Usage errors are the command line's
-// business (main.cpp) and exit 2.
+// list, verify and extract read one package front to back in bounded
+// memory; check and new serve the author of a script before it is built.
+// Each returns the tool's exit status: 0 when it did all it was asked, 1
+// when the package, the script (or a file it needs) let it down. Usage
+// errors are the command line's business (main.cpp) and exit 2.
 //
 //===----------------------------------------------------------------------===//
 #pragma once
@@ -35,6 +36,17 @@ struct VerifyOptions {
   std::optional<std::string> caFile;
 };
 int Verify(std::string_view path, const VerifyOptions& options, std::ostream& out);
+
+// Checks the script at `path` (check/script_check.h) and prints each
+// diagnostic, "SCRIPT:LINE: error: ..." or "...: warning: ...", then their
+// count; 1 when there is an error, 0 when there are only warnings.
+int Check(std::string_view path, std::ostream& out, std::ostream& err);
+
+// Writes a starter script to `path`, which must not exist: the layout of
+// the README's example, a comment for each section, every text in English.
+int New(std::string_view path, std::ostream& out, std::ostream& err);
+// The starter script's text.
+std::string StarterScript();
 
 // Unpacks the script and every listed file into `directory` (made when it
 // does not exist), each with its time stamp. A name the installer refuses is
