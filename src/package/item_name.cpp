@@ -39,7 +39,7 @@ bool HasExtension(std::string_view name) { return name.find('.') != std::string_
 
 std::string_view DescribeRefusal(NameRefusal refusal) {
   switch (refusal) {
-    case NameRefusal::FolderPart: return "is not a plain file name: it has a drive, a root or a folder part";
+    case NameRefusal::FolderPart: return "is not a plain file name (it has a drive, a root or a folder part)";
     case NameRefusal::ControlCharacter: return "holds a control character";
     case NameRefusal::ReservedCharacter: return "holds a character that Windows does not allow in a file name";
     case NameRefusal::Empty: return "is nothing once Windows drops its trailing dots and blanks";

@@ -136,7 +136,7 @@ TEST_F(PackageTool, VerifyAcceptsABuiltPackageAndNamesEachDamage) {
   }
 }
 
-TEST_F(PackageTool, ExtractUnpacksListedFilesWithTheirTimesAndRefusesNamesThatLeaveTheDirectory) {
+TEST_F(PackageTool, ExtractUnpacksListedFilesWithTheirTimesAndRefusesTheNamesTheInstallerRefuses) {
   struct Case {
     const char* behaviour;
     std::vector<std::string> entries;
@@ -150,13 +150,15 @@ TEST_F(PackageTool, ExtractUnpacksListedFilesWithTheirTimesAndRefusesNamesThatLe
        0,
        {{"SetupQd.ini", 0}, {"engine.dll", 1}, {"setup.exe", 2}, {"\xC3\x9C" "bersicht.txt", 3}},
        {}},
-      {"names with a directory part, a root or a drive are refused, the others unpacked",
+      {"names the installer refuses are refused, and a name given twice, the others unpacked",
        {"engine.dll,build\\engine.dll", "..\\escaped.txt,escaped", "/tmp/rooted.txt,rooted", "notes.txt,notes",
-        "sub/x.txt,x", "C:drive.txt,drive", "..,dots"},
+        "sub/x.txt,x", "C:drive.txt,drive", "..,dots", "Notes.TXT.,again", "SetupQd.ini,script"},
        1,
        {{"SetupQd.ini", 0}, {"engine.dll", 1}, {"notes.txt", 4}},
        {"refused File02 (..\\escaped.txt)", "refused File03 (/tmp/rooted.txt)", "refused File05 (sub/x.txt)",
-        "refused File06 (C:drive.txt)", "refused File07 (..)"}},
+        "refused File06 (C:drive.txt)", "refused File07 (..)",
+        "refused File08 (Notes.TXT.): it names the same file as File04 (notes.txt)",
+        "refused File09 (SetupQd.ini): it is the name of the installer's own script"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.behaviour);
@@ -194,6 +196,10 @@ TEST_F(PackageTool, AnswersHelpVersionAndWrongUsageAsCommandLineToolsDo) {
       {{}, 2, "", "Run 'qdpkg --help' for usage."},
       {{"list"}, 2, "", "PACKAGE is required"},
       {{"extract", "a.exe"}, 2, "", "DIR is required"},
+      {{"check"}, 2, "", "SCRIPT is required"},
+      {{"new"}, 2, "", "NAME is required"},
+      {{"verify", "a.exe", "--ca"}, 2, "", "Run 'qdpkg --help' for usage."},
+      {{"check", "/nonexistent/a.ini"}, 1, "", "cannot read /nonexistent/a.ini"},
       {{"verify", "a.exe", "b.exe"}, 2, "", "Run 'qdpkg --help' for usage."},
       {{"list", "--yaml", "a.exe"}, 2, "", "Run 'qdpkg --help' for usage."},
       {{"squash", "a.exe"}, 2, "", "Run 'qdpkg --help' for usage."},

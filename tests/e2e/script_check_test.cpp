@@ -100,8 +100,8 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
        {"SetupQd.ini:7: warning: unknown key Fiel02 in [Files]: did you mean File02?",
         "SetupQd.ini:9: error: FileName setup.exe names no file"}},
       {"a destination with a folder part", Changed({{"File02=setup.exe", "File02=bin\\setup.exe"}}),
-       {"SetupQd.ini:7: error: File02's destination bin\\setup.exe is not a plain file name: it has a drive, a root "
-        "or a folder part: the installer refuses the package (error 3)",
+       {"SetupQd.ini:7: error: File02's destination bin\\setup.exe is not a plain file name (it has a drive, a root "
+        "or a folder part): the installer refuses the package (error 3)",
         "SetupQd.ini:9: error: FileName setup.exe names no file"}},
       {"a device name as destination and setup program",
        Changed({{"File02=setup.exe", "File02=con.exe"}, {"FileName=setup.exe", "FileName=con.exe"}}),
