@@ -120,7 +120,8 @@ int New(std::string_view path, std::ostream& out, std::ostream& err) {
       platform::WriteBytes(file, std::span(reinterpret_cast<const std::uint8_t*>(script.data()), script.size()));
   if (!file.Close() || !written) {
     err << "qdpkg: cannot write " << shown << '\n';
-    platform::RemoveFile(path);
+    // What was written of it is no script; a part that stays is named above.
+    static_cast<void>(platform::RemoveFile(path));
     return 1;
   }
   out << "wrote " << shown << ": put QdPack.exe beside it, the files under build\\, make the folder out, "
