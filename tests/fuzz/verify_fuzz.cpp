@@ -4,9 +4,10 @@
 // would run "qdpkg verify" on a file from anywhere: headers, stub, script,
 // items, version resource, tail and certificate table all come from the
 // fuzzer. The sanitizers catch any read out of bounds; the walk must end,
-// and every fault must be a line of the report, never a crash. The seed is a
-// small, whole package (a 1 KiB stub with a version resource, a script that
-// lists two files, and the tail).
+// and every fault must be a line of the report, never a crash. The seeds are
+// a small, whole package (a 1 KiB stub with a version resource, a script that
+// lists two files, and the tail), and the same package signed with a
+// throw-away certificate, so that the signature's DER is fuzzed too.
 //
 //===----------------------------------------------------------------------===//
 #include <unistd.h>
