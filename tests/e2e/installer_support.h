@@ -25,6 +25,7 @@
 #include "e2e/builder_support.h"
 #include "pe/pe_image.h"
 #include "support/driver_output.h"
+#include "support/item_name_cases.h"
 #include "support/in_process.h"
 
 namespace qd::test {
@@ -610,10 +611,29 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
   for (std::size_t i = c.entries.size(); i-- > 0;) {
     const std::string name = c.entries[i].substr(0, c.entries[i].rfind(','));
     const fs::path file = *run.workDirectory / name;
-    if (!fs::exists(file) || !checked.insert(name).second) continue;
+    // A name the installer refuses is never unpacked: a file it reaches is
+    // no item (the script, say).
+    if (!IsPlainFileName(name) || !fs::is_regular_file(file) || !checked.insert(name).second) continue;
     EXPECT_TRUE(ReadAll(file) == items[i + 1].content) << name;
     EXPECT_EQ(FileTimeOf(file), items[i + 1].time) << name;
   }
+}
+
+// A name of the item-name rule's table as the second file of a package: a
+// refused name stops the run with error 3 before anything is unpacked, an
+// accepted one installs. (The work directory's path comes before a name and
+// must fit too: the table's longest names are left to the rule's own test.)
+inline std::optional<InstallCase> ItemNameInstall(const ItemNameCase& name) {
+  if (name.name.size() > 100) return std::nullopt;
+  InstallCase c{.behaviour = name.refusal ? "a refused name" : "an accepted name",
+                .entries = {"first.dll,build\\engine.dll", name.name + ",notes", "setup.exe,build\\setup.exe"}};
+  if (name.refusal) {
+    c.exitCode = -1;
+    c.left = std::vector<std::string>{"SetupQd.ini"};
+  } else {
+    c.setupArgs = "/NOSHARECOUNT";
+  }
+  return c;
 }
 
 // Installs each case's package in a tree of its own and checks the run.
