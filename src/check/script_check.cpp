@@ -65,7 +65,8 @@ std::optional<std::string> Nearest(std::string_view name, const std::vector<std:
   std::optional<std::string> best;
   std::size_t bestDistance = limit + 1;
   for (const std::string& candidate : candidates) {
-    const std::size_t gap = candidate.size() > name.size() ? candidate.size() - name.size() : name.size() - candidate.size();
+    const std::size_t gap =
+        candidate.size() > name.size() ? candidate.size() - name.size() : name.size() - candidate.size();
     if (gap > limit) continue;
     if (const std::size_t distance = Distance(name, candidate); distance < bestDistance) {
       bestDistance = distance;
@@ -171,7 +172,8 @@ class Checker {
   // Windows-1252, wrong if the editor saved UTF-8 without a mark.
   void CheckEncoding() {
     if (profile_.encoding != profile::Encoding::CodePage) return;
-    const auto high = std::find_if(bytes_.begin(), bytes_.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    const auto high =
+        std::find_if(bytes_.begin(), bytes_.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     if (high == bytes_.end()) return;
     std::size_t line = 1;
     for (auto at = bytes_.begin(); at != high; ++at)
@@ -208,8 +210,9 @@ class Checker {
       const auto known = std::find_if(sections.begin(), sections.end(),
                                       [&name](const std::string& s) { return text::EqualsIgnoringCase(s, name); });
       if (known == sections.end()) {
-        const bool texts = !section.entries.empty() && std::all_of(section.entries.begin(), section.entries.end(),
-                                                                   [](const Entry& e) { return IsComment(e.name) || IsTextKey(e.name); });
+        const auto isText = [](const Entry& e) { return IsComment(e.name) || IsTextKey(e.name); };
+        const bool texts =
+            !section.entries.empty() && std::all_of(section.entries.begin(), section.entries.end(), isText);
         if (const auto meant = Nearest(name, sections))
           Warning(section.line, "unknown section " + Quoted(name) + ": did you mean " + Quoted(*meant) + "?");
         else if (!texts)  // the texts of another language are not read, and do no harm
@@ -366,7 +369,8 @@ class Checker {
   void CheckStub() {
     const Value stub = Read(In, script::QdFileName);
     if (!stub.text)
-      Error(LineOf(stub, In), Missing(In, script::QdFileName) + ": the builder has no stub to put in front of the package");
+      Error(LineOf(stub, In),
+            Missing(In, script::QdFileName) + ": the builder has no stub to put in front of the package");
     else if (!platform::PathExists(*stub.text))
       Error(stub.entry->line, "the stub " + text::Printable(*stub.text) +
                                   " is not found (from the current directory): the builder stops");
@@ -375,8 +379,8 @@ class Checker {
   void CheckOutput() {
     const Value output = Read(Out, script::OutputName);
     if (!output.text) {
-      Error(LineOf(output, Out), Missing(Out, script::OutputName) + ": the builder has no name for the package, and the "
-                                 "installer stops with error 4");
+      Error(LineOf(output, Out), Missing(Out, script::OutputName) +
+                                     ": the builder has no name for the package, and the installer stops with error 4");
       return;
     }
     const std::string name = MakeOutputName(*output.text, 1, 0, 0, 0);
@@ -429,10 +433,12 @@ class Checker {
   // language section's name, or empty.
   std::string CheckCommandSection() {
     const Value title = Read(Cmd, script::Title);
-    if (!title.text) Warning(LineOf(title, Cmd), Missing(Cmd, script::Title) + ": the dialog shows \"@\" for the title");
+    if (!title.text)
+      Warning(LineOf(title, Cmd), Missing(Cmd, script::Title) + ": the dialog shows \"@\" for the title");
     const Value language = Read(Cmd, script::LANG);
     if (!language.text) {
-      Error(LineOf(language, Cmd), Missing(Cmd, script::LANG) + ": an installer run with the dialog stops with error 4");
+      Error(LineOf(language, Cmd),
+            Missing(Cmd, script::LANG) + ": an installer run with the dialog stops with error 4");
       return {};
     }
     if (!FindSection(*language.text)) {
@@ -446,7 +452,8 @@ class Checker {
   void CheckSetupProgram(const std::vector<ListEntry>& list) {
     const Value fileName = Read(Cmd, script::FileName);
     if (!fileName.text) {
-      Error(LineOf(fileName, Cmd), Missing(Cmd, script::FileName) + ": the installer has no setup program to run (error 4)");
+      Error(LineOf(fileName, Cmd),
+            Missing(Cmd, script::FileName) + ": the installer has no setup program to run (error 4)");
       return;
     }
     const std::string shown = text::Printable(*fileName.text);

@@ -63,8 +63,8 @@ bool NamesCollide(std::string_view a, std::string_view b) {
 
 std::optional<NameRefusal> CheckItemName(std::string_view name) {
   if (name.find_first_of("\\/:") != std::string_view::npos) return NameRefusal::FolderPart;
-  if (std::any_of(name.begin(), name.end(), [](char c) { return text::IsControlCharacter(static_cast<unsigned char>(c)); }))
-    return NameRefusal::ControlCharacter;
+  const auto control = [](char c) { return text::IsControlCharacter(static_cast<unsigned char>(c)); };
+  if (std::any_of(name.begin(), name.end(), control)) return NameRefusal::ControlCharacter;
   if (name.find_first_of("<>\"|?*") != std::string_view::npos) return NameRefusal::ReservedCharacter;
   const std::string_view stored = StoredName(name);
   if (stored.empty()) return NameRefusal::Empty;

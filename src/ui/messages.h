@@ -31,8 +31,9 @@ inline constexpr std::string_view UpgradeIntroKey = "Msg14";     // introduction
 
 // Every text key of the language section, in order.
 inline constexpr std::array<std::string_view, 13> TextKeys = {
-    HeadingKey,     UnpackingKey,     RunningSetupKey, InstalledKey,     PressNextKey,       BackCaptionKey, FinishCaptionKey,
-    NextCaptionKey, CancelCaptionKey, InstallIntroKey, RestartQuestionKey, UpdatedKey,       UpgradeIntroKey};
+    HeadingKey,       UnpackingKey,   RunningSetupKey,  InstalledKey,       PressNextKey, BackCaptionKey,
+    FinishCaptionKey, NextCaptionKey, CancelCaptionKey, InstallIntroKey,    RestartQuestionKey, UpdatedKey,
+    UpgradeIntroKey};
 
 // Language section used when the script names none.
 inline constexpr std::string_view DefaultLanguage = "ENU";

@@ -155,7 +155,8 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
         "SetupQd.ini:9: warning: [CMD] Title is missing", "SetupQd.ini:11: warning: unknown key Titel in [CMD]"}},
       {"a section given twice", Changed({{"[ENU]", "[Cmd]\r\nFileName=other.exe\r\n[ENU]"}}),
        {"SetupQd.ini:12: warning: [Cmd] again: only the first [Cmd], at line 8, is read, so no key here is"}},
-      {"Windows-1252 text without a byte-order mark", Changed({{"Title=Qd Engine Setup", "Title=Qd Engine f\xFCr Sie"}}),
+      {"Windows-1252 text without a byte-order mark",
+       Changed({{"Title=Qd Engine Setup", "Title=Qd Engine f\xFCr Sie"}}),
        {"SetupQd.ini:10: warning: text outside ASCII in a script without a byte-order mark is read as Windows-1252: "
         "if that is not its encoding"}},
       {"UTF-8 text without a byte-order mark", Changed({{"Title=Qd Engine Setup", "Title=Qd Engine f\xC3\xBCr Sie"}}),

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view script(reinterpret_cast<const char*>(data), size);
   const auto diagnostics = qd::check::CheckScript(script);
   // A line number never exceeds the count of line ends, plus one.
-  const auto ends = static_cast<std::size_t>(std::count_if(script.begin(), script.end(), [](char c) { return c == '\r' || c == '\n'; }));
+  const auto lineEnd = [](char c) { return c == '\r' || c == '\n'; };
+  const auto ends = static_cast<std::size_t>(std::count_if(script.begin(), script.end(), lineEnd));
   std::size_t previous = 0;
   for (const qd::check::Diagnostic& diagnostic : diagnostics) {
     if (diagnostic.line < previous || diagnostic.line > ends + 1 || diagnostic.message.empty()) std::abort();
