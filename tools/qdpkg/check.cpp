@@ -19,7 +19,7 @@ int Check(std::string_view path, std::ostream& out, std::ostream& err) {
   const auto diagnostics = check::CheckScriptFile(path);
   const std::string shown = Shown(Printable(path));
   if (!diagnostics) {
-    err << "qdpkg: cannot read " << shown << " (a script larger than 1 MiB is not read)\n";
+    err << "qdpkg: cannot read " << shown << ": it is missing, unreadable, or larger than the 1 MiB a script may be\n";
     return 1;
   }
   std::size_t errors = 0;
