@@ -10,6 +10,7 @@
 //===----------------------------------------------------------------------===//
 #include "installer/extract.h"
 
+#include "package/item_name.h"
 #include "package/reader.h"
 #include "package/script.h"
 #include "package/version.h"
@@ -67,7 +68,17 @@ Outcome<> ExtractItem(Installation& installation, std::string_view name, platfor
 
 Outcome<> ExtractPackageFiles(Installation& installation, const std::function<void()>& breathe) {
   const std::string& scriptPath = installation.scriptPath;
-  for (const std::string& value : ReadFileList(scriptPath)) {
+  const std::vector<std::string> list = ReadFileList(scriptPath);
+  // A name refused on its own or listed twice stops the run before anything is unpacked.
+  std::vector<std::string> destinations;
+  for (const std::string& value : list)
+    if (const auto entry = SplitFileListEntry(value)) destinations.push_back(entry->destination);
+  if (const auto refused = CheckItemNames(destinations); !refused.empty()) {
+    installation.log.Note("Refused name: " + destinations[refused.front().index] + " " +
+                          std::string(DescribeRefusal(refused.front().refusal)));
+    return FailureOf(error::File, installation);
+  }
+  for (const std::string& value : list) {
     const auto entry = SplitFileListEntry(value);
     if (!entry) return FailureOf(error::Configuration, installation);
     const auto path = WorkFilePath(installation.workDirectory, entry->destination);

@@ -10,6 +10,7 @@
 #include "installer/installer.h"
 
 #include "installer/setup_command.h"
+#include "package/item_name.h"
 #include "package/layout.h"
 #include "package/script.h"
 #include "platform/platform.h"
@@ -20,7 +21,6 @@
 namespace qd {
 namespace {
 
-constexpr std::string_view StubCopyName = "temp.exe";
 constexpr std::string_view NoTitle = "<No title>";
 
 Failure FailureOf(int errorNumber, const Installation& installation) {
@@ -140,11 +140,11 @@ Outcome<int> RunInstaller(const InstallerRun& run) {
 
   log.Note("Work directory: " + platform::ShownPath(installation.workDirectory));
   installation.scriptPath = installation.workDirectory + std::string(ScriptFileName);
-  const std::string stubCopy = installation.workDirectory + std::string(StubCopyName);
+  const std::string stubCopy = installation.workDirectory + std::string(StubCopyFileName);
   if (installation.scriptPath.size() > platform::MaxText) return FailureOf(error::WorkDirectory, installation);
   platform::File stub = platform::Open(stubCopy, platform::OpenMode::CreateNew);
   if (!stub.IsOpen()) return FailureOf(error::WorkDirectory, installation);
-  if (auto copied = ExtractItem(installation, StubCopyName, std::move(stub), Unpack::StubImage); !copied)
+  if (auto copied = ExtractItem(installation, StubCopyFileName, std::move(stub), Unpack::StubImage); !copied)
     return copied.failure();
   // The copy only served to find the stub's end; one that stays costs nothing.
   static_cast<void>(platform::RemoveFile(stubCopy));

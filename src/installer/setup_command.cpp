@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "package/item_name.h"
 #include "package/script.h"
 #include "text/text.h"
 
@@ -16,11 +17,6 @@ bool HoldsSwitch(std::string_view line, std::string_view name) {
   const std::string slash = std::string("/").append(name);
   const std::string dash = std::string("-").append(name);
   return line.find(slash) != std::string_view::npos || line.find(dash) != std::string_view::npos;
-}
-
-bool HasExtension(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  return dot != std::string_view::npos && name.find_first_of("\\/", dot) == std::string_view::npos;
 }
 
 }  // namespace
@@ -43,21 +39,11 @@ std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDir
   platform::ProgramCommand command;
   command.line = directory + std::string(fileName) + std::string(switches);
   if (command.line.size() >= CommandCapacity) return std::nullopt;
-  for (std::size_t end = 0; end != std::string_view::npos;) {
-    end = fileName.find(' ', end + 1);
-    const std::string_view name = fileName.substr(0, end);
-    if (!IsPlainFileName(name)) continue;
-    std::string program = directory + std::string(name);
-    if (!HasExtension(name)) {
-      if (exists(program + ".exe"))
-        program += ".exe";
-      else if (!exists(program))
-        continue;
-    } else if (!exists(program)) {
-      continue;
-    }
+  for (const SetupProgramName& name : SetupProgramNames(fileName)) {
+    std::string program = directory + name.name;
+    if (!exists(program)) continue;
     command.program = std::move(program);
-    command.arguments = std::string(fileName.substr(name.size())) + std::string(switches);
+    command.arguments = std::string(fileName.substr(name.length)) + std::string(switches);
     return command;
   }
   return std::nullopt;
@@ -67,7 +53,7 @@ Outcome<std::int32_t> RunSetupCommand(const Installation& installation, const st
   const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, installation.scriptPath);
   // The program must be a file of the work directory: its name, the text up
   // to the first blank, is a plain file name.
-  if (IsAbsent(fileName) || !IsPlainFileName(std::string_view(fileName).substr(0, fileName.find(' ')))) {
+  if (IsAbsent(fileName) || CheckSetupFileName(fileName)) {
     installation.log.Note(IsAbsent(fileName) ? "Setup program: the script names none ([Cmd] FileName)"
                                              : "Setup program: " + fileName + " is no file of the work directory");
     return Failure{.error = error::Configuration, .scriptPath = installation.scriptPath};

@@ -39,9 +39,10 @@ std::string SetupSwitches(std::string_view upperArguments);
 // The command for [Cmd] FileName `fileName` in the work directory, with
 // `switches` appended; `exists` tells whether a path names a file. The
 // program is the shortest stretch of the name up to a blank (or all of it)
-// that is a plain file name and names a file in the work directory, ".exe"
-// added when that stretch has no extension, as the system would search for
-// it, but only there. nullopt when no such file exists or the command line
+// that names a file in the work directory, ".exe" added when that stretch
+// has no extension, as the system would search for it, but only there and
+// only under names the item-name rule accepts (package/item_name.h,
+// SetupProgramNames). nullopt when no such file exists or the command line
 // would be longer than its 360-character buffer holds.
 std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDirectory, std::string_view fileName,
                                                          std::string_view switches,

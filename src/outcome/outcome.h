@@ -29,6 +29,11 @@ inline constexpr int WorkDirectory = 8;   // no work directory, or no file can b
 inline constexpr int NotAdministrator = 9;
 }  // namespace error
 
+// The error numbers whose script text ("Err%02d") a run may show: all but a
+// cancel's.
+inline constexpr int ShownErrors[] = {error::Checksum,    error::File,          error::Configuration,   error::Package,
+                                      error::SetupFailed, error::WorkDirectory, error::NotAdministrator};
+
 // Why a build or an installer run stopped.
 struct Failure {
   int error = 0;

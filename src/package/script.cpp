@@ -22,11 +22,6 @@ std::optional<FileListEntry> SplitFileListEntry(std::string_view value) {
   return FileListEntry{std::string(value.substr(0, comma)), std::string(source)};
 }
 
-bool IsPlainFileName(std::string_view destination) {
-  return !destination.empty() && destination != "." && destination != ".." &&
-         destination.find_first_of("\\/:") == std::string_view::npos;
-}
-
 std::vector<std::string> ReadFileList(std::string_view scriptPath) {
   std::vector<std::string> list;
   for (int index = 1; index <= MaxFileListEntries; ++index) {

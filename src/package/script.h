@@ -55,12 +55,6 @@ struct FileListEntry {
 // nullopt when the value holds no comma.
 std::optional<FileListEntry> SplitFileListEntry(std::string_view value);
 
-// True when a destination names a file directly inside whatever directory
-// it is unpacked into: not empty, not "." or "..", and without a drive, a
-// root or a directory part (no "\\", "/" or ":"). Names come from the
-// package, so nothing else may be written or deleted.
-bool IsPlainFileName(std::string_view destination);
-
 // The raw values of the file list, from "File01" up to the first absent key.
 std::vector<std::string> ReadFileList(std::string_view scriptPath);
 

@@ -168,6 +168,7 @@ struct Section {
 
 // What the PE headers say, as far as the readers below need it.
 struct Headers {
+  std::uint64_t peOffset = 0;  // H
   std::uint16_t magic = 0;
   std::vector<std::uint8_t> optional;  // the whole optional header
   std::size_t directoryCountField = 0;  // NumberOfRvaAndSizes, by magic
@@ -188,6 +189,7 @@ std::optional<Headers> ReadHeaders(const ReadAtFn& readAt) {
   const std::uint64_t optionalOffset = std::uint64_t{*h} + FileHeaderSize;
 
   Headers headers;
+  headers.peOffset = *h;
   headers.optional = ReadUpTo(readAt, optionalOffset, optionalSize);
   if (headers.optional.size() < optionalSize) return std::nullopt;
   headers.magic = LoadU16(headers.optional, 0).value_or(0);
@@ -354,7 +356,23 @@ std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt) {
     if (s.rawSize != 0) extent.end = std::max(extent.end, std::uint64_t{s.rawOffset} + s.rawSize);
   const auto security = DataDirectory(*headers, SecurityDirectoryIndex);
   if (security && security->size != 0) extent.certificateTable = security;
+  const std::uint64_t optionalOffset = headers->peOffset + FileHeaderSize;
+  if (headers->optional.size() >= CheckSumField - FileHeaderSize + 4)
+    extent.checkSumField = optionalOffset + (CheckSumField - FileHeaderSize);
+  const std::size_t entry = headers->directoryCountField + 4 + 8 * std::size_t{SecurityDirectoryIndex};
+  const auto count = LoadU32(headers->optional, headers->directoryCountField);
+  if (count && *count > SecurityDirectoryIndex && headers->optional.size() >= entry + 8)
+    extent.certificateEntry = optionalOffset + entry;
   return extent;
+}
+
+std::optional<std::vector<FileRange>> AuthenticodeDigestRanges(const ImageExtent& extent, std::uint64_t fileSize) {
+  if (!extent.checkSumField || !extent.certificateEntry) return std::nullopt;
+  const std::uint64_t checkSum = *extent.checkSumField;
+  const std::uint64_t entry = *extent.certificateEntry;
+  const std::uint64_t end = extent.certificateTable ? extent.certificateTable->offset : fileSize;
+  if (checkSum + 4 > entry || entry + 8 > end || end > fileSize) return std::nullopt;
+  return std::vector<FileRange>{{0, checkSum}, {checkSum + 4, entry - checkSum - 4}, {entry + 8, end - entry - 8}};
 }
 
 }  // namespace qd::pe

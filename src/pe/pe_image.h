@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace qd::pe {
 
@@ -129,7 +130,8 @@ std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t>
 // file holds after them (a package's items, a certificate table) is no part
 // of it. A code-signing step appends a certificate table at the end of the
 // file and records it in the security entry of the optional header's data
-// directory, whose first field is a file offset, not an address.
+// directory, whose first field is a file offset, not an address. Its
+// signature covers a digest of the rest of the file.
 //===----------------------------------------------------------------------===//
 
 struct FileRange {
@@ -144,9 +146,20 @@ struct ImageExtent {
   std::uint64_t end = 0;
   // The security directory's stretch, when the entry is there and not empty.
   std::optional<FileRange> certificateTable;
+  // File offsets of the CheckSum field and of the security directory's
+  // entry (8 bytes), when the optional header holds them.
+  std::optional<std::uint64_t> checkSumField;
+  std::optional<std::uint64_t> certificateEntry;
 };
 
 // nullopt when the file holds no PE32 or PE32+ headers.
 std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt);
+
+// The stretches of a file of `fileSize` bytes that an Authenticode
+// signature's image digest covers, in order: the whole file up to its
+// certificate table (or its end, when it has none), but the CheckSum field
+// and the security directory's entry, which signing changes. nullopt when
+// the headers lack either field, or the table does not lie after them.
+std::optional<std::vector<FileRange>> AuthenticodeDigestRanges(const ImageExtent& extent, std::uint64_t fileSize);
 
 }  // namespace qd::pe

@@ -9,7 +9,7 @@
 // resolved as Windows resolves them (posix/native_path.h): a backslash is a
 // directory separator too, "." and ".." are lexical, trailing dots and blanks
 // fall away, names are found without regard to case, and the code page is
-// Windows-1252 (posix/code_page.h); so scripts written for Windows work
+// Windows-1252 (text/code_page.h); so scripts written for Windows work
 // unchanged on a Linux build server.
 //
 //===----------------------------------------------------------------------===//

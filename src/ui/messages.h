@@ -6,6 +6,7 @@
 //===----------------------------------------------------------------------===//
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ inline constexpr std::string_view InstallIntroKey = "Msg11";     // introduction
 inline constexpr std::string_view RestartQuestionKey = "Msg12";  // whether to restart now (Yes/No)
 inline constexpr std::string_view UpdatedKey = "Msg13";          // status at the end of an upgrade
 inline constexpr std::string_view UpgradeIntroKey = "Msg14";     // introduction to an upgrade
+
+// Every text key of the language section, in order.
+inline constexpr std::array<std::string_view, 13> TextKeys = {
+    HeadingKey,       UnpackingKey,   RunningSetupKey,  InstalledKey,       PressNextKey, BackCaptionKey,
+    FinishCaptionKey, NextCaptionKey, CancelCaptionKey, InstallIntroKey,    RestartQuestionKey, UpdatedKey,
+    UpgradeIntroKey};
 
 // Language section used when the script names none.
 inline constexpr std::string_view DefaultLanguage = "ENU";

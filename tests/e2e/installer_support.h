@@ -25,6 +25,7 @@
 #include "e2e/builder_support.h"
 #include "pe/pe_image.h"
 #include "support/driver_output.h"
+#include "support/item_name_cases.h"
 #include "support/in_process.h"
 
 namespace qd::test {
@@ -414,9 +415,9 @@ inline std::vector<InstallCase> SilentRunCases() {
        .shown = {"Value of uiRep"}},
       {.behaviour = "a package cut short is error 5",
        .damage = Damage::Cut, .exitCode = -1, .left = all},
-      {.behaviour = "a destination outside the work directory is error 3, and nothing is written there",
+      {.behaviour = "a destination outside the work directory is error 3, and nothing is unpacked",
        .entries = {"engine.dll,build\\engine.dll", "..\\escaped.txt,escaped"},
-       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll"}},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}},
       {.behaviour = "a first file without a version is error 3 once all are unpacked",
        .entries = {"readme.txt,readme", "setup.exe,build\\setup.exe"},
        .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "readme.txt", "setup.exe"}},
@@ -432,9 +433,9 @@ inline std::vector<InstallCase> SilentRunCases() {
        .moreFiles = "File05=never.txt,never\r\n", .setupExit = 7, .exitCode = -1,
        .left = std::vector<std::string>{"SetupQd.ini", "a,b.txt", "engine.dll", "setup.exe"},
        .setupArgs = "/NOSHARECOUNT"},
-      {.behaviour = "a destination listed twice, in any case, is error 3: nothing is written over",
-       .entries = {"engine.dll,build\\engine.dll", "x.txt,first", "X.TXT,second", "setup.exe,build\\setup.exe"},
-       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini", "engine.dll", "x.txt"}},
+      {.behaviour = "a destination listed twice, in any case, with trailing dots, is error 3: nothing is unpacked",
+       .entries = {"engine.dll,build\\engine.dll", "x.txt,first", "X.TXT.,second", "setup.exe,build\\setup.exe"},
+       .exitCode = -1, .left = std::vector<std::string>{"SetupQd.ini"}},
       hundred,
   };
 }
@@ -474,6 +475,14 @@ inline std::vector<InstallCase> DialogRunCases() {
       {.behaviour = "with Msg09 and Msg08 both missing, Next still installs, and only then finishes",
        .texts = noFinish, .args = {}, .answers = {Answer::Next, Answer::Next}, .setupArgs = "/NOSHARECOUNT",
        .shown = {"The Qd Engine has been installed."}},
+      {.behaviour = "a setup program outside the work directory is error 4, and nothing runs",
+       .commands = "[CMD]\r\nFileName=..\\..\\run\\setup_exit.txt\r\nTitle=Qd Engine Setup\r\nLANG=ENU\r\n",
+       .args = {}, .answers = {Answer::Next}, .exitCode = -1, .left = all,
+       .shown = {"Error: the installer is not properly configured."}, .hidden = {"setup program failed"}},
+      {.behaviour = "a setup program named like a device is error 4, and nothing runs",
+       .commands = "[CMD]\r\nFileName=con.exe /q\r\nTitle=Qd Engine Setup\r\nLANG=ENU\r\n",
+       .args = {}, .answers = {Answer::Next}, .exitCode = -1, .left = all,
+       .shown = {"Error: the installer is not properly configured."}, .hidden = {"setup program failed"}},
       {.behaviour = "a script without a language is error 4 before the dialog shows, its text from ENU",
        .commands = "[CMD]\r\nFileName=setup.exe\r\nTitle=Qd Engine Setup\r\n", .args = {}, .exitCode = -1,
        .left = script, .shown = {"Error: the installer is not properly configured."}, .hidden = {"Welcome"}},
@@ -602,10 +611,29 @@ inline void ExpectInstall(const InstallCase& c, const InstallResult& run, const 
   for (std::size_t i = c.entries.size(); i-- > 0;) {
     const std::string name = c.entries[i].substr(0, c.entries[i].rfind(','));
     const fs::path file = *run.workDirectory / name;
-    if (!fs::exists(file) || !checked.insert(name).second) continue;
+    // A name the installer refuses is never unpacked: a file it reaches is
+    // no item (the script, say).
+    if (!IsPlainFileName(name) || !fs::is_regular_file(file) || !checked.insert(name).second) continue;
     EXPECT_TRUE(ReadAll(file) == items[i + 1].content) << name;
     EXPECT_EQ(FileTimeOf(file), items[i + 1].time) << name;
   }
+}
+
+// A name of the item-name rule's table as the second file of a package: a
+// refused name stops the run with error 3 before anything is unpacked, an
+// accepted one installs. (The work directory's path comes before a name and
+// must fit too: the table's longest names are left to the rule's own test.)
+inline std::optional<InstallCase> ItemNameInstall(const ItemNameCase& name) {
+  if (name.name.size() > 100) return std::nullopt;
+  InstallCase c{.behaviour = name.refusal ? "a refused name" : "an accepted name",
+                .entries = {"first.dll,build\\engine.dll", name.name + ",notes", "setup.exe,build\\setup.exe"}};
+  if (name.refusal) {
+    c.exitCode = -1;
+    c.left = std::vector<std::string>{"SetupQd.ini"};
+  } else {
+    c.setupArgs = "/NOSHARECOUNT";
+  }
+  return c;
 }
 
 // Installs each case's package in a tree of its own and checks the run.

@@ -4,9 +4,10 @@
 // would run "qdpkg verify" on a file from anywhere: headers, stub, script,
 // items, version resource, tail and certificate table all come from the
 // fuzzer. The sanitizers catch any read out of bounds; the walk must end,
-// and every fault must be a line of the report, never a crash. The seed is a
-// small, whole package (a 1 KiB stub with a version resource, a script that
-// lists two files, and the tail).
+// and every fault must be a line of the report, never a crash. The seeds are
+// a small, whole package (a 1 KiB stub with a version resource, a script that
+// lists two files, and the tail), and the same package signed with a
+// throw-away certificate, so that the signature's DER is fuzzed too.
 //
 //===----------------------------------------------------------------------===//
 #include <unistd.h>
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   std::ostringstream report;
-  const int status = qd::pkg::Verify(path, report);
+  const int status = qd::pkg::Verify(path, {}, report);
   // Exit 0 only without a fault line, and every report ends with its verdict.
   const std::string text = "\n" + report.str();
   const bool faulted = text.find("\nfault: ") != std::string::npos;

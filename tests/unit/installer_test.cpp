@@ -99,6 +99,8 @@ TEST(SetupCommand, NamesAFileOfTheWorkDirectoryAndFitsItsBuffer) {
       {{}, "setup.exe", std::nullopt, ""},
       {{"C:\\Temp Dir\\QD12.tmp\\setup.exe"}, "setup.exe " + std::string(330, 'a'), std::nullopt, ""},
       {{"C:\\Temp Dir\\evil.sh"}, "..\\evil.sh", std::nullopt, ""},
+      {{"C:\\Temp Dir\\QD12.tmp\\a ..\\..\\evil.exe"}, "a ..\\..\\evil.exe", std::nullopt, ""},
+      {{"C:\\Temp Dir\\QD12.tmp\\temp.exe"}, "temp", std::nullopt, ""},
   };
   for (const auto& c : cases) {
     files = &c.files;
@@ -115,7 +117,7 @@ TEST(WorkFilePath, TakesOnlyPlainNamesThatFit) {
   const std::string work = "/tmp/QD12.tmp/";
   for (const char* name : {"engine.dll", "a,b.txt", "setup.exe "}) EXPECT_EQ(WorkFilePath(work, name), work + name) << name;
   for (const std::string& name : std::vector<std::string>{"", ".", "..", "..\\up.txt", "sub/x", "C:x", "\\root",
-                                                          std::string(250, 'n')})
+                                                          "NUL.txt", std::string(250, 'n')})
     EXPECT_EQ(WorkFilePath(work, name), std::nullopt) << name;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "profile/profile.h"
 #include "support/files.h"
 
 namespace qd {
@@ -74,6 +75,33 @@ TEST(ProfileRead, FindsValuesByThePlatformsRules) {
     test::WriteText(path, c.file);
     EXPECT_EQ(ReadProfileString(c.section, c.key, c.fallback, path.string()), c.expected)
         << c.behaviour;
+  }
+}
+
+// A script's diagnostics name lines as an editor numbers them: a CR LF pair
+// ends one line, a lone CR or LF one each, and blank lines count.
+TEST(ProfileText, NumbersLinesAsAnEditorDoes) {
+  const struct {
+    const char* behaviour;
+    std::string file;
+    std::size_t heading;
+    std::size_t entry;  // of the key "j"
+  } cases[] = {
+      {"CR LF", "[A]\r\nk=1\r\n\r\nj=2\r\n", 1, 4},
+      {"LF", "\n[A]\nk=1\n\nj=2", 2, 5},
+      {"CR", "[A]\rk=1\r\rj=2", 1, 4},
+      {"LF then CR is two line ends", "[A]\n\rj=2", 1, 3},
+      {"UTF-16 counts its characters' lines", Utf16(u"[A]\r\n\r\nk=\u4E2D\r\nj=2"), 1, 4},
+      {"a UTF-8 mark starts line 1", "\xEF\xBB\xBF[A]\nj=2", 1, 2},
+  };
+  for (const auto& c : cases) {
+    const profile::Profile parsed = profile::Parse(c.file);
+    const profile::Section* section = profile::FindSection(parsed, "A");
+    ASSERT_NE(section, nullptr) << c.behaviour;
+    EXPECT_EQ(section->line, c.heading) << c.behaviour;
+    const profile::Entry* entry = profile::FindEntry(*section, "j");
+    ASSERT_NE(entry, nullptr) << c.behaviour;
+    EXPECT_EQ(entry->line, c.entry) << c.behaviour;
   }
 }
 

@@ -2,8 +2,9 @@
 //
 // The silent runs and the runs with the dialog of the native installer
 // tests, run by the 64-bit Windows build under wine: the same packages (with
-// the 64-bit stub and a Windows setup program) must end alike, and a few
-// rows that only Windows has. The driver answers the dialog by its buttons.
+// the 64-bit stub and a Windows setup program) must end alike, and so must
+// the names of the item-name rule's table, and a few rows that only Windows
+// has. The driver answers the dialog by its buttons.
 //
 //===----------------------------------------------------------------------===//
 #include <gtest/gtest.h>
@@ -47,6 +48,20 @@ TEST_F(WineInstall, RunsThatOnlyWindowsHasEndAsTheyMust) {
        .args = {"/h", "-uninstall"}, .glued = true, .setupArgs = "/UNINSTALL"},
   };
   ExpectInstalls(Installer::Wine, cases);
+}
+
+// Windows itself refuses some names and maps others to devices: every name
+// of the item-name rule's table must end as it does natively, a device name
+// included, whose bytes would otherwise go to the device.
+TEST_F(WineInstall, ItemNamesAreAcceptedAndRefusedAsOnTheNativeBuild) {
+  for (const ItemNameCase& name : ItemNameCases()) {
+    SCOPED_TRACE(testing::PrintToString(name.name));
+    const auto c = ItemNameInstall(name);
+    if (!c) continue;
+    InstallTree tree(Installer::Wine);
+    const auto items = tree.Compose(*c);
+    ExpectInstall(*c, tree.Install(*c), tree, items);
+  }
 }
 
 TEST_F(WineInstall, DialogRunsEndAsOnTheNativeBuild) {

@@ -3,8 +3,9 @@
 // What an installer run unpacks, unpacked into a directory of the user's
 // choice: the script as SetupQd.ini, then each listed file under its
 // destination, every one with its time stamp. Names come from the package,
-// so only plain file names are used (the installer's own rule); any other
-// name is refused and its item passed over. An item that does not decode
+// so only the names the installer accepts are used (its own rule): any
+// other name, or one that names an earlier file again, is refused and its
+// item passed over. An item that does not decode
 // leaves no file; the items after it are still unpacked, since the markers
 // delimit every item on its own. A package cut short ends the run there.
 //
@@ -68,8 +69,11 @@ int Extract(std::string_view path, std::string_view directory, std::ostream& out
     std::string target;
     if (!file.hasComma) {
       status = fail(name + " has no comma, so no name: its item is passed over");
-    } else if (!file.plain) {
-      status = fail("refused " + name + ": not a plain file name, it would leave " + Printable(dir));
+    } else if (file.refusal == NameRefusal::Duplicate) {
+      status = fail("refused " + name + ": it names the same file as " +
+                    ItemName(file.sameAs + 1, files[file.sameAs].destination));
+    } else if (file.refusal) {
+      status = fail("refused " + name + ": it " + std::string(DescribeRefusal(*file.refusal)));
     } else {
       target = dir + "/" + file.destination;
       output = platform::CreateAlways(target);

@@ -7,7 +7,6 @@
 //===----------------------------------------------------------------------===//
 #include "package_file.h"
 
-#include <cstdio>
 
 #include "codec/codec.h"
 #include "text/text.h"
@@ -104,15 +103,23 @@ Script UnpackScript(PackageReader& reader, const std::string& scriptPath) {
 
 std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list) {
   std::vector<ListedFile> files;
+  std::vector<std::string> destinations;
+  std::vector<std::size_t> entries;  // the file of each destination
   for (const std::string& value : list) {
     ListedFile file;
     file.value = value;
     if (const auto entry = SplitFileListEntry(value)) {
       file.hasComma = true;
       file.destination = entry->destination;
-      file.plain = IsPlainFileName(entry->destination);
+      destinations.push_back(entry->destination);
+      entries.push_back(files.size());
     }
     files.push_back(std::move(file));
+  }
+  for (const RefusedName& refused : CheckItemNames(destinations)) {
+    ListedFile& file = files[entries[refused.index]];
+    file.refusal = refused.refusal;
+    file.sameAs = entries[refused.sameAs];
   }
   return files;
 }
@@ -148,24 +155,6 @@ std::string PieceFault(const Piece& piece, const ItemSink& sink) {
       return "is cut short: the package ends before the marker and time stamp that end it";
   }
   return {};
-}
-
-std::string Printable(std::string_view name) {
-  std::string out;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    // The code page leaves five bytes undefined; they stand for C1 control
-    // characters, which a terminal may act on as well.
-    const bool undefined = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
-    if (byte < 0x20 || byte == 0x7F || undefined) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 std::string ItemName(std::size_t index, const std::string& destination) {

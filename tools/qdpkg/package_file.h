@@ -17,10 +17,12 @@
 #include <string_view>
 #include <vector>
 
+#include "package/item_name.h"
 #include "package/reader.h"
 #include "package/script.h"
 #include "pe/pe_image.h"
 #include "platform/platform.h"
+#include "text/code_page.h"
 #include "text/text.h"
 
 namespace qd::pkg {
@@ -89,7 +91,11 @@ struct ListedFile {
   std::string value;        // the raw value of "FileNN"
   std::string destination;  // the name the installer unpacks it under
   bool hasComma = false;
-  bool plain = false;       // a plain file name: it stays in its directory
+  // Why the installer refuses the name (package/item_name.h), and for a
+  // name listed twice, the index of the earlier entry; an accepted name
+  // stays in its directory and reaches no other file of the list.
+  std::optional<NameRefusal> refusal;
+  std::size_t sameAs = 0;
 };
 std::vector<ListedFile> ListedFiles(const std::vector<std::string>& list);
 
@@ -98,7 +104,7 @@ std::string PieceFault(const Piece& piece, const ItemSink& sink);
 
 // A name from the package, safe to print: control characters (and the code
 // page's undefined bytes) become \xNN.
-std::string Printable(std::string_view name);
+using text::Printable;
 // Text of the platform's code page (names from the package, paths as the
 // platform holds them) in the system's, to be printed.
 inline std::string Shown(std::string_view text) { return platform::TextToSystem(text); }

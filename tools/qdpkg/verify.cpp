@@ -3,8 +3,13 @@
 // The checks run in the order of the file: the image checksum over all of
 // it, the stub (its headers, and the marker text once inside it), the script
 // and its list, every item, the first file's version against the package's
-// name, then the tail and what follows it. Each check prints one line: "ok:",
-// "fault:", or "not checked:" when the package leaves nothing to compare.
+// name, then the tail and what follows it, and the signature of a signed
+// package (signature.h). Each check prints one line: "ok:",
+// "fault:", "not checked:" when the package leaves nothing to compare, or
+// "note:" for what is worth knowing but does not stop an installer run.
+// The script is held to every rule by which an installer run would refuse
+// the package: its names (package/item_name.h), its setup program and its
+// language.
 // A fault that leaves the items unfindable (a stub with the marker text
 // twice, a package cut inside an item) ends the walk there; the lines for
 // what could not be reached are not printed, as they would say nothing new.
@@ -20,31 +25,12 @@
 #include "commands.h"
 #include "package/layout.h"
 #include "package_file.h"
+#include "report.h"
+#include "signature.h"
 #include "text/text.h"
 
 namespace qd::pkg {
 namespace {
-
-struct Report {
-  std::ostream& out;
-  int faults = 0;
-
-  void Ok(const std::string& line) { out << "ok: " << Shown(line) << '\n'; }
-  void Fault(const std::string& line) {
-    out << "fault: " << Shown(line) << '\n';
-    ++faults;
-  }
-  void NotChecked(const std::string& line) { out << "not checked: " << Shown(line) << '\n'; }
-
-  int End() {
-    if (faults == 0) {
-      out << "verified: every check holds\n";
-      return 0;
-    }
-    out << "not verified: " << faults << (faults == 1 ? " fault\n" : " faults\n");
-    return 1;
-  }
-};
 
 using text::Hex;
 
@@ -116,20 +102,57 @@ bool CheckStub(PackageFile& package, const Piece& stub, Report& report) {
   return true;
 }
 
-// The list as the installer reads it: a comma in every entry, plain names,
-// and an output name.
+// The list as the installer reads it: a comma in every entry, names it
+// accepts, and an output name.
 void CheckList(const std::vector<ListedFile>& files, const std::string& scriptPath, Report& report) {
   if (files.empty()) report.Fault("the script lists no files ([Files] File01 is absent): the installer stops with error 4");
   for (std::size_t i = 0; i < files.size(); ++i) {
+    const ListedFile& file = files[i];
     const std::string key = FileListKey(static_cast<int>(i + 1));
-    if (!files[i].hasComma)
-      report.Fault(key + "=" + Printable(files[i].value) + " has no comma: the installer stops with error 4");
-    else if (!files[i].plain)
-      report.Fault(key + " names " + Printable(files[i].destination) +
-                   ", which is not a plain file name: the installer refuses it (error 3)");
+    if (!file.hasComma)
+      report.Fault(key + "=" + Printable(file.value) + " has no comma: the installer stops with error 4");
+    else if (file.refusal == NameRefusal::Duplicate)
+      report.Fault(ItemName(i + 1, file.destination) + " names the same file as " +
+                   ItemName(file.sameAs + 1, files[file.sameAs].destination) +
+                   ": the installer refuses the package (error 3)");
+    else if (file.refusal)
+      report.Fault(key + " names " + Printable(file.destination) + ", which " +
+                   std::string(DescribeRefusal(*file.refusal)) + ": the installer refuses the package (error 3)");
   }
   if (IsAbsent(ReadScriptValue(script::Out, script::OutputName, scriptPath)))
     report.Fault("the script has no [Out] OutputName: the installer stops with error 4");
+}
+
+// The setup program, found as the installer finds it among the unpacked
+// files, and the language of the dialog's texts.
+void CheckCommand(const std::vector<ListedFile>& files, const std::string& scriptPath, Report& report) {
+  const std::string fileName = ReadScriptValue(script::Cmd, script::FileName, scriptPath);
+  if (IsAbsent(fileName)) {
+    report.Fault("the script has no [Cmd] FileName: the installer stops with error 4");
+  } else if (const auto refusal = CheckSetupFileName(fileName)) {
+    report.Fault("[Cmd] FileName " + Printable(fileName) + " names the program " +
+                 Printable(SetupProgramPart(fileName)) + ", which " + std::string(DescribeRefusal(*refusal)) +
+                 ": the installer stops with error 4");
+  } else {
+    const auto listed = [&files](const std::string& name) {
+      return std::find_if(files.begin(), files.end(), [&name](const ListedFile& file) {
+        return file.hasComma && !file.refusal && NamesCollide(file.destination, name);
+      });
+    };
+    const std::vector<SetupProgramName> names = SetupProgramNames(fileName);
+    const auto found = std::find_if(names.begin(), names.end(),
+                                    [&](const SetupProgramName& name) { return listed(name.name) != files.end(); });
+    if (found == names.end()) {
+      report.Fault("[Cmd] FileName " + Printable(fileName) +
+                   " names no file of the list: the installer finds no setup program to start, and the install fails");
+    } else {
+      const auto file = listed(found->name);
+      report.Ok("setup program: [Cmd] FileName " + Printable(fileName) + " runs " +
+                ItemName(static_cast<std::size_t>(file - files.begin()) + 1, file->destination));
+    }
+  }
+  if (IsAbsent(ReadScriptValue(script::Cmd, script::LANG, scriptPath)))
+    report.Fault("the script has no [Cmd] LANG: an installer run with the dialog stops with error 4");
 }
 
 // The first file's version, and the package's name against the one the
@@ -176,16 +199,19 @@ void CheckVersion(const PackageFile& package, const ListedFile& first, const std
   }
   const std::string_view actual = FileNameOf(package.path);
   const std::string_view wanted = FileNameOf(expected);
+  // A renamed package installs all the same: signed into a new file, or
+  // saved by a browser under another name.
   if (text::EqualsIgnoringCase(actual, wanted))
     report.Ok("the name " + Printable(actual) + " is what OutputName " + pattern + " gives for " + numbers);
   else
-    report.Fault("the name " + Printable(actual) + " is not " + Printable(wanted) + ", the name OutputName " +
-                 pattern + " gives for " + numbers);
+    report.Note("the name " + Printable(actual) + " is not " + Printable(wanted) + ", the name OutputName " +
+                pattern + " gives for " + numbers + "; the package was renamed, which the installer does not mind");
 }
 
 // The zero tail after the last item at `itemsEnd`, and what follows it: the
-// end of the file, or a certificate table to the end of the file.
-void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
+// end of the file, or a certificate table to the end of the file, which is
+// returned when it holds a whole entry.
+std::optional<pe::FileRange> CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   const std::size_t tailSize = TailLength(itemsEnd);
   std::array<std::uint8_t, 8> tail{};
   const std::size_t got = ReadAt(package, itemsEnd, std::span(tail).first(tailSize));
@@ -193,11 +219,11 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
     report.Fault("the file ends " + Plural(got, "byte", "bytes") + " after the last item, without its tail of " +
                  std::to_string(tailSize) + " zero bytes; the installer reads all but the last 4 bytes of a " +
                  "package, so it would not find the end of the last item");
-    return;
+    return std::nullopt;
   }
   if (std::any_of(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(tailSize), [](auto b) { return b != 0; })) {
     report.Fault("the " + std::to_string(tailSize) + " bytes after the last item are not the zero tail");
-    return;
+    return std::nullopt;
   }
   report.Ok("tail: " + std::to_string(tailSize) + " zero bytes after the last item");
 
@@ -209,7 +235,7 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
     else
       report.Fault(std::to_string(package.size - tailEnd) +
                    " bytes follow the tail, and the headers name no certificate table that holds them");
-    return;
+    return std::nullopt;
   }
   const std::string where = std::to_string(table->size) + " bytes at offset " + std::to_string(table->offset);
   // A signing step pads the file with zeros to a multiple of 8 first.
@@ -224,7 +250,7 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   if (!placed) {
     report.Fault("the certificate table the headers name (" + where +
                  ") does not follow the tail to the end of the file");
-    return;
+    return std::nullopt;
   }
   // Its first entry: a 32-bit length, a 16-bit revision, a 16-bit type.
   std::array<std::uint8_t, 8> entry{};
@@ -233,15 +259,16 @@ void CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   const std::uint16_t type = *pe::LoadU16(entry, 6);
   if (!read || length < entry.size() || length > table->size) {
     report.Fault("the certificate table (" + where + ") does not hold a whole certificate entry");
-    return;
+    return std::nullopt;
   }
   report.Ok("certificate table: " + where + ", after the tail" +
             (type == 2 ? ", holding signed data (PKCS #7)" : ", of certificate type " + std::to_string(type)));
+  return table;
 }
 
 }  // namespace
 
-int Verify(std::string_view path, std::ostream& out) {
+int Verify(std::string_view path, const VerifyOptions& options, std::ostream& out) {
   Report report{out};
   auto opened = OpenPackage(path);
   if (!opened) {
@@ -267,7 +294,10 @@ int Verify(std::string_view path, std::ostream& out) {
   if (!scriptRead) report.Fault("the script " + PieceFault(script.piece, script.sink));
   if (!script.piece.complete) return report.End();
   const std::vector<ListedFile> files = ListedFiles(script.list);
-  if (scriptRead) CheckList(files, scriptFile.Path(), report);
+  if (scriptRead) {
+    CheckList(files, scriptFile.Path(), report);
+    CheckCommand(files, scriptFile.Path(), report);
+  }
 
   // The listed files, then whatever items follow them.
   std::uint64_t itemsEnd = reader.Position();
@@ -311,7 +341,10 @@ int Verify(std::string_view path, std::ostream& out) {
 
   if (firstRead && files[0].hasComma)
     CheckVersion(package, files[0], firstFile.Path(), scriptFile.Path(), report);
-  CheckTail(package, itemsEnd, report);
+  if (const auto table = CheckTail(package, itemsEnd, report))
+    CheckSignature(package, *table, options.caFile, report);
+  else if (options.caFile)
+    report.Fault("signature: --ca asks for the signer's chain, and the package holds no signature");
   return report.End();
 }
 

@@ -4,7 +4,7 @@
 // one frame each time what it shows changes, in the order of the window:
 // caption, heading, introduction, status, progress bar (while shown) and the
 // buttons with their captions and states. Texts are shown in the locale's
-// character set, control characters as "?" (code_page.h). Keys come from
+// character set, control characters as "?" (terminal_text.h). Keys come from
 // standard input: a terminal is read a key at a time without echo; a pipe
 // gives the same bytes, so that tests can drive the dialog.
 //
@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "code_page.h"
+#include "terminal_text.h"
 #include "platform/platform.h"
 
 namespace qd::platform {

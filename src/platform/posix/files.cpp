@@ -24,7 +24,7 @@
 #include <map>
 #include <mutex>
 
-#include "code_page.h"
+#include "text/code_page.h"
 #include "native_path.h"
 #include "../halves.h"
 #include "platform/platform.h"
@@ -269,17 +269,17 @@ std::optional<FileIdentity> IdentityOf(File& file) {
 std::string CurrentDirectory() {
   std::string directory(PATH_MAX, '\0');
   if (!::getcwd(directory.data(), directory.size())) return {};
-  return posix::AnsiFromUtf8(directory.c_str());
+  return text::AnsiFromUtf8(directory.c_str());
 }
 
 std::string TemporaryDirectory() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string directory = posix::AnsiFromUtf8(tmp && *tmp ? tmp : "/tmp");
+  std::string directory = text::AnsiFromUtf8(tmp && *tmp ? tmp : "/tmp");
   if (directory.back() != '/') directory += '/';
   return directory;
 }
 
-std::string TextFromSystem(std::string_view systemText) { return posix::AnsiFromUtf8(systemText); }
-std::string TextToSystem(std::string_view text) { return posix::Utf8FromAnsi(text); }
+std::string TextFromSystem(std::string_view systemText) { return text::AnsiFromUtf8(systemText); }
+std::string TextToSystem(std::string_view text) { return text::Utf8FromAnsi(text); }
 
 }  // namespace qd::platform

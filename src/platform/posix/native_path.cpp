@@ -12,7 +12,7 @@
 
 #include <vector>
 
-#include "code_page.h"
+#include "text/code_page.h"
 
 namespace qd::platform::posix {
 namespace {
@@ -89,7 +89,7 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, std::s
   bool several = false;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view candidate = entry->d_name;
-    if (candidate == "." || candidate == ".." || !NamesEqualIgnoringCase(candidate, name)) continue;
+    if (candidate == "." || candidate == ".." || !text::NamesEqualIgnoringCase(candidate, name)) continue;
     if (found) {
       several = true;
       break;
@@ -130,7 +130,7 @@ std::string Resolve(const Names& path) {
 
 std::string NativePath(std::string_view path) {
   if (path.empty() || HasRefused(path, false)) return {};
-  return Resolve(Lexical(Utf8FromAnsi(path)));
+  return Resolve(Lexical(text::Utf8FromAnsi(path)));
 }
 
 std::optional<SearchPath> NativeSearchPath(std::string_view path) {
@@ -140,7 +140,7 @@ std::optional<SearchPath> NativeSearchPath(std::string_view path) {
   const std::string_view directory = path.substr(0, separator);
   const std::string_view name = path.substr(separator);
   if (name.empty() || directory.find_first_of("*?") != std::string_view::npos) return std::nullopt;
-  return SearchPath{directory.empty() ? std::string(".") : NativePath(directory), Utf8FromAnsi(name)};
+  return SearchPath{directory.empty() ? std::string(".") : NativePath(directory), text::Utf8FromAnsi(name)};
 }
 
 }  // namespace qd::platform::posix

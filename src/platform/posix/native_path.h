@@ -4,7 +4,7 @@
 // Windows resolves it, so that a script written on Windows names the same
 // files on a Linux build server:
 //   - a backslash separates directories as a slash does; the text is in the
-//     code page of code_page.h and reaches the system as UTF-8;
+//     code page of text/code_page.h and reaches the system as UTF-8;
 //   - "." and ".." are taken lexically, before the disk is asked ("link\.."
 //     is the directory that holds the link);
 //   - a directory's name loses one trailing dot, and the last name loses all

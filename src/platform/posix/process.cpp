@@ -15,7 +15,7 @@
 #include <iostream>
 #include <vector>
 
-#include "code_page.h"
+#include "text/code_page.h"
 #include "native_path.h"
 #include "../halves.h"
 #include "platform/platform.h"
@@ -34,7 +34,7 @@ std::vector<std::string> Words(std::string_view text) {
   std::size_t at = 0;
   while ((at = text.find_first_not_of(" \t", at)) != std::string_view::npos) {
     const std::size_t end = std::min(text.find_first_of(" \t", at), text.size());
-    words.push_back(posix::Utf8FromAnsi(text.substr(at, end - at)));
+    words.push_back(text::Utf8FromAnsi(text.substr(at, end - at)));
     at = end;
   }
   return words;

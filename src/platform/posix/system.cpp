@@ -1,7 +1,7 @@
 //===- system.cpp - Process, message boxes, text and system, POSIX half -----===//
 //
 // Only POSIX code here. A message box is its caption and its text on standard
-// error, as the terminal shows text (code_page.h); a question shows its
+// error, as the terminal shows text (terminal_text.h); a question shows its
 // answers, "[y/N]", and reads one line from standard input: only an answer
 // that begins with y or Y is Yes (Enter, and the end of input, are No). The
 // system directory is "$SystemRoot/system32".
@@ -16,7 +16,8 @@
 #include <iostream>
 #include <string>
 
-#include "code_page.h"
+#include "terminal_text.h"
+#include "text/code_page.h"
 #include "command_line.h"
 #include "platform/platform.h"
 
@@ -36,22 +37,22 @@ void posix::RememberCommandLine(int argc, char** argv) {
   std::string line;
   for (int i = 0; i < argc; ++i) {
     if (i == 0) {
-      line = '"' + AnsiFromUtf8(argv[0]) + '"';
+      line = '"' + text::AnsiFromUtf8(argv[0]) + '"';
     } else {
       line += ' ';
-      line += AnsiFromUtf8(argv[i]);
+      line += text::AnsiFromUtf8(argv[i]);
     }
   }
   StoredCommandLine() = line;
 }
 
 std::string posix::ArgumentText(int argc, char** argv) {
-  std::string text;
+  std::string arguments;
   for (int i = 1; i < argc; ++i) {
-    if (i > 1) text += ' ';
-    text += AnsiFromUtf8(argv[i]);
+    if (i > 1) arguments += ' ';
+    arguments += text::AnsiFromUtf8(argv[i]);
   }
-  return text;
+  return arguments;
 }
 
 std::string CommandLine() { return StoredCommandLine(); }
@@ -93,7 +94,7 @@ std::string CutToFit(std::string_view text, std::size_t capacity) {
 std::string SystemDirectory() {
   const char* root = std::getenv("SystemRoot");
   if (!root || *root == '\0') return {};
-  std::string directory = posix::AnsiFromUtf8(root) + "/system32";
+  std::string directory = text::AnsiFromUtf8(root) + "/system32";
   if (directory.size() > MaxText) return {};
   return directory;
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "../halves.h"
-#include "code_page.h"
+#include "text/code_page.h"
 #include "platform/platform.h"
 
 namespace qd::platform {
@@ -81,7 +81,7 @@ void ShowProgress(std::string_view line) {
 
 void WriteConsoleLine(std::string_view line) {
   if (ProgressVisible()) ShowProgress("");
-  std::cerr << posix::Utf8FromAnsi(line) << '\n' << std::flush;
+  std::cerr << text::Utf8FromAnsi(line) << '\n' << std::flush;
 }
 
 }  // namespace qd::platform

@@ -19,7 +19,7 @@
 #include <climits>
 #include <string>
 
-#include "code_page.h"
+#include "text/code_page.h"
 #include "native_path.h"
 #include "../halves.h"
 #include "platform/platform.h"
@@ -116,7 +116,7 @@ std::string ShownPath(std::string_view path) {
   const std::string link = std::string(HandlePrefix) + std::string(rest.substr(0, slash));
   const ssize_t length = ::readlink(link.c_str(), target.data(), target.size() - 1);
   if (length <= 0) return std::string(path);
-  std::string shown = posix::AnsiFromUtf8(std::string_view(target.data(), static_cast<std::size_t>(length)));
+  std::string shown = text::AnsiFromUtf8(std::string_view(target.data(), static_cast<std::size_t>(length)));
   if (slash != std::string_view::npos) shown += rest.substr(slash);
   return shown;
 }

@@ -1,22 +1,17 @@
-//===- code_page.cpp - Narrow text as the Windows builds see it, on POSIX --===//
+//===- code_page.cpp - Narrow text as the Windows builds see it -------------===//
 //
-// Only POSIX code here. Windows-1252 is the identity on ASCII and on
+// Windows-1252 is the identity on ASCII and on
 // 0xA0..0xFF (U+00A0..U+00FF); the 32 bytes between take their characters
 // from the table below. Every input is taken as untrusted: a malformed
 // sequence costs one byte and yields U+FFFD, never a read past the end.
 //
 //===----------------------------------------------------------------------===//
-#include "code_page.h"
-
-#include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
+#include "text/code_page.h"
 
 #include <array>
 #include <cstdint>
-#include <optional>
 
-namespace qd::platform::posix {
+namespace qd::text {
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
@@ -97,48 +92,6 @@ char32_t Fold(char32_t c) {
   }
 }
 
-// C0 and C1 controls and DEL; the line feed stays a line break.
-bool IsControl(char32_t c) { return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F); }
-
-bool IsUtf8(std::string_view codeset) {
-  return codeset == "UTF-8" || codeset == "utf-8" || codeset == "UTF8" || codeset == "utf8";
-}
-
-// A conversion from UTF-8 into one character set; closes itself.
-class Conversion {
- public:
-  explicit Conversion(std::string_view codeset) : handle_(::iconv_open(std::string(codeset).c_str(), "UTF-8")) {}
-  ~Conversion() {
-    if (Open()) ::iconv_close(handle_);
-  }
-  Conversion(const Conversion&) = delete;
-  Conversion& operator=(const Conversion&) = delete;
-
-  bool Open() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-  // One character in the set, appended to `out`; false when the set lacks it.
-  bool Append(char32_t c, std::string& out) {
-    std::string utf8;
-    Encode(c, utf8);
-    char converted[16];
-    char* in = utf8.data();
-    std::size_t inLeft = utf8.size();
-    char* at = converted;
-    std::size_t outLeft = sizeof converted;
-    const bool done = ::iconv(handle_, &in, &inLeft, &at, &outLeft) != static_cast<std::size_t>(-1) &&
-                      ::iconv(handle_, nullptr, nullptr, &at, &outLeft) != static_cast<std::size_t>(-1);
-    if (!done) {
-      ::iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-      return false;
-    }
-    out.append(converted, static_cast<std::size_t>(at - converted));
-    return true;
-  }
-
- private:
-  iconv_t handle_;
-};
-
 void PutUnit(char32_t unit, bool bigEndian, std::string& out) {
   const auto high = static_cast<char>(unit >> 8);
   const auto low = static_cast<char>(unit & 0xFF);
@@ -147,6 +100,10 @@ void PutUnit(char32_t unit, bool bigEndian, std::string& out) {
 }
 
 }  // namespace
+
+char32_t CharacterOf(unsigned char byte) { return AnsiCharacter(byte); }
+
+void AppendUtf8(char32_t c, std::string& utf8) { Encode(c, utf8); }
 
 std::string Utf8FromAnsi(std::string_view ansi) {
   std::string utf8;
@@ -222,6 +179,23 @@ std::string ValidUtf8(std::string_view bytes) {
   return utf8;
 }
 
+std::string Printable(std::string_view text) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControlCharacter(byte)) {
+      out += "\\x";
+      out += Digits[byte >> 4];
+      out += Digits[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   std::size_t i = 0;
   std::size_t j = 0;
@@ -230,30 +204,4 @@ bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
-std::string DisplayText(std::string_view ansi, std::string_view codeset) {
-  const bool utf8 = IsUtf8(codeset);
-  std::optional<Conversion> conversion;
-  if (!utf8) conversion.emplace(codeset);
-  std::string shown;
-  shown.reserve(ansi.size());
-  for (char byte : ansi) {
-    const char32_t c = AnsiCharacter(static_cast<unsigned char>(byte));
-    if (IsControl(c))
-      shown += '?';
-    else if (c < 0x80 || utf8)
-      Encode(c, shown);
-    else if (!conversion->Open() || !conversion->Append(c, shown))
-      shown += '?';
-  }
-  return shown;
-}
-
-std::string LocaleCodeset() {
-  const locale_t named = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-  if (named == static_cast<locale_t>(nullptr)) return "ANSI_X3.4-1968";
-  std::string codeset = ::nl_langinfo_l(CODESET, named);
-  ::freelocale(named);
-  return codeset;
-}
-
-}  // namespace qd::platform::posix
+}  // namespace qd::text
