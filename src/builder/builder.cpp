@@ -277,11 +277,16 @@ Outcome<Version> ReadVersion(const Build& build) {
   }
   // The source is joined to the current directory even when it is absolute
   // (it is then not found); a path longer than the system's buffers is refused.
+  // The log has one line for every way this fails; what is said beside it
+  // tells them apart.
   const std::string path = InCurrentDirectory(source);
+  const auto fail = [&build](std::string_view why) { return Fail(build, line::NoBuildNumber, FileError, why); };
+  if (source.empty()) return fail("the list has no first file (File01, or [Out] VersionFile)");
+  if (path.size() > platform::MaxText) return fail(source + " (its path is longer than 259 characters)");
+  if (!platform::PathExists(path)) return fail(source + " (not found from the current directory)");
   Version version;  // a resource without fixed information names the package 0.0.0.0
-  if (source.empty() || path.size() > platform::MaxText ||
-      !QueryFileVersion(path, &version.major, &version.minor, &version.build, &version.revision))
-    return Fail(build, line::NoBuildNumber, FileError, source);
+  if (!QueryFileVersion(path, &version.major, &version.minor, &version.build, &version.revision))
+    return fail(source + " (no version resource)");
   return version;
 }
 
@@ -512,20 +517,27 @@ std::string DirectoryOf(std::string_view path) {
 
 }  // namespace
 
+std::optional<std::string> ScriptPathOf(std::string_view commandText) {
+  const std::size_t blank = commandText.rfind(' ');
+  if (blank == std::string_view::npos) return std::nullopt;
+  return std::string(commandText.substr(blank + 1));
+}
+
 Outcome<BuiltPackage> BuildPackage(std::string_view commandText, BuildLog& log) {
   Build build{.log = log};
-  // The script path is the text after the last blank; a command text without
-  // a blank names no script.
-  const std::size_t blank = commandText.rfind(' ');
-  if (blank != std::string_view::npos) build.scriptPath = std::string(commandText.substr(blank + 1));
-  const bool scriptFound = blank != std::string_view::npos && platform::PathExists(build.scriptPath);
+  // A command text without a blank names no script.
+  const auto scriptPath = ScriptPathOf(commandText);
+  if (scriptPath) build.scriptPath = *scriptPath;
+  const bool scriptFound = scriptPath && platform::PathExists(build.scriptPath);
   const std::string scriptFile = scriptFound ? ScriptFileOf(build.scriptPath) : std::string();
 
   const std::string logPath = InCurrentDirectory(LogFileName);
   const auto earlierLog = platform::IdentityOf(logPath);
   if (!scriptFound || !earlierLog || !IsOneOf(earlierLog, InputIdentities(scriptFile)))
     log.file = platform::CreateAlways(logPath);
-  if (!scriptFound) return Fail(build, line::ScriptNotFound, FileError, build.scriptPath);
+  if (!scriptFound)
+    return Fail(build, line::ScriptNotFound, FileError,
+                scriptPath ? build.scriptPath + " (the text after the last blank)" : "no packing list after a blank");
   build.scriptFile = scriptFile;
   // A script that cannot be made writable fails when its list is rewritten.
   static_cast<void>(platform::SetNormalAttributes(build.scriptFile));

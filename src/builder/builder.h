@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,10 @@ struct BuiltPackage {
   std::uint64_t size = 0;  // its length in bytes
   int files = 0;           // the files packed after the script
 };
+
+// The packing list's path: the text after the last blank of the command text
+// (so a path cannot hold a blank); nullopt when there is no blank.
+std::optional<std::string> ScriptPathOf(std::string_view commandText);
 
 // Builds a package from the packing list named after the last blank of
 // `commandText` (the whole argument text, switch included). Warnings go to

@@ -346,8 +346,12 @@ struct LocalTime {
 LocalTime LocalTimeNow();
 
 // A line for whoever started the program from a shell or a script: on
-// standard error (POSIX); nowhere on Windows, whose program has no console.
-void WriteConsoleLine(std::string_view line);
+// standard error (a diagnostic) or standard output (a result) on POSIX;
+// nowhere on Windows, whose program has no console. HasConsole tells whether
+// there is one, so that work done only for it can be left out.
+enum class ConsoleStream { Error, Output };
+void WriteConsoleLine(std::string_view line, ConsoleStream stream = ConsoleStream::Error);
+bool HasConsole();
 
 //===----------------------------------------------------------------------===//
 // Rights and restart

@@ -25,12 +25,31 @@ namespace {
 
 constexpr int FailureExitCode = -1;
 
+// The line of the build log, without the line ends around it.
+std::string_view Unframed(std::string_view line) {
+  const std::size_t begin = line.find_first_not_of("\r\n");
+  if (begin == std::string_view::npos) return {};
+  return line.substr(begin, line.find_last_not_of("\r\n") - begin + 1);
+}
+
+// A build, and what a console hears of it: the package written, or the
+// failure with the file it is about. The build log and the exit code are
+// the product's, whatever is said here.
 int RunBuild(std::string_view argumentText) {
   BuildLog log;
   const auto built = BuildPackage(argumentText, log);
-  if (built) return 0;
-  log.Write(built.failure().logLine);
-  return ReportFailure(built.failure(), RunMode::Build);
+  if (built) {
+    platform::WriteConsoleLine("qdpack: built " + built->path + ", " + text::Decimal(static_cast<std::int64_t>(built->size)) +
+                                   " bytes, " + text::Decimal(built->files) + (built->files == 1 ? " file" : " files"),
+                               platform::ConsoleStream::Output);
+    return 0;
+  }
+  const Failure& failure = built.failure();
+  log.Write(failure.logLine);
+  const std::string subject = !failure.subject.empty() ? failure.subject : ScriptPathOf(argumentText).value_or("");
+  platform::WriteConsoleLine("qdpack: error: " + (subject.empty() ? std::string() : subject + ": ") +
+                             std::string(Unframed(failure.logLine)));
+  return ReportFailure(failure, RunMode::Build);
 }
 
 // The text the user would have been shown for a failure: the script's, or

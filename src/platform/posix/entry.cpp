@@ -19,8 +19,29 @@
 #include <iostream>
 #include <string>
 
+#include "builder/builder.h"
+#include "check/script_check.h"
+#include "platform/platform.h"
 #include "platform/posix/command_line.h"
 #include "startup/startup.h"
+
+namespace {
+
+// Before a build, the native builder says what the script check finds, as
+// warnings with the script's line: mistakes that would build and then fail
+// at install are caught on the build server. The Windows product, which has
+// no console, carries no checker.
+void SayScriptChecks(const std::string& argumentText) {
+  const auto scriptPath = qd::ScriptPathOf(argumentText);
+  const auto diagnostics = scriptPath ? qd::check::CheckScriptFile(*scriptPath) : std::nullopt;
+  if (!diagnostics) return;
+  for (const qd::check::Diagnostic& diagnostic : *diagnostics)
+    qd::platform::WriteConsoleLine("qdpack: warning: " + *scriptPath +
+                                   (diagnostic.line == 0 ? "" : ":" + std::to_string(diagnostic.line)) + ": " +
+                                   diagnostic.message);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // open() takes the lowest free number: each closed one in turn.
@@ -33,5 +54,6 @@ int main(int argc, char** argv) {
     (answer->isError ? std::cerr : std::cout) << answer->text << std::flush;
     return answer->exitCode;
   }
+  if (qd::ChooseRunMode(argumentText) == qd::RunMode::Build) SayScriptChecks(argumentText);
   return qd::ProgramMain(nullptr, argumentText);
 }

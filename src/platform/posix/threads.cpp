@@ -79,9 +79,11 @@ void ShowProgress(std::string_view line) {
   std::cerr << '\r' << line << "\x1b[K" << std::flush;
 }
 
-void WriteConsoleLine(std::string_view line) {
+bool HasConsole() { return true; }
+
+void WriteConsoleLine(std::string_view line, ConsoleStream stream) {
   if (ProgressVisible()) ShowProgress("");
-  std::cerr << text::Utf8FromAnsi(line) << '\n' << std::flush;
+  (stream == ConsoleStream::Output ? std::cout : std::cerr) << text::Utf8FromAnsi(line) << '\n' << std::flush;
 }
 
 }  // namespace qd::platform

@@ -80,6 +80,7 @@ LocalTime LocalTimeNow() {
 }
 
 // A program of the Windows subsystem has no console to write to.
-void WriteConsoleLine(std::string_view) {}
+void WriteConsoleLine(std::string_view, ConsoleStream) {}
+bool HasConsole() { return false; }
 
 }  // namespace qd::platform
