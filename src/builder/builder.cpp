@@ -283,7 +283,10 @@ Outcome<Version> ReadVersion(const Build& build) {
   const auto fail = [&build](std::string_view why) { return Fail(build, line::NoBuildNumber, FileError, why); };
   if (source.empty()) return fail("the list has no first file (File01, or [Out] VersionFile)");
   if (path.size() > platform::MaxText) return fail(source + " (its path is longer than 259 characters)");
-  if (!platform::PathExists(path)) return fail(source + " (not found from the current directory)");
+  if (!platform::PathExists(path))
+    return fail(source + (source.front() == '\\' || source.front() == '/' || source.find(':') != std::string::npos
+                              ? " (taken from the current directory, so an absolute path is not found)"
+                              : " (not found from the current directory)"));
   Version version;  // a resource without fixed information names the package 0.0.0.0
   if (!QueryFileVersion(path, &version.major, &version.minor, &version.build, &version.revision))
     return fail(source + " (no version resource)");
