@@ -7,7 +7,7 @@
 //===----------------------------------------------------------------------===//
 #include "package/layout.h"
 
-#include <algorithm>
+#include <cstring>
 
 namespace qd {
 
@@ -19,13 +19,19 @@ const std::array<std::uint8_t, PackageMarkerSize> PackageMarkerBytes = {
 
 std::span<const std::uint8_t, PackageMarkerSize> PackageMarker() { return PackageMarkerBytes; }
 
+// The scan looks for the marker's first byte with memchr, which passes over
+// compressed data many bytes at a time, and compares the rest only there.
 std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> data, std::size_t from) {
   const auto marker = PackageMarker();
-  if (from > data.size()) return std::nullopt;
-  const auto found = std::search(data.begin() + static_cast<std::ptrdiff_t>(from), data.end(),
-                                 marker.begin(), marker.end());
-  if (found == data.end()) return std::nullopt;
-  return static_cast<std::size_t>(found - data.begin());
+  if (from > data.size() || data.size() - from < marker.size()) return std::nullopt;
+  const std::uint8_t* const begin = data.data();
+  const std::uint8_t* const last = begin + (data.size() - marker.size());  // the last place a marker fits
+  for (const std::uint8_t* at = begin + from; at <= last; ++at) {
+    at = static_cast<const std::uint8_t*>(std::memchr(at, marker[0], static_cast<std::size_t>(last - at) + 1));
+    if (!at) return std::nullopt;
+    if (std::memcmp(at + 1, marker.data() + 1, marker.size() - 1) == 0) return static_cast<std::size_t>(at - begin);
+  }
+  return std::nullopt;
 }
 
 std::optional<std::size_t> FindStubEnd(std::span<const std::uint8_t> data) {

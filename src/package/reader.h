@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace qd {
@@ -70,6 +71,12 @@ class PackageReader {
 
   // The file offset of the next byte to read.
   std::uint64_t Position() const { return bufferOffset_ + cursor_; }
+
+  // Reads on through `read`, which must deliver the file's bytes from where
+  // the last read ended: for a caller that reads one piece after another
+  // with what each piece needs (a window that must answer between reads),
+  // and keeps the bytes read ahead for the next piece.
+  void ReadThrough(PackageReadFn read) { read_ = std::move(read); }
 
  private:
   struct Decoding;
