@@ -22,6 +22,7 @@
 //   install_bench [qdpack] [stub.exe] [versioned.dll] [rounds]
 //
 //===----------------------------------------------------------------------===//
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -71,17 +72,44 @@ struct Usage {
   bool ok = false;       // started, and ended with exit code 0
   double wall = 0;       // seconds from the start to the end
   double processor = 0;  // user and system seconds, its waited-for children's included
-  // The largest resident memory of it and its children. A process started
-  // from this one begins with this one's peak, so no figure reads below it.
-  long peakKib = 0;
+  long peakKib = 0;      // the largest resident memory of it and its children
 };
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
-// Runs `program` with `args` (argv[0] first) and `tmp` as TMPDIR.
-Usage Run(const std::string& program, std::vector<std::string> args, const fs::path& tmp) {
+// A process started from this one begins with this one's peak resident
+// memory, which would hide the peak of a program smaller than this
+// benchmark. So a program is run by a small process of its own: this
+// benchmark started anew with this switch, which forks the program, waits
+// for it and prints its usage.
+constexpr std::string_view MeasureSwitch = "--measure";
+
+// The measuring process: runs the program argv[0] with the arguments from
+// argv[1] on (its own name first), and prints "ok wall processor peak".
+int Measure(char** argv) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child < 0) return 1;
+  if (child == 0) {
+    execv(argv[0], argv + 1);
+    _exit(127);
+  }
+  int status = 0;
+  rusage resources{};
+  if (wait4(child, &status, 0, &resources) < 0) return 1;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%d %.6f %.6f %ld\n", WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0, wall,
+              Seconds(resources.ru_utime) + Seconds(resources.ru_stime), resources.ru_maxrss);
+  return 0;
+}
+
+// Runs `program` with `args` (argv[0] first) and `tmp` as TMPDIR, through
+// the measuring process.
+Usage Run(const std::string& program, const std::vector<std::string>& args, const fs::path& tmp) {
+  std::vector<std::string> words{"install_bench", std::string(MeasureSwitch), program};
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   std::vector<std::string> environment{"TMPDIR=" + tmp.string()};
   for (char** e = environ; *e; ++e)
@@ -91,16 +119,27 @@ Usage Run(const std::string& program, std::vector<std::string> args, const fs::p
   envp.push_back(nullptr);
 
   Usage usage;
-  const auto start = std::chrono::steady_clock::now();
-  pid_t child = 0;
-  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) return usage;
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return usage;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, report[1], STDOUT_FILENO);
+  pid_t measurer = 0;
+  const bool started =
+      posix_spawn(&measurer, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data()) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  close(report[1]);
+  std::string line;
+  char buffer[256];
+  for (ssize_t n; started && (n = read(report[0], buffer, sizeof buffer)) > 0;)
+    line.append(buffer, static_cast<std::size_t>(n));
+  close(report[0]);
   int status = 0;
-  rusage resources{};
-  if (wait4(child, &status, 0, &resources) < 0) return usage;
-  usage.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  usage.processor = Seconds(resources.ru_utime) + Seconds(resources.ru_stime);
-  usage.peakKib = resources.ru_maxrss;
-  usage.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!started || waitpid(measurer, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return usage;
+  int ok = 0;
+  if (std::sscanf(line.c_str(), "%d %lf %lf %ld", &ok, &usage.wall, &usage.processor, &usage.peakKib) != 4)
+    return usage;
+  usage.ok = ok == 1;
   return usage;
 }
 
@@ -377,6 +416,7 @@ void MemoryOfLargePackages(const std::string& qdpack, const fs::path& stub, cons
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && argv[1] == MeasureSwitch) return Measure(argv + 2);
   const std::string qdpack = fs::absolute(argc > 1 ? argv[1] : QDPACK_NATIVE_EXE).string();
   const fs::path stub = argc > 2 ? argv[2] : fs::path(QDPACK_WIN32_DIR) / "src/QdPack.exe";
   const fs::path dll = argc > 3 ? argv[3] : fs::path(QDPACK_WIN32_DIR) / "examples/engine.dll";
@@ -393,9 +433,6 @@ int main(int argc, char** argv) {
   fs::remove_all(root);
   const bool fast = SpeedAgainstCopy(qdpack, fs::absolute(stub), dll, root, rounds);
   MemoryOfLargePackages(qdpack, stub, dll, root);
-  rusage self{};
-  getrusage(RUSAGE_SELF, &self);
-  std::printf("(no peak reads below this benchmark's own, %.1f MB)\n", static_cast<double>(self.ru_maxrss) / 1024);
   fs::remove_all(root);
   return fast ? 0 : 1;
 }
