@@ -45,7 +45,11 @@ struct PackageReader::Decoding {
 };
 
 PackageReader::PackageReader(PackageReadFn read, std::uint64_t position, std::uint64_t length)
-    : read_(std::move(read)), length_(length), buffer_(BufferSize), bufferOffset_(position) {
+    : read_(std::move(read)),
+      length_(length),
+      storage_(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)),
+      buffer_(storage_.get(), BufferSize),
+      bufferOffset_(position) {
   ended_ = position >= length;
 }
 

@@ -19,7 +19,6 @@
 #include <memory>
 #include <span>
 #include <utility>
-#include <vector>
 
 namespace qd {
 
@@ -98,7 +97,9 @@ class PackageReader {
 
   PackageReadFn read_;
   std::uint64_t length_;
-  std::vector<std::uint8_t> buffer_;
+  // Allocated without being filled: a short package touches only what it reads.
+  std::unique_ptr<std::uint8_t[]> storage_;
+  std::span<std::uint8_t> buffer_;
   std::uint64_t bufferOffset_;  // file offset of buffer_[0]
   std::size_t cursor_ = 0;      // next unread byte
   std::size_t filled_ = 0;      // bytes in the buffer
