@@ -211,10 +211,13 @@ fs::path BuildPackage(const std::string& qdpack, const fs::path& dir, const fs::
   for (std::size_t i = 0; i < listed.size(); ++i)
     script += "File" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + "=" + listed[i] + ",files\\" +
               listed[i] + "\r\n";
-  script += "[CMD]\r\nFileName=setup\r\nTitle=Bench\r\nLANG=ENU\r\n";
+  script += "[CMD]\r\nFileName=setup\r\nTitle=Bench\r\n";
   WriteFile(dir / "SetupQd.ini", {script.begin(), script.end()});
-  const std::string command = "cd " + Quoted(dir) + " && " + Quoted(qdpack) + " /m SetupQd.ini";
-  if (std::system(command.c_str()) != 0) return {};
+  const std::string command = "cd " + Quoted(dir) + " && " + Quoted(qdpack) + " /m SetupQd.ini > /dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "install_bench: the build failed; see %s\n", (dir / "logfile.txt").c_str());
+    return {};
+  }
   for (const auto& entry : fs::directory_iterator(dir / "out")) return entry.path();
   return {};
 }
