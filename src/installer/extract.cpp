@@ -1,14 +1,20 @@
 //===- extract.cpp - Unpacking a package's items into the work directory ----===//
 //
 // Each item streams from the package through the decoder into its file, so
-// an installer run needs the same little memory for any payload. Names come
-// from the package, so a destination is used only when it is a plain file
-// name: nothing is written, or deleted, outside the work directory. Every
-// file is created new: a name that is there already is never written
-// through.
+// an installer run needs the same little memory for any payload. One reader
+// goes through the package from the stub to the last item, reading it in
+// large blocks, and what an item unpacks is written in large blocks too: a
+// file costs a write for each block, not one for each piece the decoder
+// hands over. Names come from the package, so a destination is used only
+// when it is a plain file name: nothing is written, or deleted, outside the
+// work directory. Every file is created new: a name that is there already
+// is never written through.
 //
 //===----------------------------------------------------------------------===//
 #include "installer/extract.h"
+
+#include <cstring>
+#include <utility>
 
 #include "package/item_name.h"
 #include "package/reader.h"
@@ -23,7 +29,56 @@ Failure FailureOf(int errorNumber, const Installation& installation) {
   return {.error = errorNumber, .scriptPath = installation.scriptPath};
 }
 
+// Unpacked bytes are written in blocks of this size (the last of a file's
+// may be shorter).
+constexpr std::size_t WriteBlockSize = std::size_t{1} << 18;
+
+// Gathers the bytes of one item into a block and writes the block to the
+// file whenever it is full, and at the end (Flush). Every write is checked:
+// after one fails, nothing more is kept.
+struct BlockWriter {
+  platform::File& file;
+  std::span<std::uint8_t> block;
+  std::size_t filled = 0;
+  bool failed = false;
+
+  bool Add(std::span<const std::uint8_t> bytes) {
+    if (failed) return false;
+    if (bytes.empty()) return true;
+    if (bytes.size() > block.size() - filled) {
+      if (!Flush()) return false;
+      // A piece as large as a block goes to the file as it is.
+      if (bytes.size() >= block.size()) return Write(bytes);
+    }
+    std::memcpy(block.data() + filled, bytes.data(), bytes.size());
+    filled += bytes.size();
+    return true;
+  }
+
+  // Writes what the block holds; false when a write has failed.
+  bool Flush() {
+    if (failed) return false;
+    const std::size_t held = std::exchange(filled, 0);
+    return held == 0 || Write(block.first(held));
+  }
+
+  bool Write(std::span<const std::uint8_t> bytes) {
+    if (!platform::WriteBytes(file, bytes)) failed = true;
+    return !failed;
+  }
+};
+
 }  // namespace
+
+// The reader's read function is given anew for every item (it lets a window
+// answer, or not); between items it is not called.
+struct ItemReading {
+  ItemReading(std::uint64_t position, std::uint64_t length) : reader({}, position, length) {}
+  PackageReader reader;
+  std::unique_ptr<std::uint8_t[]> block = std::make_unique_for_overwrite<std::uint8_t[]>(WriteBlockSize);
+};
+
+void ItemReadingDeleter::operator()(ItemReading* reading) const { std::default_delete<ItemReading>()(reading); }
 
 std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::string_view destination) {
   if (!IsPlainFileName(destination)) return std::nullopt;
@@ -35,14 +90,22 @@ std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::str
 Outcome<> ExtractItem(Installation& installation, std::string_view name, platform::File output, Unpack unpack,
                       const std::function<void()>& breathe) {
   InstallerPackage& package = installation.package;
-  if (!platform::SeekTo(package.file, package.itemPosition)) return FailureOf(error::File, installation);
-  const auto read = [&package, &breathe](std::span<std::uint8_t> buffer) {
+  // The reader goes on from the item before; reading from anywhere else
+  // starts a new one there.
+  if (!package.reading || package.reading->reader.Position() != package.itemPosition) {
+    package.reading.reset();
+    if (!platform::SeekTo(package.file, package.itemPosition)) return FailureOf(error::File, installation);
+    package.reading.reset(std::make_unique<ItemReading>(package.itemPosition, package.readLength).release());
+  }
+  PackageReader& reader = package.reading->reader;
+  reader.ReadThrough([&package, &breathe](std::span<std::uint8_t> buffer) {
     if (breathe) breathe();
     return platform::ReadBytes(package.file, buffer);
-  };
-  PackageReader reader(read, package.itemPosition, package.readLength);
-  const auto sink = [&output](std::span<const std::uint8_t> bytes) { return platform::WriteBytes(output, bytes); };
-  const Piece piece = unpack == Unpack::StubImage ? reader.CopyStub(sink) : reader.UnpackItem(sink);
+  });
+  BlockWriter writer{output, std::span(package.reading->block.get(), WriteBlockSize)};
+  const auto sink = [&writer](std::span<const std::uint8_t> bytes) { return writer.Add(bytes); };
+  Piece piece = unpack == Unpack::StubImage ? reader.CopyStub(sink) : reader.UnpackItem(sink);
+  if (piece.status == PieceStatus::Ok && !writer.Flush()) piece.status = PieceStatus::WriteFailed;
   switch (piece.status) {
     case PieceStatus::Ok: break;
     case PieceStatus::ReadFailed:
@@ -101,6 +164,7 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
     return FailureOf(error::Configuration, installation);
   // The package was only read: its close loses nothing.
   static_cast<void>(installation.package.file.Close());
+  installation.package.reading.reset();
   return {};
 }
 

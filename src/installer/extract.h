@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,11 +20,21 @@
 
 namespace qd {
 
+// What reading the package keeps from one item to the next (extract.cpp).
+struct ItemReading;
+struct ItemReadingDeleter {
+  void operator()(ItemReading* reading) const;
+};
+
 // The running package and where its next item starts.
 struct InstallerPackage {
   platform::File file;             // open for reading, shared with readers
   std::uint64_t readLength = 0;    // the bytes that count: the file less its last four
   std::uint64_t itemPosition = 0;  // file offset of the next item
+  // The reader, with the bytes it has read beyond itemPosition, and the
+  // block in which unpacked bytes gather before they are written: kept from
+  // item to item, so that no byte of the package is read twice.
+  std::unique_ptr<ItemReading, ItemReadingDeleter> reading;
 };
 
 // Where an installer run tells what it does, one event at a time: the log

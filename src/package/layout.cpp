@@ -19,13 +19,23 @@ const std::array<std::uint8_t, PackageMarkerSize> PackageMarkerBytes = {
 
 std::span<const std::uint8_t, PackageMarkerSize> PackageMarker() { return PackageMarkerBytes; }
 
+// Between its first and its last byte the marker holds one letter eleven
+// times over, so a scan that probes every eleventh byte meets one of them in
+// any marker; only where a probe finds that letter are the eleven offsets
+// before it compared with the marker. Compressed data holds the letter
+// rarely, so the scan looks at little more than one byte in eleven.
 std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> data, std::size_t from) {
   const auto marker = PackageMarker();
-  if (from > data.size()) return std::nullopt;
-  const auto found = std::search(data.begin() + static_cast<std::ptrdiff_t>(from), data.end(),
-                                 marker.begin(), marker.end());
-  if (found == data.end()) return std::nullopt;
-  return static_cast<std::size_t>(found - data.begin());
+  constexpr std::size_t Run = PackageMarkerSize - 2;
+  if (from > data.size() || data.size() - from < marker.size()) return std::nullopt;
+  const std::size_t last = data.size() - marker.size();  // the last offset a marker fits at
+  for (std::size_t probe = from + Run; probe - Run <= last; probe += Run) {
+    if (data[probe] != marker[1]) continue;
+    for (std::size_t at = probe - Run; at < probe && at <= last; ++at)
+      if (std::equal(marker.begin(), marker.end(), data.begin() + static_cast<std::ptrdiff_t>(at)))
+        return at;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::size_t> FindStubEnd(std::span<const std::uint8_t> data) {

@@ -21,7 +21,9 @@
 namespace qd {
 namespace {
 
-constexpr std::size_t BufferSize = std::size_t{1} << 16;
+// Reads of this size are few, and the buffer they fill stays in the
+// processor's cache while the marker scan and the decoder pass over it.
+constexpr std::size_t BufferSize = std::size_t{1} << 18;
 
 // The whole stream of an empty file: a header and the end code. The decoder
 // refuses a first read this short, but the builder writes it for every empty
@@ -43,7 +45,11 @@ struct PackageReader::Decoding {
 };
 
 PackageReader::PackageReader(PackageReadFn read, std::uint64_t position, std::uint64_t length)
-    : read_(std::move(read)), length_(length), buffer_(BufferSize), bufferOffset_(position) {
+    : read_(std::move(read)),
+      length_(length),
+      storage_(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)),
+      buffer_(storage_.get(), BufferSize),
+      bufferOffset_(position) {
   ended_ = position >= length;
 }
 

@@ -18,7 +18,7 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <vector>
+#include <utility>
 
 namespace qd {
 
@@ -71,6 +71,12 @@ class PackageReader {
   // The file offset of the next byte to read.
   std::uint64_t Position() const { return bufferOffset_ + cursor_; }
 
+  // Reads on through `read`, which must deliver the file's bytes from where
+  // the last read ended: for a caller that reads one piece after another
+  // with what each piece needs (a window that must answer between reads),
+  // and keeps the bytes read ahead for the next piece.
+  void ReadThrough(PackageReadFn read) { read_ = std::move(read); }
+
  private:
   struct Decoding;
   static std::uint32_t DecoderRead(std::uint8_t* buffer, std::uint32_t* size, void* parameter);
@@ -91,7 +97,9 @@ class PackageReader {
 
   PackageReadFn read_;
   std::uint64_t length_;
-  std::vector<std::uint8_t> buffer_;
+  // Allocated without being filled: a short package touches only what it reads.
+  std::unique_ptr<std::uint8_t[]> storage_;
+  std::span<std::uint8_t> buffer_;
   std::uint64_t bufferOffset_;  // file offset of buffer_[0]
   std::size_t cursor_ = 0;      // next unread byte
   std::size_t filled_ = 0;      // bytes in the buffer

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 namespace qd::pe {
@@ -73,12 +75,39 @@ std::uint64_t Fold(std::uint64_t sum) {
   return sum;
 }
 
+// Eight bytes as a little-endian value.
+std::uint64_t LoadLittle64(const std::uint8_t* bytes) {
+  std::uint64_t value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, bytes, sizeof value);
+  } else {
+    for (std::size_t i = 8; i-- > 0;) value = value << 8 | bytes[i];
+  }
+  return value;
+}
+
 // Adds bytes that sit at file offset `position` onwards: a byte at an even
 // offset is a word's low byte, one at an odd offset its high byte.
+//
+// From an even offset on, eight bytes are taken at a time. Each 32-bit half
+// of them is a word plus the next word times 0x10000, which is congruent to
+// the two words' sum modulo 0xFFFF, and is 0 only when both words are: so
+// adding the halves is adding the words, as Fold counts. Each step adds less
+// than 2^33; folding to 33 bits after every 2^20 steps keeps the sum far
+// from wrapping.
 std::uint64_t AddBytes(std::uint64_t sum, std::uint64_t position,
                        std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t StepsBetweenFolds = std::size_t{1} << 20;
   std::size_t i = 0;
   if (position % 2 != 0 && !bytes.empty()) sum += static_cast<std::uint64_t>(bytes[i++]) << 8;
+  while (bytes.size() - i >= 8) {
+    const std::size_t end = i + std::min((bytes.size() - i) / 8, StepsBetweenFolds) * 8;
+    for (; i < end; i += 8) {
+      const std::uint64_t eight = LoadLittle64(bytes.data() + i);
+      sum += (eight & 0xFFFFFFFF) + (eight >> 32);
+    }
+    sum = (sum & 0xFFFFFFFF) + (sum >> 32);
+  }
   for (; i + 1 < bytes.size(); i += 2) sum += bytes[i] | static_cast<std::uint64_t>(bytes[i + 1]) << 8;
   if (i < bytes.size()) sum += bytes[i];
   return sum;

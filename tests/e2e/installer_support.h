@@ -65,8 +65,8 @@ enum class Answer { Next, Cancel, Yes, No };
 struct InstallCase {
   const char* behaviour;
   // The [Files] values; each is packed as one item, in order. Its content
-  // follows from its source: the example engine.dll, the setup program, or
-  // a few lines of text.
+  // follows from its source: the example engine.dll, the setup program,
+  // made-up bytes of a given size, or a few lines of text.
   std::vector<std::string> entries = {"engine.dll,build\\engine.dll", "setup.exe,build\\setup.exe"};
   std::string moreFiles;  // further [Files] lines that are not packed
   std::string out = "[Out]\r\nOutputName=Update%s.exe\r\n";
@@ -203,11 +203,13 @@ class InstallTree {
     return installer_ == Installer::Native ? path.string() : WinePath(path.string());
   }
 
-  // The bytes packed for a list entry's source.
+  // The bytes packed for a list entry's source; "sized\\N" is N bytes of
+  // mixed made-up content.
   Bytes ContentOf(const std::string& entry) const {
     const std::string source = entry.substr(entry.rfind(',') + 1);
     if (source == "build\\engine.dll") return ReadAll(EngineSource());
     if (source == "build\\setup.exe") return SetupProgram();
+    if (source.starts_with("sized\\")) return corpus::Mixed(std::stoul(source.substr(6)), 1);
     const std::string text = "The file " + source + " of the test package.\r\n";
     return {text.begin(), text.end()};
   }

@@ -287,6 +287,45 @@ TEST_F(NativeInstall, AFaultAtAnyCallEndsTheRunWithItsErrorOrACompleteInstall) {
   }
 }
 
+// Unpacked bytes reach each file a block of 256 KiB at a time. Files that
+// are empty, or end just before, at or after a block's end, install byte
+// for byte; and a write that fails, whichever block of whichever file it
+// carries (a file's last, short block too), ends the run with error 3.
+TEST_F(NativeInstall, FilesOfAnySizeAroundAWriteBlockInstallExactlyOrFailWithError3) {
+  constexpr std::size_t Block = 256 * 1024;
+  InstallCase c{.behaviour = "blocks", .entries = {"engine.dll,build\\engine.dll"}};
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, Block - 1, Block, Block + 1, 3 * Block + 4097})
+    c.entries.push_back("f" + std::to_string(size) + ".bin,sized\\" + std::to_string(size));
+  c.entries.push_back("setup.exe,build\\setup.exe");
+  InstallTree tree(Installer::Native);
+  const auto items = tree.Compose(c);
+  WriteText(tree.RunDirectory() / "setup_exit.txt", "0");
+  const auto clearRun = [&tree] {
+    for (const auto& entry : fs::directory_iterator(tree.Temporary())) fs::remove_all(entry.path());
+    fs::remove_all(tree.RunDirectory() / "handed");
+  };
+
+  int writes = 0;
+  {
+    FileFaultScope counting({.call = FileCall::Write, .nth = 0});
+    const InProcessResult clean = tree.InstallInProcess();
+    ASSERT_EQ(clean.exitCode, 0) << clean.err;
+    writes = counting.Counted();
+  }
+  for (std::size_t i = 0; i < c.entries.size(); ++i) {
+    const std::string name = c.entries[i].substr(0, c.entries[i].find(','));
+    EXPECT_TRUE(ReadAll(tree.RunDirectory() / "handed" / name) == items[i + 1].content) << name;
+  }
+  for (int n = 1; n <= writes; ++n) {
+    clearRun();
+    FileFaultScope fault({.call = FileCall::Write, .nth = n});
+    const InProcessResult run = tree.InstallInProcess();
+    ASSERT_TRUE(fault.Struck());
+    EXPECT_EQ(run.exitCode, -1) << fault.StruckCall();
+    EXPECT_EQ(ReportedError(run.err), 3) << fault.StruckCall() << ": " << run.err;
+  }
+}
+
 // Someone who may write into the temporary directory renames the work
 // directory the moment it exists and puts a link to a folder of theirs in its
 // place: the run goes on in its own directory, wherever that now is, and

@@ -108,6 +108,46 @@ TEST(PackageLayout, AStubWithoutTwoMarkersHasNoEnd) {
   EXPECT_EQ(FindStubEnd(two), PackageMarkerSize);
 }
 
+// The marker scan does not look at every byte. Wherever a marker stands,
+// in whatever surroundings, and wherever the scan starts or the data ends,
+// it finds what a plain search finds.
+TEST(PackageLayout, TheMarkerIsFoundWhereverItStandsAsAPlainSearchFindsIt) {
+  Bytes cut = Marker();
+  cut.pop_back();
+  Bytes changed = Marker();
+  changed[6] = 'j';
+  const struct {
+    const char* around;
+    Bytes filler;
+  } cases[] = {
+      {"other bytes", Text("xyzxyzxyzxyzxyzxyzxyzxyzxyzx")},
+      {"the marker's letter", Bytes(28, 'i')},
+      {"its first bytes", Text("<ii<iiiii<i<<iiiiiiiiii<iii")},
+      {"a marker cut short", cut},
+      {"a marker with one letter changed", changed},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t offset = 0; offset <= 2 * (PackageMarkerSize - 2); ++offset) {
+      Bytes data;
+      for (std::size_t i = 0; i < offset; ++i) data.push_back(c.filler[i % c.filler.size()]);
+      Append(data, Marker());
+      Append(data, c.filler);
+      for (std::size_t size = 0; size <= data.size(); ++size) {
+        const std::span<const std::uint8_t> part(data.data(), size);
+        for (std::size_t from = 0; from <= size + 1; ++from) {
+          const auto plain = from > size ? part.end()
+                                         : std::search(part.begin() + static_cast<std::ptrdiff_t>(from), part.end(),
+                                                       PackageMarker().begin(), PackageMarker().end());
+          const auto expected =
+              plain == part.end() ? std::nullopt : std::optional<std::size_t>(plain - part.begin());
+          ASSERT_EQ(FindMarker(part, from), expected) << c.around << ", offset " << offset << ", size " << size
+                                                      << ", from " << from;
+        }
+      }
+    }
+  }
+}
+
 TEST(PackageLayout, TimeStampsAreStoredLowWordFirst) {
   const auto bytes = EncodeTimeStamp(0x0123'4567'89AB'CDEFull);
   EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), (Bytes{0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01}));

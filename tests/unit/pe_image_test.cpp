@@ -64,7 +64,9 @@ TEST(ImageChecksum, IsTheSameWhateverPiecesTheFileIsReadIn) {
     auto image = test::MakeImage({.peOffset = 0x80u + static_cast<std::uint32_t>(round % 4),
                                   .checkSum = static_cast<std::uint32_t>(random()),
                                   .trailing = static_cast<std::size_t>(round)});
-    for (std::size_t i = 0x300; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(random());
+    // Every third file is all ones past its headers, so every addition carries.
+    for (std::size_t i = 0x300; i < image.size(); ++i)
+      image[i] = round % 3 == 0 ? 0xFF : static_cast<std::uint8_t>(random());
     const std::size_t field = 0x80 + static_cast<std::size_t>(round % 4) + CheckSumField;
 
     ChecksumState state{.fieldOffset = field};
@@ -75,6 +77,15 @@ TEST(ImageChecksum, IsTheSameWhateverPiecesTheFileIsReadIn) {
     }
     EXPECT_EQ(FinishChecksum(state), WordByWordChecksum(image, field)) << "round " << round;
     EXPECT_EQ(ImageChecksumOf(image)->computed, FinishChecksum(state));
+  }
+}
+
+// Many megabytes of words that all carry: the sum must never wrap.
+TEST(ImageChecksum, FollowsTheWordRuleOnLargeFilesOfOnes) {
+  for (const std::size_t size : {std::size_t{17} << 20, (std::size_t{17} << 20) + 3}) {
+    Bytes image = test::MakeImage({.checkSum = 0x11223344});
+    image.resize(size, 0xFF);
+    EXPECT_EQ(ImageChecksumOf(image)->computed, WordByWordChecksum(image, 0x80 + CheckSumField)) << size;
   }
 }
 
