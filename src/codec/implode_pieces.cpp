@@ -30,6 +30,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "codec/codec.h"
 #include "codec/implode_search.h"
@@ -108,9 +109,21 @@ PieceJob JobOf(const ImplodePlan& plan, std::size_t index, std::span<const std::
   return job;
 }
 
+// Empties a piece, keeping its buffers' memory for the next one.
+void Empty(ImplodedPiece& piece) {
+  piece.bits.clear();
+  piece.bitCount = 0;
+  piece.stop = 0;
+  piece.head.clear();
+  piece.tail.clear();
+}
+
 void Encode(const ImplodePlan& plan, const PieceJob& job, ImplodeState& state, ImplodedPiece& out) {
-  out = {};
-  out.bits.reserve(static_cast<std::size_t>((job.bytes.size() + BitsSlack) / 2));
+  Empty(out);
+  // Room for the most bits the bytes can give, so that the bits never move
+  // (a piece's buffers are reused from piece to piece, and the room a piece
+  // does not use is never touched).
+  out.bits.reserve(static_cast<std::size_t>(CompressBound(job.bytes.size()) + BitsSlack));
   state.literalMode = plan.literalMode;
   state.dictionaryBits = DictionaryBitsFor(plan.dictionarySize);
   EncodePiece(PieceSearch, job, state, out);
@@ -242,18 +255,21 @@ bool ImplodePieceOf(const ImplodePlan& plan, std::size_t index, std::span<const 
 
 bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t index, ImplodedPiece& piece,
                       std::span<const std::uint8_t> bytes) {
-  if (index != join.joined || !Fits(plan, index, bytes)) return false;
+  if ((index != join.joined && index != 0) || !Fits(plan, index, bytes)) return false;
+  // The piece's bits are swapped with those of the piece held before, so
+  // that their buffers go back to the caller for its next piece.
   if (index == 0) {
     join.stream.clear();
     join.streamBits = 0;
     join.reencoded = 0;
+    join.joined = 0;
     join.checked.clear();
-    join.held = std::move(piece);
+    std::swap(join.held, piece);
     join.heldFrom = 0;
   } else if (const auto meeting = FirstMeeting(join.held.tail, piece.head)) {
     AppendBits(join, join.held.bits, join.heldFrom, join.held.tail[meeting->earlier].bit);
     join.heldFrom = piece.head[meeting->later].bit;
-    join.held = std::move(piece);
+    std::swap(join.held, piece);
   } else {
     // The parses never met: this piece again, from where the last stopped.
     PieceJob job = JobOf(plan, index, bytes);
@@ -267,7 +283,7 @@ bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t in
     join.heldFrom = 0;
     ++join.reencoded;
   }
-  piece = {};
+  Empty(piece);
 #ifdef QDPACK_IMPLODE_CHECK
   const ImplodePiece& part = plan.pieces[index];
   const auto own = bytes.subspan(static_cast<std::size_t>(part.begin - part.readBegin),
@@ -277,7 +293,7 @@ bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t in
   ++join.joined;
   if (join.joined == plan.pieces.size()) {
     AppendBits(join, join.held.bits, join.heldFrom, join.held.bitCount);
-    join.held = {};
+    Empty(join.held);
 #ifdef QDPACK_IMPLODE_CHECK
     CheckJoined(join, plan);
     join.checked = {};
