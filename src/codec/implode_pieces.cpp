@@ -72,7 +72,9 @@ void StoreWord(std::uint8_t* at, std::uint64_t word) {
 }
 
 // Appends bits [from, to) of `source` (which has BitsSlack bytes beyond its
-// bits) to the stream, at whatever bit the stream stands.
+// bits) to the stream, at whatever bit the stream stands: a few bits until
+// the stream stands at a whole byte, then eight whole bytes at a time, then
+// the rest.
 void AppendBits(ImplodeJoin& join, const std::vector<std::uint8_t>& source, std::uint64_t from,
                 std::uint64_t to) {
   if (to <= from) return;
@@ -81,13 +83,24 @@ void AppendBits(ImplodeJoin& join, const std::vector<std::uint8_t>& source, std:
   out.resize(static_cast<std::size_t>((bit + (to - from) + 7) / 8 + BitsSlack), 0);
   const std::uint8_t* in = source.data();
   std::uint8_t* o = out.data();
-  while (from < to) {
-    const auto n = static_cast<unsigned>(std::min<std::uint64_t>(32, to - from));
+  // Up to 32 bits, added to the stream's last byte and those after it.
+  const auto put = [&](std::uint64_t n) {
     const std::uint64_t value = (LoadWord(in + from / 8) >> (from % 8)) & ((std::uint64_t{1} << n) - 1);
     StoreWord(o + bit / 8, LoadWord(o + bit / 8) | (value << (bit % 8)));
     from += n;
     bit += n;
+  };
+  if (bit % 8 != 0) put(std::min<std::uint64_t>(8 - bit % 8, to - from));
+  // Bytes that the stream has nothing in yet: stored, not added to. The
+  // second word read lies within the source's bits and slack, as `to` does.
+  const unsigned shift = from % 8;
+  for (; to - from >= 64; from += 64, bit += 64) {
+    const std::uint8_t* at = in + from / 8;
+    std::uint64_t value = LoadWord(at) >> shift;
+    if (shift != 0) value |= LoadWord(at + 8) << (64 - shift);
+    StoreWord(o + bit / 8, value);
   }
+  while (from < to) put(std::min<std::uint64_t>(32, to - from));
   join.streamBits = bit;
   out.resize(static_cast<std::size_t>((bit + 7) / 8));
 }
