@@ -68,7 +68,11 @@ std::uint64_t LoadWord(const std::uint8_t* at) {
 }
 
 void StoreWord(std::uint8_t* at, std::uint64_t word) {
-  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &word, sizeof word);
+  } else {
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  }
 }
 
 // Appends bits [from, to) of `source` (which has BitsSlack bytes beyond its
