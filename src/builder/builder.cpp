@@ -19,9 +19,10 @@
 // step it belongs to. A log line that would outgrow the buffer has its path
 // cut, so that the line keeps its fixed text and its line end. Files whose
 // size or compressed capacity does not fit 32 bits are refused as memory
-// failures. Files are packed on every core; a file above 8 MiB is packed in
-// pieces, each read and encoded on its own, which join into exactly the
-// stream the file packed whole would give, and need not fit in memory.
+// failures. Files are packed on every core; a large file (above 2 MiB where
+// there are several cores, 8 MiB where there is one) is packed in pieces,
+// each read and encoded on its own, which join into exactly the stream the
+// file packed whole would give, and need not fit in memory.
 // Each thread keeps its compressor's state, and each item in flight its
 // buffers, for the files after it: a build has its memory once, not per
 // file.
@@ -404,10 +405,24 @@ constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, l
 constexpr ItemLines FileLines{line::OpenSource, SyntaxError, line::ReadSource, line::CompressSource,
                               line::WriteItem};
 
+// How long the pieces of a file of `size` bytes are where several threads
+// pack (see ImplodePlan). Items are written in order and only so many are
+// held at once, so one long item keeps the other threads waiting once they
+// have packed the few after it: a file above 2 MiB is packed in pieces of
+// 1 to 2 MiB, and one above 4 MiB in pieces of 2 to 4 MiB, since each piece
+// costs the work of about 16 KB more. One thread has no one to keep
+// waiting, and packs only a file above 8 MiB in pieces (of 4 to 8 MiB),
+// which need less memory than the whole file.
+std::uint64_t PieceSizeFor(const platform::OrderedShape& shape, std::uint64_t size) {
+  constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
+  if (shape.workers == 1) return ImplodePieceSize;
+  return size < 4 * MiB ? MiB : 2 * MiB;
+}
+
 // A file large enough to gain from it is packed in pieces, several at once
 // (see ImplodePlan): its plan, left without pieces for a file packed whole.
 // Measuring the file can fail as reading it can, and then fails the build.
-PreparedItem PlanPieces(const std::string& path, ImplodePlan& plan) {
+PreparedItem PlanPieces(const std::string& path, const platform::OrderedShape& shape, ImplodePlan& plan) {
   PreparedItem item;
   platform::File file = platform::OpenForReading(path);
   if (!file.IsOpen()) return {.failure = FileLines.open, .error = FileLines.openError};
@@ -415,7 +430,7 @@ PreparedItem PlanPieces(const std::string& path, ImplodePlan& plan) {
   if (!size || !file.Close()) return {.failure = FileLines.read, .error = FileError};
   constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
   if (*size > limit || CompressBound(*size) > limit) return item;
-  plan = PlanImplode(*size);
+  plan = PlanImplode(*size, 0, 4096, PieceSizeFor(shape, *size));
   if (plan.pieces.size() < 2) plan.pieces.clear();
   return item;
 }
@@ -496,11 +511,12 @@ Outcome<int> PackFiles(Build& build) {
     std::size_t entry;
     std::size_t piece;
   };
+  const platform::OrderedShape shape = platform::OrderedWorkShape();
   std::vector<ImplodePlan> plans(entries.size());
   std::vector<PreparedItem> measured(entries.size());  // a file that could not be measured fails at its turn
   std::vector<Unit> units;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i]) measured[i] = PlanPieces(entries[i]->source, plans[i]);
+    if (entries[i]) measured[i] = PlanPieces(entries[i]->source, shape, plans[i]);
     for (std::size_t k = 0; k < std::max<std::size_t>(1, plans[i].pieces.size()); ++k) units.push_back({i, k});
   }
 
@@ -515,7 +531,6 @@ Outcome<int> PackFiles(Build& build) {
     for (const ImplodePiece& piece : plan.pieces)
       largestInput = std::max(largestInput, static_cast<std::size_t>(piece.readEnd - piece.readBegin));
   }
-  const platform::OrderedShape shape = platform::OrderedWorkShape();
   std::vector<Worker> workers(shape.workers);
   std::vector<Slot> slots(shape.held);
   for (Slot& slot : slots) {
