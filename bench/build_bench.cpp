@@ -1,19 +1,29 @@
-//===- build_bench.cpp - The builder against one thread of compression ------===//
+//===- build_bench.cpp - The builder against one stream of the same bytes ---===//
 //
-// Builds a package of about 100 MB of real Windows DLLs in 30 or more files
-// (from wine's folder of them; 100 MB of mixed synthetic payload in ten files
-// where it is absent) with the native builder, which compresses the files on
-// every core, and compresses the same files one after another with
-// "qdcodec implode" on one thread. Reports both times and their ratio
-// (target: the builder at most 0.6 times the single thread on two cores).
-// Each is run three times, alternately, and the best counts.
+// Builds a package with the native builder, which compresses its files on
+// every core, and compresses the same bytes, concatenated in the package's
+// order, as one stream with "qdcodec implode" on one thread: the least work
+// those bytes can cost, with no start-up per file. Two payloads of about
+// 100 MB each: real Windows DLLs in 30 or more files (from wine's folder of
+// them, when it is installed), and synthetic files of every kind and of
+// sizes from 200 KB to 12 MB (so that the largest are packed in pieces).
 //
-//   build_bench [qdpack] [qdcodec] [stub.exe] [versioned.dll] [megabytes]
+// Each round runs the two processes one after the other, in turn first, and
+// takes each one's wall time, processor time (user and system) and page
+// faults; the ratios are taken within a round, and their medians reported
+// (targets on two idle cores: processor time at most 1.05, wall time at most
+// 0.55). Processor time and faults stay true on a busy machine; wall time
+// does not.
+//
+//   build_bench [qdpack] [qdcodec] [stub.exe] [versioned.dll] [megabytes] [rounds]
 //
 //===----------------------------------------------------------------------===//
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -29,33 +39,45 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int Rounds = 3;
+// What one process cost.
+struct Cost {
+  double wall = 0;
+  double processor = 0;
+  long faults = 0;
+};
 
-// One synthetic payload file of `size` bytes: text, code, noise or runs.
-std::vector<std::uint8_t> Payload(std::size_t size, std::size_t kind, std::uint32_t seed) {
-  namespace corpus = qd::test::corpus;
-  switch (kind % 4) {
-    case 0: return corpus::Text(size, seed);
-    case 1: return corpus::Executable(size, seed);
-    case 2: return corpus::Noise(size, seed);
-    default: return corpus::Runs(size, seed);
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+// Runs `program` with `arguments` in `directory` and waits for it; false
+// when it cannot be run or fails.
+bool Run(const std::string& program, const std::vector<std::string>& arguments, const fs::path& directory,
+         Cost& cost) {
+  std::vector<char*> argv;
+  std::vector<std::string> words = {program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    if (chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
+    _exit(127);
   }
-}
-
-double Seconds(std::chrono::steady_clock::duration elapsed) {
-  return std::chrono::duration<double>(elapsed).count();
-}
-
-// Processor time (user and system) of this process or of its finished
-// children: the machine is shared, and wall time counts the others' work too.
-double ProcessorSeconds(int who) {
+  int status = 0;
   rusage usage{};
-  getrusage(who, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  if (wait4(child, &status, 0, &usage) != child) return false;
+  cost.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.processor = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  cost.faults = usage.ru_minflt + usage.ru_majflt;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-}  // namespace
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 // Real DLLs from wine's folder, sorted by name, each of 200 KB to 3 MB, until
 // `megabytes` are taken; empty when there is no such folder.
@@ -76,38 +98,56 @@ std::vector<fs::path> RealDlls(std::size_t megabytes) {
   return taken;
 }
 
-int main(int argc, char** argv) {
-  const std::string builder = fs::absolute(argc > 1 ? argv[1] : QDPACK_NATIVE_EXE).string();
-  const std::string codec = fs::absolute(argc > 2 ? argv[2] : QDPACK_QDCODEC).string();
-  const std::string stub = argc > 3 ? argv[3] : QDPACK_WIN32_DIR "/src/QdPack.exe";
-  const std::string versioned = argc > 4 ? argv[4] : QDPACK_WIN32_DIR "/examples/engine.dll";
-  const std::size_t megabytes = argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 100;
-  if (!fs::exists(builder) || !fs::exists(codec) || !fs::exists(stub) || !fs::exists(versioned)) {
-    std::fprintf(stderr, "usage: build_bench [qdpack] [qdcodec] [stub.exe] [versioned.dll] [megabytes]\n");
-    return 2;
+// Synthetic file `index`: one of five kinds, in one of six sizes (the kinds
+// and sizes go round at different paces, so each kind comes in every size).
+std::vector<std::uint8_t> Synthetic(std::size_t index) {
+  namespace corpus = qd::test::corpus;
+  constexpr std::array<std::size_t, 6> sizes = {200'000, 700'000, 1'500'000, 3'000'000, 5'000'000, 12'000'000};
+  const std::size_t size = sizes[index % sizes.size()];
+  const auto seed = static_cast<std::uint32_t>(index);
+  switch (index % 5) {
+    case 0: return corpus::Text(size, seed);
+    case 1: return corpus::Executable(size, seed);
+    case 2: return corpus::ZeroHeavy(size, seed);
+    case 3: return corpus::Mixed(size, seed);
+    default: return corpus::Noise(size, seed);
   }
+}
 
-  // The tree: stub, the versioned file first, then ten payload files.
-  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-  const fs::path dir = fs::temp_directory_path() / ("qd_build_bench." + std::to_string(ticks));
+// The machine's load over the last 1, 5 and 15 minutes: the others' work.
+std::string LoadAverage() {
+  std::string one, five, fifteen;
+  std::ifstream("/proc/loadavg") >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+struct Paths {
+  std::string builder, codec, stub, versioned;
+};
+
+// Builds a tree of the payload in `dir`, then runs the rounds; false when a
+// run fails.
+bool Compare(const Paths& paths, const fs::path& dir, bool real, std::size_t megabytes, int rounds) {
   fs::create_directories(dir / "out");
-  fs::copy_file(stub, dir / "QdPack.exe");
-  fs::copy_file(versioned, dir / "engine.dll");
+  fs::copy_file(paths.stub, dir / "QdPack.exe");
+  fs::copy_file(paths.versioned, dir / "engine.dll");
   std::string script = "[In]\r\nQdFileName=QdPack.exe\r\n[Out]\r\nOutputName=out\\Bench%s.exe\r\n[Files]\r\n"
                        "File01=engine.dll,engine.dll\r\n";
   std::vector<fs::path> files = {dir / "engine.dll"};
-  const std::vector<fs::path> dlls = RealDlls(megabytes);
-  const bool real = dlls.size() >= 30;
-  const std::size_t parts = real ? dlls.size() : 10;
-  for (std::size_t i = 0; i < parts && i + 2 <= 99; ++i) {
+  const std::vector<fs::path> dlls = real ? RealDlls(megabytes) : std::vector<fs::path>{};
+  std::uintmax_t total = fs::file_size(dir / "engine.dll");
+  for (std::size_t i = 0; i + 2 <= 99; ++i) {
     const std::string name = "part" + std::to_string(i) + ".bin";
     if (real) {
+      if (i == dlls.size()) break;
       fs::copy_file(dlls[i], dir / name);
     } else {
-      const auto bytes = Payload(megabytes * 1024 * 1024 / parts, i, static_cast<std::uint32_t>(i));
+      if (total >= megabytes * 1000000) break;
+      const auto bytes = Synthetic(i);
       std::ofstream(dir / name, std::ios::binary)
           .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
+    total += fs::file_size(dir / name);
     char key[16];
     std::snprintf(key, sizeof key, "File%02zu=", i + 2);
     script += key + name + "," + name + "\r\n";
@@ -117,51 +157,89 @@ int main(int argc, char** argv) {
   std::ofstream(dir / "SetupQd.ini", std::ios::binary) << script;
   files.push_back(dir / "SetupQd.ini");
 
-  // Rounds that alternate the two, so that both see the same machine; the
-  // best time of each counts.
-  const std::string command = "cd '" + dir.string() + "' && '" + builder + "' /m SetupQd.ini";
-  double buildTime = 1e30, compressTime = 1e30, buildCpu = 1e30, compressCpu = 1e30;
-  std::uint64_t total = 0;
-  for (int round = 0; round < Rounds; ++round) {
-    // The builder, as a process, from its start to its exit.
-    const double childrenBefore = ProcessorSeconds(RUSAGE_CHILDREN);
-    const auto buildStart = std::chrono::steady_clock::now();
-    const int status = std::system(command.c_str());
-    buildTime = std::min(buildTime, Seconds(std::chrono::steady_clock::now() - buildStart));
-    buildCpu = std::min(buildCpu, ProcessorSeconds(RUSAGE_CHILDREN) - childrenBefore);
-    if (status != 0) {
-      std::fprintf(stderr, "the build failed (%d); see %s/logfile.txt\n", status, dir.string().c_str());
-      return 1;
-    }
-
-    // The same files through qdcodec, one after another, on one thread.
-    std::string codecCommand = "true";
-    for (const auto& file : files)
-      codecCommand += " && '" + codec + "' implode '" + file.string() + "' '" + (dir / "stream.imp").string() + "'";
-    const double codecBefore = ProcessorSeconds(RUSAGE_CHILDREN);
-    const auto codecStart = std::chrono::steady_clock::now();
-    if (std::system(codecCommand.c_str()) != 0) {
-      std::fprintf(stderr, "qdcodec failed\n");
-      return 1;
-    }
-    compressTime = std::min(compressTime, Seconds(std::chrono::steady_clock::now() - codecStart));
-    compressCpu = std::min(compressCpu, ProcessorSeconds(RUSAGE_CHILDREN) - codecBefore);
+  // The same bytes in the package's order, as one file.
+  {
+    std::ofstream all(dir / "payload.all", std::ios::binary);
+    for (const fs::path& file : files) all << std::ifstream(file, std::ios::binary).rdbuf();
   }
-  for (const auto& file : files) total += fs::file_size(file);
+
+  std::vector<double> builderWall, builderCpu, codecWall, codecCpu, wallRatio, cpuRatio;
+  long builderFaults = 0, codecFaults = 0;
+  for (int round = 0; round < rounds; ++round) {
+    Cost build, codec;
+    for (int turn = 0; turn < 2; ++turn) {
+      // Each writes a new file, as a build does: replacing an old one of
+      // tens of MB would add the freeing of its pages.
+      if ((turn == 0) == (round % 2 == 0)) {
+        for (const auto& entry : fs::directory_iterator(dir / "out")) fs::remove(entry.path());
+        if (!Run(paths.builder, {"/m", "SetupQd.ini"}, dir, build)) {
+          std::fprintf(stderr, "the build failed; see %s/logfile.txt\n", dir.string().c_str());
+          return false;
+        }
+      } else {
+        fs::remove(dir / "payload.imp");
+        if (!Run(paths.codec, {"implode", "payload.all", "payload.imp"}, dir, codec)) {
+          std::fprintf(stderr, "qdcodec failed\n");
+          return false;
+        }
+      }
+    }
+    builderWall.push_back(build.wall);
+    builderCpu.push_back(build.processor);
+    codecWall.push_back(codec.wall);
+    codecCpu.push_back(codec.processor);
+    wallRatio.push_back(build.wall / codec.wall);
+    cpuRatio.push_back(build.processor / codec.processor);
+    builderFaults = build.faults;
+    codecFaults = codec.faults;
+  }
 
   std::uintmax_t packageSize = 0;
   for (const auto& entry : fs::directory_iterator(dir / "out")) packageSize = entry.file_size();
   const double megabytesIn = static_cast<double>(total) / 1e6;
-  std::printf("payload            %.1f MB in %zu files (%s)\n", megabytesIn, files.size(),
+  std::printf("payload              %.1f MB in %zu files (%s)\n", megabytesIn, files.size(),
               real ? "real DLLs" : "synthetic");
-  std::printf("package            %.1f MB (%.1f%%)\n", static_cast<double>(packageSize) / 1e6,
-              100.0 * static_cast<double>(packageSize) / static_cast<double>(total));
-  std::printf("                   wall              processor\n");
-  std::printf("builder            %6.2f s %5.1f MB/s  %6.2f s\n", buildTime, megabytesIn / buildTime, buildCpu);
-  std::printf("qdcodec, 1 thread  %6.2f s %5.1f MB/s  %6.2f s\n", compressTime, megabytesIn / compressTime,
-              compressCpu);
-  std::printf("ratio              %6.3f             %6.3f   (target: wall at most 0.6 on two cores)\n",
-              buildTime / compressTime, buildCpu / compressCpu);
-  fs::remove_all(dir);
-  return 0;
+  std::printf("package              %.1f MB (%.1f%%), stream of the same bytes %.1f MB\n",
+              static_cast<double>(packageSize) / 1e6,
+              100.0 * static_cast<double>(packageSize) / static_cast<double>(total),
+              static_cast<double>(fs::file_size(dir / "payload.imp")) / 1e6);
+  std::printf("medians of %d rounds   wall              processor   page faults\n", rounds);
+  std::printf("builder              %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(builderWall),
+              megabytesIn / Median(builderWall), Median(builderCpu), builderFaults);
+  std::printf("qdcodec, one stream  %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(codecWall),
+              megabytesIn / Median(codecWall), Median(codecCpu), codecFaults);
+  std::printf("ratio, paired        %6.3f             %6.3f      (targets on two idle cores: 0.55, 1.05)\n\n",
+              Median(wallRatio), Median(cpuRatio));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Paths paths;
+  paths.builder = fs::absolute(argc > 1 ? argv[1] : QDPACK_NATIVE_EXE).string();
+  paths.codec = fs::absolute(argc > 2 ? argv[2] : QDPACK_QDCODEC).string();
+  paths.stub = argc > 3 ? argv[3] : QDPACK_WIN32_DIR "/src/QdPack.exe";
+  paths.versioned = argc > 4 ? argv[4] : QDPACK_WIN32_DIR "/examples/engine.dll";
+  const std::size_t megabytes = argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 100;
+  const int rounds = argc > 6 ? std::max(1, std::atoi(argv[6])) : 5;
+  if (!fs::exists(paths.builder) || !fs::exists(paths.codec) || !fs::exists(paths.stub) ||
+      !fs::exists(paths.versioned)) {
+    std::fprintf(stderr, "usage: build_bench [qdpack] [qdcodec] [stub.exe] [versioned.dll] [megabytes] [rounds]\n");
+    return 2;
+  }
+  std::printf("load average before: %s\n", LoadAverage().c_str());
+
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path dir = fs::temp_directory_path() / ("qd_build_bench." + std::to_string(ticks));
+  bool ok = true;
+  if (RealDlls(megabytes).size() >= 30) {
+    ok = Compare(paths, dir / "real", true, megabytes, rounds);
+  } else {
+    std::printf("(no real DLLs in wine's folder: the synthetic payload only)\n\n");
+  }
+  ok = ok && Compare(paths, dir / "synthetic", false, megabytes, rounds);
+  std::printf("load average after: %s\n", LoadAverage().c_str());
+  if (ok) fs::remove_all(dir);
+  return ok ? 0 : 1;
 }

@@ -71,7 +71,7 @@ std::span<const std::uint8_t> PieceBytes(const Bytes& input, const qd::ImplodePi
 // The pieces encoded by `run` (one after another, or on every core) and
 // joined in order; empty when a call refused its piece.
 Bytes Pieces(const Bytes& input,
-             const std::function<void(std::size_t, const std::function<void(std::size_t)>&,
+             const std::function<void(std::size_t, const std::function<void(std::size_t, std::size_t)>&,
                                       const std::function<bool(std::size_t)>&)>& run,
              std::size_t& reencoded) {
   const qd::ImplodePlan plan = qd::PlanImplode(input.size());
@@ -81,7 +81,7 @@ Bytes Pieces(const Bytes& input,
   bool refused = false;
   run(
       plan.pieces.size(),
-      [&](std::size_t i) {
+      [&](std::size_t i, std::size_t) {
         const auto state = std::make_unique_for_overwrite<qd::ImplodeState>();
         if (!qd::ImplodePieceOf(plan, i, PieceBytes(input, plan.pieces[i]), *state, pieces[i])) refused = true;
       },
@@ -96,10 +96,10 @@ Bytes Pieces(const Bytes& input,
   return refused ? Bytes{} : std::move(join.stream);
 }
 
-void OneAfterAnother(std::size_t count, const std::function<void(std::size_t)>& produce,
+void OneAfterAnother(std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
                      const std::function<bool(std::size_t)>& consume) {
   for (std::size_t i = 0; i < count; ++i) {
-    produce(i);
+    produce(i, 0);
     if (!consume(i)) return;
   }
 }
@@ -153,7 +153,10 @@ int main() {
   for (int round = 0; round < 3; ++round) {
     Measure(whole, [&] { wholeStream = Whole(input); });
     Measure(serial, [&] { serialStream = Pieces(input, OneAfterAnother, reencoded); });
-    Measure(parallel, [&] { parallelStream = Pieces(input, qd::platform::RunOrdered, reencoded); });
+    const auto everyCore = [](std::size_t count, const auto& produce, const auto& consume) {
+      qd::platform::RunOrdered(qd::platform::OrderedWorkShape(), count, produce, consume);
+    };
+    Measure(parallel, [&] { parallelStream = Pieces(input, everyCore, reencoded); });
   }
 
   const auto mbps = [&](double seconds) { return static_cast<double>(input.size()) / 1e6 / seconds; };

@@ -19,9 +19,13 @@
 // step it belongs to. A log line that would outgrow the buffer has its path
 // cut, so that the line keeps its fixed text and its line end. Files whose
 // size or compressed capacity does not fit 32 bits are refused as memory
-// failures. Files are packed on every core; a file above 8 MiB is packed in
-// pieces, each read and encoded on its own, which join into exactly the
-// stream the file packed whole would give, and need not fit in memory.
+// failures. Files are packed on every core; a large file (above 2 MiB where
+// there are several cores, 8 MiB where there is one) is packed in pieces,
+// each read and encoded on its own, which join into exactly the stream the
+// file packed whole would give, and need not fit in memory.
+// Each thread keeps its compressor's state, and each item in flight its
+// buffers, for the files after it: a build has its memory once, not per
+// file.
 //
 // No file the build reads is ever replaced by it. Before the package is
 // written, its name is compared by file identity (so other spellings, "..",
@@ -150,15 +154,73 @@ bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
          platform::WriteBytes(output, EncodeTimeStamp(fileTime));
 }
 
-// A file read whole and compressed, ready to be written as an item: its
-// stream and last-write time, or the log line and error number of what went
-// wrong. Made without touching anything shared, so several are made at once.
+// Memory kept from item to item, never filled: had once at the size the
+// largest item of the build needs (as measured before the work starts), so
+// that a build faults pages in once, not for every file.
+class ReusedBytes {
+ public:
+  // Sets how many bytes the largest item needs.
+  void Expect(std::size_t largest) { expected_ = largest; }
+
+  // Room for `n` bytes, with an address even for none; what it held is lost
+  // when it must grow. Throws std::bad_alloc.
+  std::span<std::uint8_t> Room(std::size_t n) {
+    if (n > capacity_ || !bytes_) {
+      const std::size_t size = std::max({n, expected_, std::size_t{1}});
+      bytes_.reset();
+      capacity_ = 0;
+      bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+      capacity_ = size;
+    }
+    return {bytes_.get(), n};
+  }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t capacity_ = 0;
+  std::size_t expected_ = 0;
+};
+
+// What a thread that compresses keeps from item to item: the compressor's
+// state record, had for its first item and reused (the compressor clears
+// what it reads of it).
+struct Worker {
+  std::unique_ptr<ImplodeState> state;
+
+  // Null when there is no memory for it.
+  ImplodeState* State() {
+    if (!state) {
+      try {
+        state = std::make_unique_for_overwrite<ImplodeState>();
+      } catch (const std::bad_alloc&) {
+        return nullptr;
+      }
+    }
+    return state.get();
+  }
+};
+
+// A file read whole and compressed (or a piece of one), ready to be written
+// as an item: its stream and last-write time, or the log line and error
+// number of what went wrong. Made without touching anything shared, so
+// several are made at once.
 struct PreparedItem {
-  std::vector<std::uint8_t> stream;
+  std::span<const std::uint8_t> stream;  // in the memory of the slot it was made in
   std::uint64_t fileTime = 0;
-  std::uint64_t size = 0;  // of the file
+  std::uint64_t size = 0;  // of the file, or of the piece's part of it
   std::string_view failure;
   int error = 0;
+};
+
+// What an item holds from the moment it is made until it is written, and
+// keeps for the items after it: the bytes read (a whole file, or the bytes a
+// piece reads), the whole file's stream, a piece's encoded bits.
+struct Slot {
+  ReusedBytes input;
+  ReusedBytes stream;
+  std::span<const std::uint8_t> pieceBytes;  // in `input`
+  ImplodedPiece piece;
+  PreparedItem item;
 };
 
 // The log lines of one kind of item: the script's differ from the files'.
@@ -170,16 +232,16 @@ struct ItemLines {
   std::string_view write;  // its stream cannot be written
 };
 
-// Reads the file at `path` whole and compresses it. Its buffers are the
-// file's n bytes and room for the largest stream n bytes can give, both
-// zero-filled; the file's buffer is released before the item is handed on.
-PreparedItem PrepareItem(const std::string& path, const ItemLines& lines) {
+// Reads the file at `path` whole into the slot and compresses it there, in
+// the worker's state. Its buffers are room for the file's n bytes and for
+// the largest stream n bytes can give.
+PreparedItem PrepareItem(const std::string& path, const ItemLines& lines, Worker& worker, Slot& slot) {
   PreparedItem item;
   const auto fail = [&item](std::string_view line, int error) {
     item.failure = line;
     item.error = error;
     item.stream = {};
-    return std::move(item);
+    return item;
   };
   platform::File file = platform::OpenForReading(path);
   if (!file.IsOpen()) return fail(lines.open, lines.openError);
@@ -190,24 +252,25 @@ PreparedItem PrepareItem(const std::string& path, const ItemLines& lines) {
   if (*size > limit || CompressBound(*size) > limit) return fail(line::Allocate, MemoryError);
   const auto n = static_cast<std::uint32_t>(*size);
   const auto capacity = static_cast<std::uint32_t>(CompressBound(n));
-  std::vector<std::uint8_t> content;
+  std::span<std::uint8_t> content;
+  std::span<std::uint8_t> stream;
   try {
-    // At least one byte, so that the data pointer is never null.
-    content.assign(n == 0 ? 1 : n, 0);
-    item.stream.assign(capacity, 0);
+    content = slot.input.Room(n);
+    stream = slot.stream.Room(capacity);
   } catch (const std::bad_alloc&) {
     return fail(line::Allocate, MemoryError);
   }
-  if (platform::ReadBytes(file, std::span(content.data(), n)) != static_cast<std::int64_t>(n))
-    return fail(lines.read, FileError);
+  if (platform::ReadBytes(file, content) != static_cast<std::int64_t>(n)) return fail(lines.read, FileError);
   const auto fileTime = platform::LastWriteTime(file);
   if (!fileTime) return fail(lines.read, FileError);
   item.fileTime = *fileTime;
   // A source the platform cannot close cleanly may not have been read as it is.
   if (!file.Close()) return fail(lines.read, FileError);
-  const std::int32_t length = CompressToMemory(item.stream.data(), capacity, content.data(), n);
+  ImplodeState* state = worker.State();
+  if (!state) return fail(lines.compress, MemoryError);
+  const std::int32_t length = CompressToMemory(stream.data(), capacity, content.data(), n, *state);
   if (length < 0) return fail(lines.compress, MemoryError);
-  item.stream.resize(static_cast<std::size_t>(length));
+  item.stream = stream.first(static_cast<std::size_t>(length));
   return item;
 }
 
@@ -350,10 +413,24 @@ constexpr ItemLines ScriptLines{line::ReadScript, FileError, line::ReadScript, l
 constexpr ItemLines FileLines{line::OpenSource, SyntaxError, line::ReadSource, line::CompressSource,
                               line::WriteItem};
 
+// How long the pieces of a file of `size` bytes are where several threads
+// pack (see ImplodePlan). Items are written in order and only so many are
+// held at once, so one long item keeps the other threads waiting once they
+// have packed the few after it: a file above 2 MiB is packed in pieces of
+// 1 to 2 MiB, and one above 4 MiB in pieces of 2 to 4 MiB, since each piece
+// costs the work of about 16 KB more. One thread has no one to keep
+// waiting, and packs only a file above 8 MiB in pieces (of 4 to 8 MiB),
+// which need less memory than the whole file.
+std::uint64_t PieceSizeFor(const platform::OrderedShape& shape, std::uint64_t size) {
+  constexpr std::uint64_t MiB = std::uint64_t{1} << 20;
+  if (shape.workers == 1) return ImplodePieceSize;
+  return size < 4 * MiB ? MiB : 2 * MiB;
+}
+
 // A file large enough to gain from it is packed in pieces, several at once
 // (see ImplodePlan): its plan, left without pieces for a file packed whole.
 // Measuring the file can fail as reading it can, and then fails the build.
-PreparedItem PlanPieces(const std::string& path, ImplodePlan& plan) {
+PreparedItem PlanPieces(const std::string& path, const platform::OrderedShape& shape, ImplodePlan& plan) {
   PreparedItem item;
   platform::File file = platform::OpenForReading(path);
   if (!file.IsOpen()) return {.failure = FileLines.open, .error = FileLines.openError};
@@ -361,21 +438,16 @@ PreparedItem PlanPieces(const std::string& path, ImplodePlan& plan) {
   if (!size || !file.Close()) return {.failure = FileLines.read, .error = FileError};
   constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
   if (*size > limit || CompressBound(*size) > limit) return item;
-  plan = PlanImplode(*size);
+  plan = PlanImplode(*size, 0, 4096, PieceSizeFor(shape, *size));
   if (plan.pieces.size() < 2) plan.pieces.clear();
   return item;
 }
 
-// One piece of a large file: the bytes it needs and its encoded bits.
-struct PreparedPiece {
-  std::vector<std::uint8_t> bytes;
-  ImplodedPiece piece;
-};
-
-// Reads and encodes piece `index` of the file at `path`, failing as
-// PrepareItem does; the last piece also takes the file's time.
-PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std::size_t index,
-                          PreparedPiece& piece) {
+// Reads piece `index` of the file at `path` into the slot and encodes it
+// there, in the worker's state, failing as PrepareItem does; the last piece
+// also takes the file's time.
+PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std::size_t index, Worker& worker,
+                          Slot& slot) {
   PreparedItem item;
   const auto fail = [&item](std::string_view line, int error) {
     item.failure = line;
@@ -387,9 +459,10 @@ PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std:
   if (!file.IsOpen()) return fail(FileLines.open, FileLines.openError);
   if (platform::FileSize(file) != plan.size) return fail(FileLines.read, FileError);
   try {
-    piece.bytes.assign(static_cast<std::size_t>(part.readEnd - part.readBegin), 0);  // a few MiB
+    const auto bytes = slot.input.Room(static_cast<std::size_t>(part.readEnd - part.readBegin));  // a few MiB
+    slot.pieceBytes = bytes;
     if (!platform::SeekTo(file, part.readBegin) ||
-        platform::ReadBytes(file, piece.bytes) != static_cast<std::int64_t>(piece.bytes.size()))
+        platform::ReadBytes(file, bytes) != static_cast<std::int64_t>(bytes.size()))
       return fail(FileLines.read, FileError);
     if (index + 1 == plan.pieces.size()) {
       const auto fileTime = platform::LastWriteTime(file);
@@ -397,8 +470,9 @@ PreparedItem PreparePiece(const std::string& path, const ImplodePlan& plan, std:
       item.fileTime = *fileTime;
     }
     if (!file.Close()) return fail(FileLines.read, FileError);
-    const auto state = std::make_unique_for_overwrite<ImplodeState>();
-    if (!ImplodePieceOf(plan, index, piece.bytes, *state, piece.piece)) return fail(FileLines.compress, MemoryError);
+    ImplodeState* state = worker.State();
+    if (!state) return fail(line::Allocate, MemoryError);
+    if (!ImplodePieceOf(plan, index, bytes, *state, slot.piece)) return fail(FileLines.compress, MemoryError);
   } catch (const std::bad_alloc&) {
     return fail(line::Allocate, MemoryError);
   }
@@ -425,7 +499,9 @@ struct Progress {
 };
 
 // The packing pass: one item per list entry, written in list order, the
-// files read and compressed on several threads. Returns the packed count.
+// files read and compressed on several threads, each thread in its own
+// state and each item in a slot whose memory the items after it reuse.
+// Returns the packed count.
 Outcome<int> PackFiles(Build& build) {
   const std::vector<std::string> list = ReadFileList(build.scriptFile);
   std::vector<std::optional<FileListEntry>> entries;
@@ -443,28 +519,47 @@ Outcome<int> PackFiles(Build& build) {
     std::size_t entry;
     std::size_t piece;
   };
+  const platform::OrderedShape shape = platform::OrderedWorkShape();
   std::vector<ImplodePlan> plans(entries.size());
+  std::vector<PreparedItem> measured(entries.size());  // a file that could not be measured fails at its turn
   std::vector<Unit> units;
-  std::vector<PreparedItem> items;  // a file that could not be measured fails at its turn
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    PreparedItem measured = entries[i] ? PlanPieces(entries[i]->source, plans[i]) : PreparedItem{};
-    for (std::size_t k = 0; k < std::max<std::size_t>(1, plans[i].pieces.size()); ++k) {
-      units.push_back({i, k});
-      items.push_back(measured);
+    if (entries[i]) measured[i] = PlanPieces(entries[i]->source, shape, plans[i]);
+    for (std::size_t k = 0; k < std::max<std::size_t>(1, plans[i].pieces.size()); ++k) units.push_back({i, k});
+  }
+
+  // The most any item reads and writes: a whole file, or a piece's bytes.
+  std::size_t largestInput = 0;
+  std::size_t largestStream = 0;
+  for (const ImplodePlan& plan : plans) {
+    if (plan.pieces.empty()) {
+      largestInput = std::max(largestInput, static_cast<std::size_t>(plan.size));
+      largestStream = std::max(largestStream, static_cast<std::size_t>(CompressBound(plan.size)));
     }
+    for (const ImplodePiece& piece : plan.pieces)
+      largestInput = std::max(largestInput, static_cast<std::size_t>(piece.readEnd - piece.readBegin));
+  }
+  std::vector<Worker> workers(shape.workers);
+  std::vector<Slot> slots(shape.held);
+  for (Slot& slot : slots) {
+    slot.input.Expect(largestInput);
+    slot.stream.Expect(largestStream);
   }
 
   // An entry without a comma fails when its turn comes, as if read then.
-  std::vector<PreparedPiece> pieces(units.size());
   ImplodeJoin join;
   std::optional<Failure> failure;
   platform::RunOrdered(
-      units.size(),
-      [&](std::size_t u) {
+      shape, units.size(),
+      [&](std::size_t u, std::size_t worker) {
         const auto& [i, k] = units[u];
-        if (!entries[i] || !items[u].failure.empty()) return;
-        items[u] = plans[i].pieces.empty() ? PrepareItem(entries[i]->source, FileLines)
-                                           : PreparePiece(entries[i]->source, plans[i], k, pieces[u]);
+        Slot& slot = slots[u % slots.size()];
+        if (!entries[i] || !measured[i].failure.empty()) {
+          slot.item = measured[i];
+          return;
+        }
+        slot.item = plans[i].pieces.empty() ? PrepareItem(entries[i]->source, FileLines, workers[worker], slot)
+                                            : PreparePiece(entries[i]->source, plans[i], k, workers[worker], slot);
       },
       [&](std::size_t u) {
         const auto& [i, k] = units[u];
@@ -472,20 +567,19 @@ Outcome<int> PackFiles(Build& build) {
           failure = Fail(build, line::EntryNoComma, SyntaxError, list[i]);
           return false;
         }
-        PreparedItem& item = items[u];
+        Slot& slot = slots[u % slots.size()];
+        PreparedItem& item = slot.item;
         const bool whole = plans[i].pieces.empty() || !item.failure.empty();
         if (!whole) {
           try {
-            if (!JoinImplodePiece(join, plans[i], k, pieces[u].piece, pieces[u].bytes))
+            if (!JoinImplodePiece(join, plans[i], k, slot.piece, slot.pieceBytes))
               item = {.failure = FileLines.compress, .error = MemoryError};
           } catch (const std::bad_alloc&) {
             item = {.failure = line::Allocate, .error = MemoryError};
           }
-          pieces[u] = {};
           progress.Packed(entries[i]->source, item.size);
           if (item.failure.empty() && k + 1 < plans[i].pieces.size()) return true;
-          item.stream = std::move(join.stream);
-          join = {};
+          if (item.failure.empty()) item.stream = join.stream;
         }
         if (auto written = WriteItem(build, item, FileLines, entries[i]->source); !written) {
           failure = written.failure();
@@ -572,7 +666,10 @@ Outcome<BuiltPackage> BuildPackage(std::string_view commandText, BuildLog& log) 
   if (auto copied = CopyStub(build, stubPath); !copied) return copied.failure();
   if (auto removed = RemoveMissingEntries(build); !removed) return removed.failure();
   // The script as item 0, read from the file the removal pass rewrote.
-  if (auto written = WriteItem(build, PrepareItem(build.scriptFile, ScriptLines), ScriptLines, build.scriptPath);
+  Worker worker;
+  Slot slot;
+  if (auto written = WriteItem(build, PrepareItem(build.scriptFile, ScriptLines, worker, slot), ScriptLines,
+                               build.scriptPath);
       !written)
     return written.failure();
   const auto packed = PackFiles(build);

@@ -251,7 +251,10 @@ struct ImplodeJoin {
 };
 
 // Joins piece `index`, the next in order, given the same bytes it was
-// encoded from; the piece's buffers are taken over. A piece whose parse did
+// encoded from. The piece's bits are taken over, and it is left empty with
+// buffers whose memory the next ImplodePieceOf into it reuses. Piece 0
+// starts the join afresh, for the same input or another, and the join keeps
+// its stream's memory from one input to the next. A piece whose parse did
 // not meet the one before is encoded again here. False (and nothing joined)
 // out of order or with bytes that do not fit the plan. In the checking build
 // (QDPACK_IMPLODE_CHECK) the whole stream is compared with ImplodeStream's
@@ -268,6 +271,11 @@ struct ImplodeJoin {
 // no work memory can be had.
 std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
                               const std::uint8_t* source, std::uint32_t sourceSize);
+// The same in the caller's state record, which a caller that compresses one
+// buffer after another keeps, so that its memory is had once: it fails
+// only when the stream does not fit.
+std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
+                              const std::uint8_t* source, std::uint32_t sourceSize, ImplodeState& state);
 
 // The most bytes CompressToMemory can write for `sourceSize` bytes: the two
 // header bytes, at most 9 bits for each byte (a binary literal is its flag

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "codec/codec.h"
 #include "codec/implode_search.h"
@@ -67,11 +68,17 @@ std::uint64_t LoadWord(const std::uint8_t* at) {
 }
 
 void StoreWord(std::uint8_t* at, std::uint64_t word) {
-  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &word, sizeof word);
+  } else {
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(word >> (8 * i));
+  }
 }
 
 // Appends bits [from, to) of `source` (which has BitsSlack bytes beyond its
-// bits) to the stream, at whatever bit the stream stands.
+// bits) to the stream, at whatever bit the stream stands: a few bits until
+// the stream stands at a whole byte, then eight whole bytes at a time, then
+// the rest.
 void AppendBits(ImplodeJoin& join, const std::vector<std::uint8_t>& source, std::uint64_t from,
                 std::uint64_t to) {
   if (to <= from) return;
@@ -80,13 +87,24 @@ void AppendBits(ImplodeJoin& join, const std::vector<std::uint8_t>& source, std:
   out.resize(static_cast<std::size_t>((bit + (to - from) + 7) / 8 + BitsSlack), 0);
   const std::uint8_t* in = source.data();
   std::uint8_t* o = out.data();
-  while (from < to) {
-    const auto n = static_cast<unsigned>(std::min<std::uint64_t>(32, to - from));
+  // Up to 32 bits, added to the stream's last byte and those after it.
+  const auto put = [&](std::uint64_t n) {
     const std::uint64_t value = (LoadWord(in + from / 8) >> (from % 8)) & ((std::uint64_t{1} << n) - 1);
     StoreWord(o + bit / 8, LoadWord(o + bit / 8) | (value << (bit % 8)));
     from += n;
     bit += n;
+  };
+  if (bit % 8 != 0) put(std::min<std::uint64_t>(8 - bit % 8, to - from));
+  // Bytes that the stream has nothing in yet: stored, not added to. The
+  // second word read lies within the source's bits and slack, as `to` does.
+  const unsigned shift = from % 8;
+  for (; to - from >= 64; from += 64, bit += 64) {
+    const std::uint8_t* at = in + from / 8;
+    std::uint64_t value = LoadWord(at) >> shift;
+    if (shift != 0) value |= LoadWord(at + 8) << (64 - shift);
+    StoreWord(o + bit / 8, value);
   }
+  while (from < to) put(std::min<std::uint64_t>(32, to - from));
   join.streamBits = bit;
   out.resize(static_cast<std::size_t>((bit + 7) / 8));
 }
@@ -108,9 +126,21 @@ PieceJob JobOf(const ImplodePlan& plan, std::size_t index, std::span<const std::
   return job;
 }
 
+// Empties a piece, keeping its buffers' memory for the next one.
+void Empty(ImplodedPiece& piece) {
+  piece.bits.clear();
+  piece.bitCount = 0;
+  piece.stop = 0;
+  piece.head.clear();
+  piece.tail.clear();
+}
+
 void Encode(const ImplodePlan& plan, const PieceJob& job, ImplodeState& state, ImplodedPiece& out) {
-  out = {};
-  out.bits.reserve(static_cast<std::size_t>((job.bytes.size() + BitsSlack) / 2));
+  Empty(out);
+  // Room for the most bits the bytes can give, so that the bits never move
+  // (a piece's buffers are reused from piece to piece, and the room a piece
+  // does not use is never touched).
+  out.bits.reserve(static_cast<std::size_t>(CompressBound(job.bytes.size()) + BitsSlack));
   state.literalMode = plan.literalMode;
   state.dictionaryBits = DictionaryBitsFor(plan.dictionarySize);
   EncodePiece(PieceSearch, job, state, out);
@@ -242,18 +272,21 @@ bool ImplodePieceOf(const ImplodePlan& plan, std::size_t index, std::span<const 
 
 bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t index, ImplodedPiece& piece,
                       std::span<const std::uint8_t> bytes) {
-  if (index != join.joined || !Fits(plan, index, bytes)) return false;
+  if ((index != join.joined && index != 0) || !Fits(plan, index, bytes)) return false;
+  // The piece's bits are swapped with those of the piece held before, so
+  // that their buffers go back to the caller for its next piece.
   if (index == 0) {
     join.stream.clear();
     join.streamBits = 0;
     join.reencoded = 0;
+    join.joined = 0;
     join.checked.clear();
-    join.held = std::move(piece);
+    std::swap(join.held, piece);
     join.heldFrom = 0;
   } else if (const auto meeting = FirstMeeting(join.held.tail, piece.head)) {
     AppendBits(join, join.held.bits, join.heldFrom, join.held.tail[meeting->earlier].bit);
     join.heldFrom = piece.head[meeting->later].bit;
-    join.held = std::move(piece);
+    std::swap(join.held, piece);
   } else {
     // The parses never met: this piece again, from where the last stopped.
     PieceJob job = JobOf(plan, index, bytes);
@@ -267,7 +300,7 @@ bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t in
     join.heldFrom = 0;
     ++join.reencoded;
   }
-  piece = {};
+  Empty(piece);
 #ifdef QDPACK_IMPLODE_CHECK
   const ImplodePiece& part = plan.pieces[index];
   const auto own = bytes.subspan(static_cast<std::size_t>(part.begin - part.readBegin),
@@ -277,7 +310,7 @@ bool JoinImplodePiece(ImplodeJoin& join, const ImplodePlan& plan, std::size_t in
   ++join.joined;
   if (join.joined == plan.pieces.size()) {
     AppendBits(join, join.held.bits, join.heldFrom, join.held.bitCount);
-    join.held = {};
+    Empty(join.held);
 #ifdef QDPACK_IMPLODE_CHECK
     CheckJoined(join, plan);
     join.checked = {};

@@ -6,7 +6,8 @@
 // refused block makes the call fail.
 //
 // Each call keeps its own transfer record and hands it to the codec as the
-// user parameter, so the wrappers share nothing between calls.
+// user parameter, so the wrappers share nothing between calls. The codec's
+// state is had per call, or is the caller's to keep from call to call.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -83,10 +84,15 @@ std::unique_ptr<State> AllocateState() {
 
 std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
                               const std::uint8_t* source, std::uint32_t sourceSize) {
-  MemoryTransfer transfer = StartTransfer(destination, destinationCapacity, source, sourceSize);
   auto state = AllocateState<ImplodeState>();
   if (!state) return -1;
-  ImplodeStream(MemoryRead, MemoryWrite, *state, &transfer, 0, 4096);
+  return CompressToMemory(destination, destinationCapacity, source, sourceSize, *state);
+}
+
+std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
+                              const std::uint8_t* source, std::uint32_t sourceSize, ImplodeState& state) {
+  MemoryTransfer transfer = StartTransfer(destination, destinationCapacity, source, sourceSize);
+  ImplodeStream(MemoryRead, MemoryWrite, state, &transfer, 0, 4096);
   return Outcome(transfer);
 }
 

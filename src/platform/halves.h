@@ -40,8 +40,9 @@ std::optional<std::uint32_t> RunProgram(const ProgramCommand& command, const std
 void CloseDirectoryHandle(std::intptr_t handle);
 }  // namespace native
 
-// RunOrdered without other threads: each item produced, then consumed.
-void RunOrderedHere(std::size_t count, const std::function<void(std::size_t)>& produce,
+// RunOrdered without other threads: each item produced (by worker 0), then
+// consumed.
+void RunOrderedHere(std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
                     const std::function<bool(std::size_t)>& consume);
 
 }  // namespace qd::platform

@@ -125,10 +125,10 @@ WorkDirectory::~WorkDirectory() {
   native::CloseDirectoryHandle(parent_);
 }
 
-void RunOrderedHere(std::size_t count, const std::function<void(std::size_t)>& produce,
+void RunOrderedHere(std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
                     const std::function<bool(std::size_t)>& consume) {
   for (std::size_t i = 0; i < count; ++i) {
-    produce(i);
+    produce(i, 0);
     if (!consume(i)) return;
   }
 }

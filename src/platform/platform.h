@@ -320,16 +320,32 @@ void InitControls();
 // Work in order, on several threads
 //===----------------------------------------------------------------------===//
 
-// Runs `produce(i)` for every i from 0 to count - 1, and `consume(i)` for each
-// in order, on the calling thread, once produce(i) has finished. When consume
-// returns false, no further produce starts and RunOrdered returns once those
-// running have finished. produce must touch nothing that another produce or
-// consume touches.
-// POSIX: produce runs on as many threads as the machine runs at once, never
-// more than one item beyond them ahead of consume, so that at most threads + 1
-// items are held at a time. Windows: one item at a time, in order, since the
-// 32-bit program's address space holds one large file's buffers, not several.
-void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produce,
+// How RunOrdered shares out its work: produce runs on at most `workers`
+// threads at once, each numbered from 0 to workers - 1, and at most `held`
+// items are started and not yet consumed. Item i + held starts only once
+// consume(i) has returned, so a caller can keep one scratch per worker and
+// one slot per held item (item i in slot i % held), and reuse their memory
+// from item to item without a lock.
+struct OrderedShape {
+  std::size_t workers = 1;
+  std::size_t held = 1;
+};
+// The shape that suits this machine. POSIX: as many workers as the machine
+// runs threads at once, and one item more held than there are workers, so
+// that the consumer always has the next item at hand. Windows: one of each,
+// since the 32-bit program's address space holds one large file's buffers,
+// not several.
+OrderedShape OrderedWorkShape();
+
+// Runs `produce(i, worker)` for every i from 0 to count - 1, and `consume(i)`
+// for each in order, on the calling thread, once produce(i) has finished,
+// within `shape` (both at least 1). When consume returns false, no further
+// produce starts and RunOrdered returns once those running have finished.
+// produce must touch nothing that another produce or consume touches, but
+// for its worker's own scratch and its item's slot (see OrderedShape).
+// Windows: one item at a time, in order, whatever the shape.
+void RunOrdered(const OrderedShape& shape, std::size_t count,
+                const std::function<void(std::size_t item, std::size_t worker)>& produce,
                 const std::function<bool(std::size_t)>& consume);
 
 // A line of progress for a person watching: shown in place on standard error

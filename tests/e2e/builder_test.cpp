@@ -475,28 +475,42 @@ TEST_F(BuilderTest, AnyFilePacksFromZeroBytesUp) {
   }
 }
 
-// A file large enough to be packed in pieces on several threads is the same
-// item as one packed whole; a piece that cannot be read fails the build as a
-// whole file would.
-TEST_F(BuilderTest, ALargeFilePackedInPiecesIsTheItemOfTheWholeFile) {
-  const std::vector<std::uint8_t> large = corpus::Mixed(2 * ImplodePieceSize + 100'000, 21);
-  ASSERT_GT(PlanImplode(large.size()).pieces.size(), 1u);
-  WriteAll(tree() / "build/payload.bin", large);
-  tree().WriteScript({});
+// Files large and small in turn, two of them large enough to be packed in
+// pieces on several threads, are each the item of the file packed alone,
+// byte for byte: the memory that threads and items keep from file to file
+// carries nothing from one to the next. A piece that cannot be read fails
+// the build as a whole file would.
+TEST_F(BuilderTest, FilesLargeAndSmallInTurnAreEachTheItemOfTheFilePackedAlone) {
+  const std::vector<std::vector<std::uint8_t>> files = {
+      corpus::Mixed(2 * ImplodePieceSize + 100'000, 21), corpus::Noise(1, 22), corpus::Text(300'000, 23), {},
+      corpus::Executable(700'000, 24), corpus::Runs(5'000, 25), corpus::Mixed(2 * ImplodePieceSize + 5'000, 26),
+      corpus::ZeroHeavy(60'000, 27)};
+  ASSERT_GT(PlanImplode(files[0].size()).pieces.size(), 1u);
+  ScriptParts parts;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string name = "file" + std::to_string(i) + ".bin";
+    WriteAll(tree() / ("build/" + name), files[i]);
+    parts.files.push_back(name + ",build\\" + name);
+  }
+  tree().WriteScript(parts);
   ASSERT_EQ(tree().Build().exitCode, 0) << tree().Log();
-  std::vector<std::uint8_t> whole(CompressBound(large.size()));
-  whole.resize(static_cast<std::size_t>(
-      CompressToMemory(whole.data(), static_cast<std::uint32_t>(whole.size()), large.data(),
-                       static_cast<std::uint32_t>(large.size()))));
   const PackageView view = ReadPackage(tree() / EnginePackage);
-  ASSERT_EQ(view.items.size(), 3u);
-  const PackageItem& item = view.items[2];
-  EXPECT_TRUE(std::vector<std::uint8_t>(view.bytes.begin() + static_cast<std::ptrdiff_t>(item.begin),
-                                        view.bytes.begin() + static_cast<std::ptrdiff_t>(item.end)) == whole);
-  EXPECT_EQ(item.timeStamp, FileTimeOf(tree() / "build/payload.bin"));
+  ASSERT_EQ(view.items.size(), 3 + files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE("file " + std::to_string(i));
+    const std::vector<std::uint8_t>& file = files[i];
+    std::vector<std::uint8_t> alone(CompressBound(file.size()));
+    alone.resize(static_cast<std::size_t>(
+        CompressToMemory(alone.data(), static_cast<std::uint32_t>(alone.size()), file.data(),
+                         static_cast<std::uint32_t>(file.size()))));
+    const PackageItem& item = view.items[3 + i];
+    EXPECT_TRUE(std::vector<std::uint8_t>(view.bytes.begin() + static_cast<std::ptrdiff_t>(item.begin),
+                                          view.bytes.begin() + static_cast<std::ptrdiff_t>(item.end)) == alone);
+    EXPECT_EQ(item.timeStamp, FileTimeOf(tree() / ("build/file" + std::to_string(i) + ".bin")));
+  }
 
   fs::remove(tree() / EnginePackage);
-  FileFaultScope fault({.call = FileCall::Read, .path = "payload.bin", .shortRead = 100});
+  FileFaultScope fault({.call = FileCall::Read, .path = "file0.bin", .shortRead = 100});
   EXPECT_EQ(tree().BuildInProcess().exitCode, -1);
   EXPECT_TRUE(fault.Struck());
   EXPECT_EQ(tree().Log(), "Error reading the input file.\r\n");

@@ -118,12 +118,19 @@ TEST(MemoryCodec, BytesAfterTheEndCodeAreIgnored) {
   EXPECT_TRUE(Bytes(run.output.begin(), run.output.begin() + 5000) == input);
 }
 
+// Also with one state record kept from buffer to buffer, large and small in
+// turn, as the builder keeps one per thread: the same streams.
 TEST(MemoryCodec, RoundTripsThroughBothWrappers) {
-  for (std::size_t size : {1u, 2u, 4095u, 4096u, 4097u, 8708u, 70000u}) {
+  const auto kept = std::make_unique_for_overwrite<ImplodeState>();
+  for (std::size_t size : {70000u, 1u, 2u, 4095u, 8708u, 4096u, 4097u, 70000u}) {
     const Bytes input = corpus::Mixed(size, size * 3);
     const auto n = static_cast<std::uint32_t>(size);
     const MemoryRun packed = Compress(input, n + n / 5 + 16);
     ASSERT_GT(packed.result, 0) << size;
+    Bytes again(n + n / 5 + 16);
+    ASSERT_EQ(CompressToMemory(again.data(), static_cast<std::uint32_t>(again.size()), input.data(), n, *kept),
+              packed.result);
+    EXPECT_TRUE(std::equal(again.begin(), again.begin() + packed.result, packed.output.begin())) << size;
     const MemoryRun unpacked =
         Decompress(Bytes(packed.output.begin(), packed.output.begin() + packed.result), n);
     ASSERT_EQ(unpacked.result, static_cast<std::int32_t>(n)) << size;

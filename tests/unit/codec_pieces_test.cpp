@@ -18,18 +18,27 @@ std::span<const std::uint8_t> PieceBytes(const Bytes& input, const ImplodePiece&
   return std::span(input).subspan(piece.readBegin, piece.readEnd - piece.readBegin);
 }
 
+// What one input after another is imploded with, as the builder keeps it:
+// the state, the piece records and the join, their memory reused.
+struct Reused {
+  std::unique_ptr<ImplodeState> state = std::make_unique_for_overwrite<ImplodeState>();
+  std::vector<ImplodedPiece> pieces;
+  ImplodeJoin join;
+};
+
 // Encodes the pieces last first, as threads may finish them, and joins them
 // in order.
-Split ImplodeInPieces(const Bytes& input, std::uint32_t mode, std::uint32_t dictionary, std::uint64_t pieceSize) {
+Split ImplodeInPieces(const Bytes& input, std::uint32_t mode, std::uint32_t dictionary, std::uint64_t pieceSize,
+                      Reused& reused) {
   const ImplodePlan plan = PlanImplode(input.size(), mode, dictionary, pieceSize);
-  std::vector<ImplodedPiece> pieces(plan.pieces.size());
-  const auto state = std::make_unique_for_overwrite<ImplodeState>();
-  for (std::size_t i = pieces.size(); i-- > 0;)
-    EXPECT_TRUE(ImplodePieceOf(plan, i, PieceBytes(input, plan.pieces[i]), *state, pieces[i]));
-  ImplodeJoin join;
-  for (std::size_t i = 0; i < pieces.size(); ++i)
+  std::vector<ImplodedPiece>& pieces = reused.pieces;
+  pieces.resize(std::max(pieces.size(), plan.pieces.size()));
+  for (std::size_t i = plan.pieces.size(); i-- > 0;)
+    EXPECT_TRUE(ImplodePieceOf(plan, i, PieceBytes(input, plan.pieces[i]), *reused.state, pieces[i]));
+  ImplodeJoin& join = reused.join;
+  for (std::size_t i = 0; i < plan.pieces.size(); ++i)
     EXPECT_TRUE(JoinImplodePiece(join, plan, i, pieces[i], PieceBytes(input, plan.pieces[i])));
-  return {std::move(join.stream), plan.pieces.size(), join.reencoded};
+  return {join.stream, plan.pieces.size(), join.reencoded};
 }
 
 struct SplitCase {
@@ -60,14 +69,17 @@ std::vector<SplitCase> SplitCases() {
 }
 
 // Joined in order, the pieces are byte for byte the stream of the whole
-// input, in every setting, whether or not their parses met.
+// input, in every setting, whether or not their parses met; and so they are
+// with one state, one set of piece records and one join for every input in
+// turn, whatever an earlier input left in them.
 TEST(ImplodePieces, JoinIntoTheWholeStream) {
   std::size_t split = 0;
   std::size_t reencoded = 0;
+  Reused reused;
   for (const SplitCase& c : SplitCases()) {
     for (const Setting& setting : AllSettings) {
       if (c.streamSha256 && (setting.mode != 0 || setting.dictionary != 4096)) continue;
-      const Split pieces = ImplodeInPieces(c.input, setting.mode, setting.dictionary, c.pieceSize);
+      const Split pieces = ImplodeInPieces(c.input, setting.mode, setting.dictionary, c.pieceSize, reused);
       const std::string where = c.what + ", " + setting.suffix + ", " + std::to_string(pieces.pieces) + " pieces";
       if (c.streamSha256) {
         EXPECT_EQ(Sha256Hex(pieces.stream), c.streamSha256) << where;

@@ -1,9 +1,11 @@
 //===- threads.cpp - Work in order on several threads, and progress, POSIX --===//
 //
-// Only POSIX code here. Items are produced on a pool of threads, as many as
-// the machine runs at once, and handed to the caller's thread in order; a
-// producer never runs more than one item beyond the pool ahead of the
-// consumer, which bounds how many items are held at once.
+// Only POSIX code here. Items are produced on a pool of threads (as many as
+// the machine runs at once, in the shape it suits) and handed to the
+// caller's thread in order; producers never run more than the shape's held
+// items ahead of the consumer, which bounds how many are held at once. Each
+// thread tells produce its number, so that the caller can keep memory per
+// thread.
 //
 //===----------------------------------------------------------------------===//
 #include <unistd.h>
@@ -20,12 +22,18 @@
 
 namespace qd::platform {
 
-void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produce,
-                const std::function<bool(std::size_t)>& consume) {
+OrderedShape OrderedWorkShape() {
   const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
-  if (threads == 1 || count < 2) return RunOrderedHere(count, produce, consume);
+  if (threads == 1) return {};
+  return {.workers = threads, .held = threads + 1};
+}
 
-  const std::size_t window = threads + 1;  // items started and not yet consumed
+void RunOrdered(const OrderedShape& shape, std::size_t count,
+                const std::function<void(std::size_t, std::size_t)>& produce,
+                const std::function<bool(std::size_t)>& consume) {
+  if (shape.workers <= 1 || shape.held <= 1 || count < 2) return RunOrderedHere(count, produce, consume);
+
+  const std::size_t window = shape.held;  // items started and not yet consumed
   std::mutex lock;
   std::condition_variable changed;
   std::size_t next = 0;      // the next item to start
@@ -33,21 +41,21 @@ void RunOrdered(std::size_t count, const std::function<void(std::size_t)>& produ
   std::vector<bool> finished(count, false);
   bool stop = false;
 
-  const auto work = [&] {
+  const auto work = [&](std::size_t worker) {
     std::unique_lock held(lock);
     for (;;) {
       changed.wait(held, [&] { return stop || next == count || next < consumed + window; });
       if (stop || next == count) return;
       const std::size_t i = next++;
       held.unlock();
-      produce(i);
+      produce(i, worker);
       held.lock();
       finished[i] = true;
       changed.notify_all();
     }
   };
   std::vector<std::thread> pool;
-  for (std::size_t t = 0; t < std::min(threads, count); ++t) pool.emplace_back(work);
+  for (std::size_t t = 0; t < std::min(shape.workers, count); ++t) pool.emplace_back(work, t);
 
   for (std::size_t i = 0; i < count; ++i) {
     {
