@@ -215,16 +215,19 @@ class Encoder {
   // Matches
   //===--------------------------------------------------------------------===//
 
+  // The match at p; when only one longer than `beat` bytes matters, the
+  // fast search may answer with a shorter one instead of the exact.
   template <MatchSearch With>
-  Match Find(std::uint32_t p) {
+  Match Find(std::uint32_t p, std::uint32_t beat = 0) {
     if constexpr (With == MatchSearch::Fast) {
-      return finder_.Search(p);
+      return finder_.Search(p, beat);
     } else if constexpr (With == MatchSearch::Block) {
       return blocks_.Search(p);
     } else {
-      const Match fast = finder_.Search(p);
+      const Match fast = finder_.Search(p, beat);
       const Match block = blocks_.Search(p);
-      if (!(fast == block)) ReportDifference(p, fast, block);
+      const bool same = block.length > beat ? fast == block : fast.length <= beat;
+      if (!same) ReportDifference(p, fast, block);
       return block;
     }
   }
@@ -317,9 +320,11 @@ class Encoder {
           p += match.length;
           break;
         }
-        const Match next = Find<With>(p + 1);
-        if (next.length <= match.length ||
-            (next.length == match.length + 1 && match.distance <= NearDistance)) {
+        // The match one byte later wins only when it is longer, by two
+        // bytes when this one is near.
+        const std::uint32_t beat = match.length + (match.distance <= NearDistance ? 1 : 0);
+        const Match next = Find<With>(p + 1, beat);
+        if (next.length <= beat) {
           PutCopy(match);
           p += match.length;
           break;

@@ -74,8 +74,10 @@ class MatchFinder {
   void StartBlock(std::uint32_t floor);
   // The work buffer's bytes moved down by `bytes`.
   void MoveDown(std::uint32_t bytes);
-  // Searches must come at increasing offsets.
-  Match Search(std::uint32_t p);
+  // Searches must come at increasing offsets. Only a match longer than
+  // `beat` bytes is wanted: when there is one the result is exact, else it
+  // is one no longer than `beat` (maybe none).
+  Match Search(std::uint32_t p, std::uint32_t beat = 0);
 
  private:
   using Run = ImplodeMatchTables::Run;
@@ -83,7 +85,7 @@ class MatchFinder {
   const std::uint8_t* At(std::uint32_t position) const { return w_ + (position - shift_); }
   void InsertThrough(std::uint32_t last);
   void EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t byte, std::uint8_t next);
-  Match ChainSearch(std::uint32_t p, std::uint32_t lo);
+  Match ChainSearch(std::uint32_t p, std::uint32_t lo, std::uint32_t beat);
   std::uint32_t OldestFullInChain(std::uint32_t newest, std::uint32_t p, std::uint32_t lo);
   Match RunSearch(std::uint32_t p, std::uint32_t lo);
   std::uint32_t OldestFullAfterRuns(std::uint32_t newest, std::uint32_t p, std::uint32_t lo,

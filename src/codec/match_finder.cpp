@@ -105,6 +105,36 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
   return limit;
 }
 
+// The 16 bytes at `at`, held for comparisons with many others. Where SSE2
+// is there (every x86-64), they are one vector of the compiler's own.
+struct Bytes16 {
+#ifdef __SSE2__
+  using Vector = char __attribute__((vector_size(16)));
+  Vector v;
+  explicit Bytes16(const std::uint8_t* at) { std::memcpy(&v, at, sizeof v); }
+#else
+  std::uint64_t low;
+  std::uint64_t high;
+  explicit Bytes16(const std::uint8_t* at) : low(Load64(at)), high(Load64(at + 8)) {}
+#endif
+};
+
+// How many leading bytes at `at` agree with `bytes`, at most 16. With SSE2
+// this is one comparison without a branch, whatever the bytes.
+std::uint32_t CommonLength16(const std::uint8_t* at, const Bytes16& bytes) {
+#ifdef __SSE2__
+  const Bytes16 here(at);
+  const auto equal = static_cast<Bytes16::Vector>(here.v == bytes.v);
+  const auto mask = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb128(equal));
+  return static_cast<std::uint32_t>(std::countr_zero(~mask));  // bit 16 is set
+#else
+  const std::uint64_t low = Load64(at) ^ bytes.low;
+  if (low != 0) return EqualBytes(low);
+  const std::uint64_t high = Load64(at + 8) ^ bytes.high;
+  return high != 0 ? 8 + EqualBytes(high) : 16;
+#endif
+}
+
 // How many leading bytes at `at` are `byte`, at most `limit`; reads as
 // CommonLength does.
 std::uint32_t RunLength(const std::uint8_t* at, std::uint8_t byte, std::uint32_t limit) {
@@ -229,7 +259,7 @@ void MatchFinder::EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t by
 // Searching
 //===----------------------------------------------------------------------===//
 
-Match MatchFinder::Search(std::uint32_t offset) {
+Match MatchFinder::Search(std::uint32_t offset, std::uint32_t beat) {
   const std::uint32_t p = offset + shift_;
   // The table entries this search reads, on their way in while the
   // positions before it are entered.
@@ -241,43 +271,56 @@ Match MatchFinder::Search(std::uint32_t offset) {
   const std::uint32_t lo = std::max(p - dictionary_ + 1, floor_);
   if (lo + MinCopyLength > p) return {};
   const std::uint8_t* x = At(p);
-  return x[0] == x[1] && x[1] == x[2] ? RunSearch(p, lo) : ChainSearch(p, lo);
+  return x[0] == x[1] && x[1] == x[2] ? RunSearch(p, lo) : ChainSearch(p, lo, beat);
 }
 
-[[gnu::always_inline]] inline Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
+[[gnu::always_inline]] inline Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo,
+                                                             std::uint32_t beat) {
   const std::uint8_t* const work = w_;
   const std::uint32_t shift = shift_;
   const std::uint8_t* x = work + (p - shift);
+  const std::uint32_t quad = Load32(x);
   // Every match of 3 bytes is one of 2, and every match of 4 one of 3: the
   // cheap lookups come first, and in data with few repeats they end the
-  // search.
-  const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
-  if (pair < lo) return {};
-  const std::uint32_t quad = Load32(x);
-  const std::uint32_t triple = quad & 0xFFFFFF;
-  std::uint32_t newestTriple = t_.newestTriple[Hash(triple)];
-  while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
-    newestTriple = t_.earlierTriple[newestTriple & LinkMask];
-  if (newestTriple < lo) return {MinCopyLength, p - pair};
+  // search. When only a match of 4 bytes or more matters, they are passed
+  // over.
+  std::uint32_t newestTriple = 0;
+  if (beat < MinRun) {
+    const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
+    if (pair < lo) return {};
+    const std::uint32_t triple = quad & 0xFFFFFF;
+    newestTriple = t_.newestTriple[Hash(triple)];
+    while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
+      newestTriple = t_.earlierTriple[newestTriple & LinkMask];
+    if (newestTriple < lo) return {MinCopyLength, p - pair};
+  }
 
   // Matches of 4 bytes or more: the longest, the newest of equals. The
   // chain is walked two candidates at a time, c0 and the one after it, c1,
   // each reached by its own two-back link, so that the two loads of a step
   // do not wait for each other. A link is read only from a position in the
   // window, whose links were set while the positions they name were too.
-  std::uint32_t best = MinRun;
+  std::uint32_t best = std::max(beat, MinRun);
   std::uint32_t bestAt = 0;
-  // False once the candidate is the oldest's of 516 bytes.
-  const auto consider = [&](std::uint32_t c) {
+  // False once the candidate is the oldest's of 516 bytes. The first 16
+  // bytes are compared at once, and the best moves without a branch on the
+  // bytes: which candidate is longer follows no pattern.
+  const Bytes16 head(x);
+  const auto consider = [&](std::uint32_t c) __attribute__((always_inline)) {
     const std::uint8_t* y = work + (c - shift);
-    if (y[best] != x[best] || Load32(y) != quad) return true;
-    const std::uint32_t length = CommonLength(y, x, MaxMatch);
-    if (length <= best) return true;
-    best = length;
-    bestAt = c;
-    if (length < MaxMatch) return true;
-    bestAt = OldestFullInChain(c, p, lo);
-    return false;
+    std::uint32_t length = CommonLength16(y, head);
+    if (length == 16) [[unlikely]] {
+      length += CommonLength(y + 16, x + 16, MaxMatch - 16);
+      if (length == MaxMatch) {
+        best = MaxMatch;
+        bestAt = OldestFullInChain(c, p, lo);
+        return false;
+      }
+    }
+    const bool longer = length > best;
+    best = longer ? length : best;
+    bestAt = longer ? c : bestAt;
+    return true;
   };
   std::uint32_t c0 = t_.newestQuad[Hash(quad)];
   std::uint32_t c1 = t_.earlierQuad[c0 & LinkMask];
@@ -289,6 +332,7 @@ Match MatchFinder::Search(std::uint32_t offset) {
     c1 = next1;
   }
   if (bestAt != 0) return {best, p - bestAt};
+  if (beat >= MinRun) return {};
   return {MinRun, p - newestTriple};
 }
 
