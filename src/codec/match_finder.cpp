@@ -162,6 +162,7 @@ void MatchFinder::Start(std::uint32_t first) {
   floor_ = first;
   inserted_ = first;
   runStart_ = first;
+  runOpen_ = false;
   runCount_ = 0;
 }
 
@@ -197,33 +198,26 @@ void MatchFinder::Rebase() {
 // Entering positions
 //===----------------------------------------------------------------------===//
 
-// Enters every position up to `last`: its pair; unless its first three
-// bytes are equal, its three and its four bytes; and the end of the run
-// before it.
+// Enters every position up to `last`: its pair and, unless its first three
+// bytes are equal, its three and its four bytes. A position whose first
+// three bytes are equal starts a run, which is passed over whole.
 [[gnu::always_inline]] inline void MatchFinder::InsertThrough(std::uint32_t last) {
   std::uint32_t q = inserted_;
   if (q > last) return;
-  // Locals, not members: a store into the tables could alias a member.
-  std::uint32_t runStart = runStart_;
+  if (runOpen_) q = PassRun(q, last);
   const std::uint8_t* at = At(q);
-  for (; q <= last; ++q, ++at) {
+  while (q <= last) {
     const std::uint32_t quad = Load32(at);
-    const std::uint32_t triple = quad & 0xFFFFFF;
-    const auto b = static_cast<std::uint8_t>(quad);
-    const auto next = static_cast<std::uint8_t>(quad >> 8);
-    t_.newestPair[triple & 0xFFFF] = q;
-    if (next != b) {
-      // The run of b that began at runStart ends here.
-      if (q + 1 - runStart >= MinRun) EndRun(runStart, q + 1, b, next);
-      runStart = q + 1;
-    } else if (triple >> 16 == b) {
-      // Every position up to two before the run's end begins with three b.
-      const std::uint32_t skip = RunLength(at, b, last - q + MinRun) - MinRun;
-      q += skip;
-      at += skip;
-      t_.newestPair[triple & 0xFFFF] = q;
+    t_.newestPair[quad & 0xFFFF] = q;
+    if (((quad ^ (quad >> 8)) & 0xFFFF) == 0) [[unlikely]] {
+      runStart_ = q;
+      runByte_ = static_cast<std::uint8_t>(quad);
+      const std::uint32_t after = PassRun(q, last);
+      at += after - q;
+      q = after;
       continue;
     }
+    const std::uint32_t triple = quad & 0xFFFFFF;
     const std::uint32_t tripleHash = Hash(triple);
     t_.earlierTriple[q & LinkMask] = t_.newestTriple[tripleHash];
     t_.newestTriple[tripleHash] = q;
@@ -233,9 +227,27 @@ void MatchFinder::Rebase() {
     t_.earlierQuad[q & LinkMask] = head;
     t_.earlierQuad2[q & LinkMask] = beforeHead;
     t_.newestQuad[quadHash] = q;
+    ++q;
+    ++at;
   }
   inserted_ = q;
-  runStart_ = runStart;
+}
+
+// Position q lies in the run that began at runStart_: passes over its
+// positions that begin with three of its bytes, which make no chain
+// entries, and ends the run once the position before its end is entered
+// (a run is recorded only when every search after it lies past its end);
+// until then the run stays open. Returns the next position to enter.
+std::uint32_t MatchFinder::PassRun(std::uint32_t q, std::uint32_t last) {
+  const std::uint8_t b = runByte_;
+  const std::uint8_t* at = At(q);
+  const std::uint32_t limit = last - q + MinRun;
+  const std::uint32_t r = RunLength(at, b, limit);
+  runOpen_ = r + 2 > limit;
+  if (!runOpen_) EndRun(runStart_, q + r, b, at[r]);
+  if (r < MinRun) return q;
+  t_.newestPair[b | (std::uint32_t{b} << 8)] = q + r - MinRun;
+  return q + r - MinRun + 1;
 }
 
 // The run of `byte` from `start` to `end`, at least 3 bytes, has ended;
