@@ -126,7 +126,9 @@ std::uint32_t CommonLength16(const std::uint8_t* at, const Bytes16& bytes) {
   const Bytes16 here(at);
   const auto equal = static_cast<Bytes16::Vector>(here.v == bytes.v);
   const auto mask = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb128(equal));
-  return static_cast<std::uint32_t>(std::countr_zero(~mask));  // bit 16 is set
+  // The bit above the 16 makes the count one instruction, without a test
+  // for no bit at all.
+  return static_cast<std::uint32_t>(std::countr_zero((mask ^ 0xFFFF) | 0x10000));
 #else
   const std::uint64_t low = Load64(at) ^ bytes.low;
   if (low != 0) return EqualBytes(low);
