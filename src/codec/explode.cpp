@@ -16,7 +16,7 @@
 // reloaded after every store), refills the bit buffer a word at a time and
 // decodes a whole token with its distance without any check while the
 // buffer holds at least TokenBits bits; binary literals are taken up to
-// three at a time, all those before the next copy, and most copies resolve
+// four at a time, all those before the next copy, and most copies resolve
 // their length and distance code with one lookup (CopyDecode). The bit
 // buffer is the loop's one chain of dependent steps, so what only counts
 // output stays off it. Near the end of an input buffer each drop is checked
@@ -42,10 +42,10 @@ constexpr std::uint32_t HistorySize = MaxDistance;
 constexpr std::uint32_t FlushPoint = HistorySize + ExplodeWriteSize;
 constexpr std::uint32_t Failure = SymbolCount;  // 774
 constexpr std::uint32_t CopyDecodeMask = (1u << CopyDecodeBits) - 1;
-// The flag bits of three binary literals in a row. Three literals and the
-// fast path of a copy take at most 1 + 27 + 12 + 6 bits, which a topped-up
+// The flag bits of four binary literals in a row. Four literals and the
+// fast path of a copy take at most 36 + 1 + 12 + 6 bits, which a topped-up
 // bit buffer holds, so a copy after them needs no second top-up.
-constexpr std::uint32_t LiteralRun = 3;
+constexpr std::uint32_t LiteralRun = 4;
 constexpr std::uint64_t LiteralFlags = 0x0000'0000'0804'0201;
 static_assert(LiteralFlags == (1ull | 1ull << 9 | 1ull << 18 | 1ull << 27));
 static_assert(56 >= 9 * LiteralRun + 1 + CopyDecodeBits + MaxDictionaryBits);
@@ -99,21 +99,35 @@ AsciiLiteral DecodeAscii(std::uint64_t bits) {
 // Repeats `length` bytes from `distance` (below 8) back to `to`. The bytes
 // repeat every `distance`: one word holds the pattern, and it is stored
 // again at every multiple of the distance that a word can reach, so that no
-// store waits for the one before it. Words may run up to 7 bytes past the
-// copy, into the window's slack.
-void RepeatPattern(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
-  // The whole patterns in a word, in bytes, by distance.
+// store waits for the one before it. The first four words are stored
+// whatever the length (most copies are short); words may run up to 31
+// bytes past the copy, into the window's slack.
+inline void RepeatPattern(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
+  // By distance: the whole patterns in a word, in bytes, and the factor
+  // that repeats a pattern across a word.
   static constexpr std::uint8_t Step[8] = {0, 8, 8, 6, 8, 5, 6, 7};
-  const std::uint8_t* from = to - distance;
-  std::uint64_t word = 0;
-  for (std::uint32_t i = 0; i < distance; ++i) word |= std::uint64_t{from[i]} << (8 * i);
-  for (std::uint32_t filled = distance; filled < 8; filled *= 2) word |= word << (8 * filled);
-  for (std::uint32_t i = 0; i < length; i += Step[distance]) StoreWord(to + i, word);
+  static constexpr std::uint64_t Spread[8] = {0,
+                                              0x0101'0101'0101'0101,
+                                              0x0001'0001'0001'0001,
+                                              0x0001'0000'0100'0001,
+                                              0x0000'0001'0000'0001,
+                                              0x0000'0100'0000'0001,
+                                              0x0001'0000'0000'0001,
+                                              0x0100'0000'0000'0001};
+  // The `distance` bytes before `to`, from a word that ends there.
+  const std::uint64_t pattern = LoadWord(to - 8) >> (64 - 8 * distance);
+  const std::uint64_t word = pattern * Spread[distance];
+  const std::uint32_t step = Step[distance];
+  StoreWord(to, word);
+  StoreWord(to + step, word);
+  StoreWord(to + 2 * step, word);
+  StoreWord(to + 3 * step, word);
+  for (std::uint32_t i = 4 * step; i < length; i += step) StoreWord(to + i, word);
 }
 
 // Repeats `length` bytes from `distance` back to `to`; the source may
-// overlap the bytes being produced. Whole words may run up to 15 bytes past
-// the copy, into the window's slack. Most copies are short: two words
+// overlap the bytes being produced. Whole words may run up to 31 bytes past
+// the copy, into the window's slack. Most copies are short: four words
 // without a loop.
 inline void CopyBytes(std::uint8_t* to, std::uint32_t distance, std::uint32_t length) {
   if (distance < 8) {
@@ -123,7 +137,9 @@ inline void CopyBytes(std::uint8_t* to, std::uint32_t distance, std::uint32_t le
   const std::uint8_t* from = to - distance;
   std::memcpy(to, from, 8);
   std::memcpy(to + 8, from + 8, 8);
-  for (std::uint32_t i = 16; i < length; i += 8) std::memcpy(to + i, from + i, 8);
+  std::memcpy(to + 16, from + 16, 8);
+  std::memcpy(to + 24, from + 24, 8);
+  for (std::uint32_t i = 32; i < length; i += 8) std::memcpy(to + i, from + i, 8);
 }
 
 class Decoder {
@@ -204,8 +220,8 @@ class Decoder {
     while (pos < FlushPoint) {
       if (!topUp()) break;
       if (binary && count >= 56) {
-        // The binary literals before the next copy, up to three: a literal
-        // takes 9 bits, so their flags stand every 9 bits. Three bytes are
+        // The binary literals before the next copy, up to four: a literal
+        // takes 9 bits, so their flags stand every 9 bits. Four bytes are
         // stored whatever the count; those past it are written again before
         // anything reads them. (A branch per token on its flag, 0 or 1
         // about as often, was mispredicted for a third of the tokens.) The

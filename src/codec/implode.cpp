@@ -215,16 +215,19 @@ class Encoder {
   // Matches
   //===--------------------------------------------------------------------===//
 
+  // The match at p; when only one longer than `beat` bytes matters, the
+  // fast search may answer with a shorter one instead of the exact.
   template <MatchSearch With>
-  Match Find(std::uint32_t p) {
+  Match Find(std::uint32_t p, std::uint32_t beat = 0) {
     if constexpr (With == MatchSearch::Fast) {
-      return finder_.Search(p);
+      return finder_.Search(p, beat);
     } else if constexpr (With == MatchSearch::Block) {
       return blocks_.Search(p);
     } else {
-      const Match fast = finder_.Search(p);
+      const Match fast = finder_.Search(p, beat);
       const Match block = blocks_.Search(p);
-      if (!(fast == block)) ReportDifference(p, fast, block);
+      const bool same = block.length > beat ? fast == block : fast.length <= beat;
+      if (!same) ReportDifference(p, fast, block);
       return block;
     }
   }
@@ -317,9 +320,11 @@ class Encoder {
           p += match.length;
           break;
         }
-        const Match next = Find<With>(p + 1);
-        if (next.length <= match.length ||
-            (next.length == match.length + 1 && match.distance <= NearDistance)) {
+        // The match one byte later wins only when it is longer, by two
+        // bytes when this one is near.
+        const std::uint32_t beat = match.length + (match.distance <= NearDistance ? 1 : 0);
+        const Match next = Find<With>(p + 1, beat);
+        if (next.length <= beat) {
           PutCopy(match);
           p += match.length;
           break;
@@ -345,18 +350,20 @@ class Encoder {
   // on by the bytes they fill, without a test of how many there are; every
   // 2048 bytes leave in one write, as soon as they are complete.
   void Put(std::uint32_t n, std::uint32_t v) {
-    pending_ |= std::uint64_t{v} << pendingBits_;
-    pendingBits_ += n;
-    std::uint8_t* at = s_.output.data() + outputBytes_;
+    // Locals, not members: the store into the output could alias a member.
+    const std::uint64_t pending = pending_ | (std::uint64_t{v} << pendingBits_);
+    const std::uint32_t pendingBits = pendingBits_ + n;
+    const std::uint32_t outputBytes = outputBytes_;
+    std::uint8_t* at = s_.output.data() + outputBytes;
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(at, &pending_, sizeof pending_);
+      std::memcpy(at, &pending, sizeof pending);
     } else {
-      for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(pending_ >> (8 * i));
+      for (std::uint32_t i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(pending >> (8 * i));
     }
-    const std::uint32_t whole = pendingBits_ / 8;
-    outputBytes_ += whole;
-    pending_ >>= 8 * whole;  // fewer than 40 bits were pending
-    pendingBits_ %= 8;
+    const std::uint32_t whole = pendingBits / 8;
+    outputBytes_ = outputBytes + whole;
+    pending_ = pending >> (8 * whole);  // fewer than 40 bits were pending
+    pendingBits_ = pendingBits % 8;
     if (outputBytes_ >= ImplodeWriteSize) WriteFull();
   }
 

@@ -74,16 +74,19 @@ class MatchFinder {
   void StartBlock(std::uint32_t floor);
   // The work buffer's bytes moved down by `bytes`.
   void MoveDown(std::uint32_t bytes);
-  // Searches must come at increasing offsets.
-  Match Search(std::uint32_t p);
+  // Searches must come at increasing offsets. Only a match longer than
+  // `beat` bytes is wanted: when there is one the result is exact, else it
+  // is one no longer than `beat` (maybe none).
+  Match Search(std::uint32_t p, std::uint32_t beat = 0);
 
  private:
   using Run = ImplodeMatchTables::Run;
 
   const std::uint8_t* At(std::uint32_t position) const { return w_ + (position - shift_); }
   void InsertThrough(std::uint32_t last);
+  std::uint32_t PassRun(std::uint32_t q, std::uint32_t last);
   void EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t byte, std::uint8_t next);
-  Match ChainSearch(std::uint32_t p, std::uint32_t lo);
+  Match ChainSearch(std::uint32_t p, std::uint32_t lo, std::uint32_t beat);
   std::uint32_t OldestFullInChain(std::uint32_t newest, std::uint32_t p, std::uint32_t lo);
   Match RunSearch(std::uint32_t p, std::uint32_t lo);
   std::uint32_t OldestFullAfterRuns(std::uint32_t newest, std::uint32_t p, std::uint32_t lo,
@@ -96,7 +99,9 @@ class MatchFinder {
   std::uint32_t shift_ = 0;     // position of offset 0
   std::uint32_t floor_ = 0;     // first position of the block's index
   std::uint32_t inserted_ = 0;  // next position to enter the tables
-  std::uint32_t runStart_ = 0;  // where the run of the last entered byte began
+  std::uint32_t runStart_ = 0;  // where the run entered last began
+  bool runOpen_ = false;        // that run goes on past the positions entered
+  std::uint8_t runByte_ = 0;    // its byte
   std::uint32_t runCount_ = 0;  // runs recorded, the ring's next slot
 };
 

@@ -105,6 +105,38 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
   return limit;
 }
 
+// The 16 bytes at `at`, held for comparisons with many others. Where SSE2
+// is there (every x86-64), they are one vector of the compiler's own.
+struct Bytes16 {
+#ifdef __SSE2__
+  using Vector = char __attribute__((vector_size(16)));
+  Vector v;
+  explicit Bytes16(const std::uint8_t* at) { std::memcpy(&v, at, sizeof v); }
+#else
+  std::uint64_t low;
+  std::uint64_t high;
+  explicit Bytes16(const std::uint8_t* at) : low(Load64(at)), high(Load64(at + 8)) {}
+#endif
+};
+
+// How many leading bytes at `at` agree with `bytes`, at most 16. With SSE2
+// this is one comparison without a branch, whatever the bytes.
+std::uint32_t CommonLength16(const std::uint8_t* at, const Bytes16& bytes) {
+#ifdef __SSE2__
+  const Bytes16 here(at);
+  const auto equal = static_cast<Bytes16::Vector>(here.v == bytes.v);
+  const auto mask = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb128(equal));
+  // The bit above the 16 makes the count one instruction, without a test
+  // for no bit at all.
+  return static_cast<std::uint32_t>(std::countr_zero((mask ^ 0xFFFF) | 0x10000));
+#else
+  const std::uint64_t low = Load64(at) ^ bytes.low;
+  if (low != 0) return EqualBytes(low);
+  const std::uint64_t high = Load64(at + 8) ^ bytes.high;
+  return high != 0 ? 8 + EqualBytes(high) : 16;
+#endif
+}
+
 // How many leading bytes at `at` are `byte`, at most `limit`; reads as
 // CommonLength does.
 std::uint32_t RunLength(const std::uint8_t* at, std::uint8_t byte, std::uint32_t limit) {
@@ -132,6 +164,7 @@ void MatchFinder::Start(std::uint32_t first) {
   floor_ = first;
   inserted_ = first;
   runStart_ = first;
+  runOpen_ = false;
   runCount_ = 0;
 }
 
@@ -167,33 +200,26 @@ void MatchFinder::Rebase() {
 // Entering positions
 //===----------------------------------------------------------------------===//
 
-// Enters every position up to `last`: its pair; unless its first three
-// bytes are equal, its three and its four bytes; and the end of the run
-// before it.
+// Enters every position up to `last`: its pair and, unless its first three
+// bytes are equal, its three and its four bytes. A position whose first
+// three bytes are equal starts a run, which is passed over whole.
 [[gnu::always_inline]] inline void MatchFinder::InsertThrough(std::uint32_t last) {
   std::uint32_t q = inserted_;
   if (q > last) return;
-  // Locals, not members: a store into the tables could alias a member.
-  std::uint32_t runStart = runStart_;
+  if (runOpen_) q = PassRun(q, last);
   const std::uint8_t* at = At(q);
-  for (; q <= last; ++q, ++at) {
+  while (q <= last) {
     const std::uint32_t quad = Load32(at);
-    const std::uint32_t triple = quad & 0xFFFFFF;
-    const auto b = static_cast<std::uint8_t>(quad);
-    const auto next = static_cast<std::uint8_t>(quad >> 8);
-    t_.newestPair[triple & 0xFFFF] = q;
-    if (next != b) {
-      // The run of b that began at runStart ends here.
-      if (q + 1 - runStart >= MinRun) EndRun(runStart, q + 1, b, next);
-      runStart = q + 1;
-    } else if (triple >> 16 == b) {
-      // Every position up to two before the run's end begins with three b.
-      const std::uint32_t skip = RunLength(at, b, last - q + MinRun) - MinRun;
-      q += skip;
-      at += skip;
-      t_.newestPair[triple & 0xFFFF] = q;
+    t_.newestPair[quad & 0xFFFF] = q;
+    if (((quad ^ (quad >> 8)) & 0xFFFF) == 0) [[unlikely]] {
+      runStart_ = q;
+      runByte_ = static_cast<std::uint8_t>(quad);
+      const std::uint32_t after = PassRun(q, last);
+      at += after - q;
+      q = after;
       continue;
     }
+    const std::uint32_t triple = quad & 0xFFFFFF;
     const std::uint32_t tripleHash = Hash(triple);
     t_.earlierTriple[q & LinkMask] = t_.newestTriple[tripleHash];
     t_.newestTriple[tripleHash] = q;
@@ -203,9 +229,27 @@ void MatchFinder::Rebase() {
     t_.earlierQuad[q & LinkMask] = head;
     t_.earlierQuad2[q & LinkMask] = beforeHead;
     t_.newestQuad[quadHash] = q;
+    ++q;
+    ++at;
   }
   inserted_ = q;
-  runStart_ = runStart;
+}
+
+// Position q lies in the run that began at runStart_: passes over its
+// positions that begin with three of its bytes, which make no chain
+// entries, and ends the run once the position before its end is entered
+// (a run is recorded only when every search after it lies past its end);
+// until then the run stays open. Returns the next position to enter.
+std::uint32_t MatchFinder::PassRun(std::uint32_t q, std::uint32_t last) {
+  const std::uint8_t b = runByte_;
+  const std::uint8_t* at = At(q);
+  const std::uint32_t limit = last - q + MinRun;
+  const std::uint32_t r = RunLength(at, b, limit);
+  runOpen_ = r + 2 > limit;
+  if (!runOpen_) EndRun(runStart_, q + r, b, at[r]);
+  if (r < MinRun) return q;
+  t_.newestPair[b | (std::uint32_t{b} << 8)] = q + r - MinRun;
+  return q + r - MinRun + 1;
 }
 
 // The run of `byte` from `start` to `end`, at least 3 bytes, has ended;
@@ -229,7 +273,7 @@ void MatchFinder::EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t by
 // Searching
 //===----------------------------------------------------------------------===//
 
-Match MatchFinder::Search(std::uint32_t offset) {
+Match MatchFinder::Search(std::uint32_t offset, std::uint32_t beat) {
   const std::uint32_t p = offset + shift_;
   // The table entries this search reads, on their way in while the
   // positions before it are entered.
@@ -241,43 +285,56 @@ Match MatchFinder::Search(std::uint32_t offset) {
   const std::uint32_t lo = std::max(p - dictionary_ + 1, floor_);
   if (lo + MinCopyLength > p) return {};
   const std::uint8_t* x = At(p);
-  return x[0] == x[1] && x[1] == x[2] ? RunSearch(p, lo) : ChainSearch(p, lo);
+  return x[0] == x[1] && x[1] == x[2] ? RunSearch(p, lo) : ChainSearch(p, lo, beat);
 }
 
-[[gnu::always_inline]] inline Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo) {
+[[gnu::always_inline]] inline Match MatchFinder::ChainSearch(std::uint32_t p, std::uint32_t lo,
+                                                             std::uint32_t beat) {
   const std::uint8_t* const work = w_;
   const std::uint32_t shift = shift_;
   const std::uint8_t* x = work + (p - shift);
+  const std::uint32_t quad = Load32(x);
   // Every match of 3 bytes is one of 2, and every match of 4 one of 3: the
   // cheap lookups come first, and in data with few repeats they end the
-  // search.
-  const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
-  if (pair < lo) return {};
-  const std::uint32_t quad = Load32(x);
-  const std::uint32_t triple = quad & 0xFFFFFF;
-  std::uint32_t newestTriple = t_.newestTriple[Hash(triple)];
-  while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
-    newestTriple = t_.earlierTriple[newestTriple & LinkMask];
-  if (newestTriple < lo) return {MinCopyLength, p - pair};
+  // search. When only a match of 4 bytes or more matters, they are passed
+  // over.
+  std::uint32_t newestTriple = 0;
+  if (beat < MinRun) {
+    const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
+    if (pair < lo) return {};
+    const std::uint32_t triple = quad & 0xFFFFFF;
+    newestTriple = t_.newestTriple[Hash(triple)];
+    while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
+      newestTriple = t_.earlierTriple[newestTriple & LinkMask];
+    if (newestTriple < lo) return {MinCopyLength, p - pair};
+  }
 
   // Matches of 4 bytes or more: the longest, the newest of equals. The
   // chain is walked two candidates at a time, c0 and the one after it, c1,
   // each reached by its own two-back link, so that the two loads of a step
   // do not wait for each other. A link is read only from a position in the
   // window, whose links were set while the positions they name were too.
-  std::uint32_t best = MinRun;
+  std::uint32_t best = std::max(beat, MinRun);
   std::uint32_t bestAt = 0;
-  // False once the candidate is the oldest's of 516 bytes.
-  const auto consider = [&](std::uint32_t c) {
+  // False once the candidate is the oldest's of 516 bytes. The first 16
+  // bytes are compared at once, and the best moves without a branch on the
+  // bytes: which candidate is longer follows no pattern.
+  const Bytes16 head(x);
+  const auto consider = [&](std::uint32_t c) __attribute__((always_inline)) {
     const std::uint8_t* y = work + (c - shift);
-    if (y[best] != x[best] || Load32(y) != quad) return true;
-    const std::uint32_t length = CommonLength(y, x, MaxMatch);
-    if (length <= best) return true;
-    best = length;
-    bestAt = c;
-    if (length < MaxMatch) return true;
-    bestAt = OldestFullInChain(c, p, lo);
-    return false;
+    std::uint32_t length = CommonLength16(y, head);
+    if (length == 16) [[unlikely]] {
+      length += CommonLength(y + 16, x + 16, MaxMatch - 16);
+      if (length == MaxMatch) {
+        best = MaxMatch;
+        bestAt = OldestFullInChain(c, p, lo);
+        return false;
+      }
+    }
+    const bool longer = length > best;
+    best = longer ? length : best;
+    bestAt = longer ? c : bestAt;
+    return true;
   };
   std::uint32_t c0 = t_.newestQuad[Hash(quad)];
   std::uint32_t c1 = t_.earlierQuad[c0 & LinkMask];
@@ -289,6 +346,7 @@ Match MatchFinder::Search(std::uint32_t offset) {
     c1 = next1;
   }
   if (bestAt != 0) return {best, p - bestAt};
+  if (beat >= MinRun) return {};
   return {MinRun, p - newestTriple};
 }
 
