@@ -113,11 +113,10 @@ struct ImplodeMatchTables {
   };
 
   std::array<std::uint32_t, 1u << 16> newestPair;  // by the two bytes at a position
-  // Positions whose first three bytes are not all equal, by a hash of their
-  // first three and of their first four bytes: the newest, and for each
-  // position the one before it.
-  std::array<std::uint32_t, 1u << HashBits> newestTriple;
-  std::array<std::uint32_t, LinkCount> earlierTriple;
+  // Positions whose first three bytes are not all equal: the newest by a
+  // hash of their first three bytes; and by a hash of their first four, the
+  // newest and for each position the one before it.
+  std::array<std::uint32_t, 1u << 16> newestTriple;
   std::array<std::uint32_t, 1u << HashBits> newestQuad;
   std::array<std::uint32_t, LinkCount> earlierQuad;
   // For each position, the one two before it in its quad chain: a walk

@@ -87,6 +87,7 @@ class MatchFinder {
   std::uint32_t PassRun(std::uint32_t q, std::uint32_t last);
   void EndRun(std::uint32_t start, std::uint32_t end, std::uint8_t byte, std::uint8_t next);
   Match ChainSearch(std::uint32_t p, std::uint32_t lo, std::uint32_t beat);
+  std::uint32_t NewestTriple(std::uint32_t newer, std::uint32_t lo, std::uint32_t triple) const;
   std::uint32_t OldestFullInChain(std::uint32_t newest, std::uint32_t p, std::uint32_t lo);
   Match RunSearch(std::uint32_t p, std::uint32_t lo);
   std::uint32_t OldestFullAfterRuns(std::uint32_t newest, std::uint32_t p, std::uint32_t lo,

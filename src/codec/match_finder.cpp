@@ -16,9 +16,11 @@
 //   the same four, so a chain per hash of four bytes lists them, newest
 //   first. A candidate is compared only when it could be longer than the
 //   best so far. When none is longer than 3, the answer is the newest
-//   position with the same three bytes (a chain per hash of three), else
-//   the newest with the same two; and as there is no match of 3 without
-//   one of 2, nor of 4 without one of 3, those are looked up first.
+//   position with the same three bytes, else the newest with the same two;
+//   and as there is no match of 3 without one of 2, nor of 4 without one of
+//   3, those are looked up first. The newest position by a hash of three
+//   bytes is that answer unless another three bytes took its place since;
+//   then, rarely, the window is searched for them byte by byte.
 // - Three equal bytes b (a run of r bytes at p, counted up to 516): such
 //   positions make no chain entries, since in data full of zeros one chain
 //   would hold most of the window. A candidate inside an earlier run of b
@@ -75,6 +77,7 @@ std::uint32_t Load32(const std::uint8_t* at) {
 std::uint32_t Triple(const std::uint8_t* at) { return Load32(at) & 0xFFFFFF; }
 
 std::uint32_t Hash(std::uint32_t key) { return (key * 2654435761u) >> (32 - Tables::HashBits); }
+std::uint32_t Hash16(std::uint32_t key) { return (key * 2654435761u) >> 16; }
 
 std::uint32_t EndHash(std::uint8_t byte, std::uint8_t next) {
   const std::uint32_t key = (std::uint32_t{byte} << 8) | next;
@@ -182,7 +185,6 @@ void MatchFinder::Rebase() {
   const auto move = [by](std::uint32_t& position) { position = position > by ? position - by : 0; };
   std::for_each(t_.newestPair.begin(), t_.newestPair.end(), move);
   std::for_each(t_.newestTriple.begin(), t_.newestTriple.end(), move);
-  std::for_each(t_.earlierTriple.begin(), t_.earlierTriple.end(), move);
   std::for_each(t_.newestQuad.begin(), t_.newestQuad.end(), move);
   std::for_each(t_.earlierQuad.begin(), t_.earlierQuad.end(), move);
   std::for_each(t_.earlierQuad2.begin(), t_.earlierQuad2.end(), move);
@@ -220,9 +222,7 @@ void MatchFinder::Rebase() {
       continue;
     }
     const std::uint32_t triple = quad & 0xFFFFFF;
-    const std::uint32_t tripleHash = Hash(triple);
-    t_.earlierTriple[q & LinkMask] = t_.newestTriple[tripleHash];
-    t_.newestTriple[tripleHash] = q;
+    t_.newestTriple[Hash16(triple)] = q;
     const std::uint32_t quadHash = Hash(quad);
     const std::uint32_t head = t_.newestQuad[quadHash];
     const std::uint32_t beforeHead = t_.earlierQuad[head & LinkMask];  // stale unless head is in a window
@@ -279,7 +279,7 @@ Match MatchFinder::Search(std::uint32_t offset, std::uint32_t beat) {
   // positions before it are entered.
   const std::uint32_t quad = Load32(w_ + offset);
   __builtin_prefetch(&t_.newestPair[quad & 0xFFFF]);
-  __builtin_prefetch(&t_.newestTriple[Hash(quad & 0xFFFFFF)]);
+  __builtin_prefetch(&t_.newestTriple[Hash16(quad & 0xFFFFFF)]);
   __builtin_prefetch(&t_.newestQuad[Hash(quad)]);
   InsertThrough(p - 2);
   const std::uint32_t lo = std::max(p - dictionary_ + 1, floor_);
@@ -303,9 +303,9 @@ Match MatchFinder::Search(std::uint32_t offset, std::uint32_t beat) {
     const std::uint32_t pair = t_.newestPair[x[0] | (std::uint32_t{x[1]} << 8)];
     if (pair < lo) return {};
     const std::uint32_t triple = quad & 0xFFFFFF;
-    newestTriple = t_.newestTriple[Hash(triple)];
-    while (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple)
-      newestTriple = t_.earlierTriple[newestTriple & LinkMask];
+    newestTriple = t_.newestTriple[Hash16(triple)];
+    if (newestTriple >= lo && Triple(work + (newestTriple - shift)) != triple) [[unlikely]]
+      newestTriple = NewestTriple(newestTriple, lo, triple);
     if (newestTriple < lo) return {MinCopyLength, p - pair};
   }
 
@@ -348,6 +348,34 @@ Match MatchFinder::Search(std::uint32_t offset, std::uint32_t beat) {
   if (bestAt != 0) return {best, p - bestAt};
   if (beat >= MinRun) return {};
   return {MinRun, p - newestTriple};
+}
+
+// The newest position from `lo` to before `newer` whose first three bytes
+// are `triple`, or 0.
+std::uint32_t MatchFinder::NewestTriple(std::uint32_t newer, std::uint32_t lo, std::uint32_t triple) const {
+  const std::uint8_t* work = w_;
+  const std::uint32_t shift = shift_;
+  std::uint32_t c = newer;
+#ifdef __SSE2__
+  // Sixteen positions at a time, the newest first.
+  std::uint8_t first[16], second[16], third[16];
+  std::memset(first, static_cast<std::uint8_t>(triple), 16);
+  std::memset(second, static_cast<std::uint8_t>(triple >> 8), 16);
+  std::memset(third, static_cast<std::uint8_t>(triple >> 16), 16);
+  const Bytes16 a(first), b(second), d(third);
+  while (c >= lo + 16) {
+    c -= 16;
+    const std::uint8_t* at = work + (c - shift);
+    const auto equal = static_cast<Bytes16::Vector>(Bytes16(at).v == a.v) &
+                       static_cast<Bytes16::Vector>(Bytes16(at + 1).v == b.v) &
+                       static_cast<Bytes16::Vector>(Bytes16(at + 2).v == d.v);
+    const auto mask = static_cast<std::uint32_t>(__builtin_ia32_pmovmskb128(equal));
+    if (mask != 0) return c + 31 - static_cast<std::uint32_t>(std::countl_zero(mask));
+  }
+#endif
+  while (c-- > lo)
+    if (Triple(work + (c - shift)) == triple) return c;
+  return 0;
 }
 
 // The oldest candidate of the chain that matches 516 bytes, given the newest.

@@ -690,6 +690,8 @@ TEST_F(BuilderTest, FilesLargerThanMemoryPackInPiecesUpToTheirLimit) {
   QD_REQUIRE_TOOL(Prlimit);
 #if defined(QD_ADDRESS_SANITIZER)
   GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#elif defined(QDPACK_IMPLODE_CHECK)
+  GTEST_SKIP() << "the checking build holds a file packed in pieces whole, to compare the streams";
 #endif
   struct Case {
     std::uintmax_t size;
