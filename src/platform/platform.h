@@ -331,8 +331,10 @@ struct OrderedShape {
   std::size_t held = 1;
 };
 // The shape that suits this machine. POSIX: as many workers as the machine
-// runs threads at once, and one item more held than there are workers, so
-// that the consumer always has the next item at hand. Windows: one of each,
+// runs threads at once, and two items held for each worker and two more, so
+// that a long item being written does not leave the workers idle once they
+// have made the few items after it (items differ in size by a hundred
+// times; each held item costs a slot of buffers). Windows: one of each,
 // since the 32-bit program's address space holds one large file's buffers,
 // not several.
 OrderedShape OrderedWorkShape();

@@ -25,7 +25,7 @@ namespace qd::platform {
 OrderedShape OrderedWorkShape() {
   const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
   if (threads == 1) return {};
-  return {.workers = threads, .held = threads + 1};
+  return {.workers = threads, .held = 2 * threads + 2};
 }
 
 void RunOrdered(const OrderedShape& shape, std::size_t count,
