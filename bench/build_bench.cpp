@@ -18,6 +18,7 @@
 //   build_bench [qdpack] [qdcodec] [stub.exe] [versioned.dll] [megabytes] [rounds]
 //
 //===----------------------------------------------------------------------===//
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,8 +49,8 @@ struct Cost {
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
-// Runs `program` with `arguments` in `directory` and waits for it; false
-// when it cannot be run or fails.
+// Runs `program` with `arguments` in `directory`, its output thrown away,
+// and waits for it; false when it cannot be run or fails.
 bool Run(const std::string& program, const std::vector<std::string>& arguments, const fs::path& directory,
          Cost& cost) {
   std::vector<char*> argv;
@@ -61,6 +62,8 @@ bool Run(const std::string& program, const std::vector<std::string>& arguments, 
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
+    const int nowhere = open("/dev/null", O_WRONLY);
+    if (nowhere < 0 || dup2(nowhere, STDOUT_FILENO) < 0 || dup2(nowhere, STDERR_FILENO) < 0) _exit(127);
     if (chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
     _exit(127);
   }
