@@ -383,7 +383,7 @@ class InstallTree {
 // without the dialog, and every error the installer itself raises.
 inline std::vector<InstallCase> SilentRunCases() {
   const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
-  InstallCase hundred{"at most 99 files are unpacked; a File100 key is never read"};
+  InstallCase hundred{.behaviour = "at most 99 files are unpacked; a File100 key is never read"};
   hundred.entries.resize(99);
   std::vector<std::string> left = {"SetupQd.ini", "engine.dll", "setup.exe"};
   for (std::size_t i = 2; i < 99; ++i) {
