@@ -34,7 +34,7 @@ struct BuiltPackage {
 
 // The packing list's path: the text after the last blank of the command text
 // (so a path cannot hold a blank); nullopt when there is no blank.
-std::optional<std::string> ScriptPathOf(std::string_view commandText);
+[[nodiscard]] std::optional<std::string> ScriptPathOf(std::string_view commandText);
 
 // Builds a package from the packing list named after the last blank of
 // `commandText` (the whole argument text, switch included). Warnings go to

@@ -268,13 +268,13 @@ struct ImplodeJoin {
 // Compresses `sourceSize` bytes at `source` into at most `destinationCapacity`
 // bytes at `destination`: the stream's length, or -1 when it does not fit or
 // no work memory can be had.
-std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
-                              const std::uint8_t* source, std::uint32_t sourceSize);
+[[nodiscard]] std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
+                                            const std::uint8_t* source, std::uint32_t sourceSize);
 // The same in the caller's state record, which a caller that compresses one
 // buffer after another keeps, so that its memory is had once: it fails
 // only when the stream does not fit.
-std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
-                              const std::uint8_t* source, std::uint32_t sourceSize, ImplodeState& state);
+[[nodiscard]] std::int32_t CompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
+                                            const std::uint8_t* source, std::uint32_t sourceSize, ImplodeState& state);
 
 // The most bytes CompressToMemory can write for `sourceSize` bytes: the two
 // header bytes, at most 9 bits for each byte (a binary literal is its flag
@@ -288,8 +288,8 @@ constexpr std::uint64_t CompressBound(std::uint64_t sourceSize) { return 2 + (so
 // `destinationCapacity` bytes at `destination`: the number of bytes produced,
 // or -1. `explodeResult`, when given, receives ExplodeStream's result, so that
 // the caller can tell the user why a malformed stream failed.
-std::int32_t DecompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
-                                const std::uint8_t* source, std::uint32_t sourceSize,
-                                std::uint32_t* explodeResult = nullptr);
+[[nodiscard]] std::int32_t DecompressToMemory(std::uint8_t* destination, std::uint32_t destinationCapacity,
+                                              const std::uint8_t* source, std::uint32_t sourceSize,
+                                              std::uint32_t* explodeResult = nullptr);
 
 }  // namespace qd

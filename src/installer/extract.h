@@ -85,7 +85,7 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
 
 // Whether the package's file holds a stub and the package marker after it:
 // a package, whatever its items. Reads the file from its start.
-bool HoldsPackage(InstallerPackage& package);
+[[nodiscard]] bool HoldsPackage(InstallerPackage& package);
 
 // Deletes every listed file that an installer run unpacked, then the script,
 // and logs what went. A file that cannot be deleted stays; the rest go all
@@ -95,6 +95,6 @@ void DeleteExtractedFiles(const Installation& installation);
 // The path of a list entry's destination in the work directory; nullopt for a
 // name that is not a plain file name there (a drive, a root, a directory
 // part, "." or "..") or that makes too long a path.
-std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::string_view destination);
+[[nodiscard]] std::optional<std::string> WorkFilePath(std::string_view workDirectory, std::string_view destination);
 
 }  // namespace qd

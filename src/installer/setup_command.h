@@ -44,9 +44,10 @@ std::string SetupSwitches(std::string_view upperArguments);
 // only under names the item-name rule accepts (package/item_name.h,
 // SetupProgramNames). nullopt when no such file exists or the command line
 // would be longer than its 360-character buffer holds.
-std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDirectory, std::string_view fileName,
-                                                         std::string_view switches,
-                                                         bool (*exists)(std::string_view path));
+[[nodiscard]] std::optional<platform::ProgramCommand> SetupCommandFor(std::string_view workDirectory,
+                                                                       std::string_view fileName,
+                                                                       std::string_view switches,
+                                                                       bool (*exists)(std::string_view path));
 
 // Runs the setup program and returns its exit code, unchanged (3010
 // included), or SetupNotStarted. A script without [Cmd] FileName, or whose

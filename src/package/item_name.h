@@ -59,13 +59,13 @@ enum class NameRefusal {
 std::string_view DescribeRefusal(NameRefusal refusal);
 
 // The refusal of one name on its own; nullopt when it is accepted.
-std::optional<NameRefusal> CheckItemName(std::string_view name);
+[[nodiscard]] std::optional<NameRefusal> CheckItemName(std::string_view name);
 inline bool IsPlainFileName(std::string_view name) { return !CheckItemName(name); }
 
 // The name Windows gives the file: without its trailing dots and blanks.
 std::string_view StoredName(std::string_view name);
 // True when both names reach the same file of one directory.
-bool NamesCollide(std::string_view a, std::string_view b);
+[[nodiscard]] bool NamesCollide(std::string_view a, std::string_view b);
 
 // One refused name of a list.
 struct RefusedName {
@@ -82,7 +82,7 @@ std::vector<RefusedName> CheckItemNames(std::span<const std::string> names);
 // first blank, or all of it; the rest is the program's own arguments. It
 // must pass CheckItemName.
 std::string_view SetupProgramPart(std::string_view fileName);
-std::optional<NameRefusal> CheckSetupFileName(std::string_view fileName);
+[[nodiscard]] std::optional<NameRefusal> CheckSetupFileName(std::string_view fileName);
 
 // The names under which the installer looks for the setup program of a
 // [Cmd] FileName value, in order: the text up to each blank, shortest

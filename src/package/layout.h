@@ -33,11 +33,11 @@ std::span<const std::uint8_t, PackageMarkerSize> PackageMarker();
 
 // The offset of the first marker at or after `from` that lies wholly within
 // `data`.
-std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> data, std::size_t from);
+[[nodiscard]] std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> data, std::size_t from);
 
 // The length of the stub: the offset of the second marker in `data`. Item 0
 // starts PackageMarkerSize bytes after it (FirstItemOffset).
-std::optional<std::size_t> FindStubEnd(std::span<const std::uint8_t> data);
+[[nodiscard]] std::optional<std::size_t> FindStubEnd(std::span<const std::uint8_t> data);
 inline std::size_t FirstItemOffset(std::size_t stubEnd) { return stubEnd + PackageMarkerSize; }
 
 // One item: its stream is data[streamBegin, streamEnd), the marker follows,
@@ -51,7 +51,7 @@ struct Item {
 
 // The item that starts at `offset`; nullopt when `data` ends before a marker
 // and the full time stamp after it.
-std::optional<Item> FindItem(std::span<const std::uint8_t> data, std::size_t offset);
+[[nodiscard]] std::optional<Item> FindItem(std::span<const std::uint8_t> data, std::size_t offset);
 
 // A time stamp as stored: two 32-bit little-endian words, the low word first.
 std::array<std::uint8_t, TimeStampSize> EncodeTimeStamp(std::uint64_t fileTime);

@@ -53,7 +53,7 @@ struct FileListEntry {
   std::string source;
 };
 // nullopt when the value holds no comma.
-std::optional<FileListEntry> SplitFileListEntry(std::string_view value);
+[[nodiscard]] std::optional<FileListEntry> SplitFileListEntry(std::string_view value);
 
 // The raw values of the file list, from "File01" up to the first absent key.
 std::vector<std::string> ReadFileList(std::string_view scriptPath);

@@ -15,7 +15,7 @@ namespace qd {
 // output may be null and is then not written. True when the file has a
 // version resource that could be read; when that resource holds no fixed file
 // information the result is true and no number is written.
-bool QueryFileVersion(std::string_view path, std::uint32_t* major, std::uint32_t* minor,
-                      std::uint32_t* build, std::uint32_t* revision);
+[[nodiscard]] bool QueryFileVersion(std::string_view path, std::uint32_t* major, std::uint32_t* minor,
+                                    std::uint32_t* build, std::uint32_t* revision);
 
 }  // namespace qd

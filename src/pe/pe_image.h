@@ -41,18 +41,18 @@ inline constexpr std::uint16_t Pe32Magic = 0x10B;
 inline constexpr std::uint16_t Pe32PlusMagic = 0x20B;
 
 // H, when `dosHeader` holds at least DosHeaderSize bytes starting with "MZ".
-std::optional<std::uint32_t> PeHeadersOffset(std::span<const std::uint8_t> dosHeader);
+[[nodiscard]] std::optional<std::uint32_t> PeHeadersOffset(std::span<const std::uint8_t> dosHeader);
 // True when `peHeaders` (the bytes from H) start with "PE" and two zero bytes.
-bool HasPeSignature(std::span<const std::uint8_t> peHeaders);
+[[nodiscard]] bool HasPeSignature(std::span<const std::uint8_t> peHeaders);
 // The optional header magic of `peHeaders`, when there are enough bytes.
-std::optional<std::uint16_t> OptionalHeaderMagic(std::span<const std::uint8_t> peHeaders);
+[[nodiscard]] std::optional<std::uint16_t> OptionalHeaderMagic(std::span<const std::uint8_t> peHeaders);
 // True when `file` (a whole file, or its start) holds a 32-bit or 64-bit
 // image's headers up to its CheckSum field: an image that can be sealed.
-bool IsImage(std::span<const std::uint8_t> file);
+[[nodiscard]] bool IsImage(std::span<const std::uint8_t> file);
 
 // Little-endian loads from `bytes` at `offset`; nullopt past the end.
-std::optional<std::uint16_t> LoadU16(std::span<const std::uint8_t> bytes, std::size_t offset);
-std::optional<std::uint32_t> LoadU32(std::span<const std::uint8_t> bytes, std::size_t offset);
+[[nodiscard]] std::optional<std::uint16_t> LoadU16(std::span<const std::uint8_t> bytes, std::size_t offset);
+[[nodiscard]] std::optional<std::uint32_t> LoadU32(std::span<const std::uint8_t> bytes, std::size_t offset);
 void StoreU32(std::span<std::uint8_t, 4> bytes, std::uint32_t value);
 
 //===----------------------------------------------------------------------===//
@@ -80,9 +80,9 @@ std::uint32_t FinishChecksum(const ChecksumState& state);
 // and PE signatures and the whole field lies within `fileSize` bytes.
 // `dosHeader` is the start of the file, `peHeaders` the bytes from H (at
 // least the first CheckSumField + 4 of them, or fewer when the file ends).
-std::optional<std::uint64_t> LocateCheckSumField(std::span<const std::uint8_t> dosHeader,
-                                                 std::span<const std::uint8_t> peHeaders,
-                                                 std::uint64_t fileSize);
+[[nodiscard]] std::optional<std::uint64_t> LocateCheckSumField(std::span<const std::uint8_t> dosHeader,
+                                                               std::span<const std::uint8_t> peHeaders,
+                                                               std::uint64_t fileSize);
 
 // The CheckSum field stored in an image's optional header and the checksum
 // computed over the whole file.
@@ -92,7 +92,7 @@ struct ImageChecksum {
 };
 
 // Both values for an image held whole in memory.
-std::optional<ImageChecksum> ImageChecksumOf(std::span<const std::uint8_t> image);
+[[nodiscard]] std::optional<ImageChecksum> ImageChecksumOf(std::span<const std::uint8_t> image);
 
 //===----------------------------------------------------------------------===//
 // The version resource
@@ -120,8 +120,8 @@ struct VersionResource {
 using ReadAtFn = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> buffer)>;
 
 // nullopt when the image has no version resource or is malformed.
-std::optional<VersionResource> FindVersionResource(const ReadAtFn& readAt);
-std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t> image);
+[[nodiscard]] std::optional<VersionResource> FindVersionResource(const ReadAtFn& readAt);
+[[nodiscard]] std::optional<VersionResource> FindVersionResource(std::span<const std::uint8_t> image);
 
 //===----------------------------------------------------------------------===//
 // Where an image ends in its file
@@ -153,7 +153,7 @@ struct ImageExtent {
 };
 
 // nullopt when the file holds no PE32 or PE32+ headers.
-std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt);
+[[nodiscard]] std::optional<ImageExtent> FindImageExtent(const ReadAtFn& readAt);
 
 // The stretches of a file of `fileSize` bytes that an Authenticode
 // signature's image digest covers, in order: the whole file up to its

@@ -15,27 +15,28 @@ namespace qd::platform {
 // This platform's own operations, as Operations lists them.
 namespace native {
 std::intptr_t Open(std::string_view path, OpenMode mode);
-std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer);
-bool Write(std::intptr_t file, std::span<const std::uint8_t> data);
-bool Close(std::intptr_t file);
-bool Seek(std::intptr_t file, std::uint64_t offset);
-std::optional<std::uint64_t> Size(std::intptr_t file);
-std::optional<std::uint64_t> LastWriteTime(std::intptr_t file);
-bool SetTimes(std::intptr_t file, std::uint64_t fileTime);
-bool Remove(std::string_view path);
-bool Rename(std::string_view from, std::string_view to);
-bool Exists(std::string_view path);
-bool SetNormalAttributes(std::string_view path);
+[[nodiscard]] std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer);
+[[nodiscard]] bool Write(std::intptr_t file, std::span<const std::uint8_t> data);
+[[nodiscard]] bool Close(std::intptr_t file);
+[[nodiscard]] bool Seek(std::intptr_t file, std::uint64_t offset);
+[[nodiscard]] std::optional<std::uint64_t> Size(std::intptr_t file);
+[[nodiscard]] std::optional<std::uint64_t> LastWriteTime(std::intptr_t file);
+[[nodiscard]] bool SetTimes(std::intptr_t file, std::uint64_t fileTime);
+[[nodiscard]] bool Remove(std::string_view path);
+[[nodiscard]] bool Rename(std::string_view from, std::string_view to);
+[[nodiscard]] bool Exists(std::string_view path);
+[[nodiscard]] bool SetNormalAttributes(std::string_view path);
 std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
-bool MakeDirectory(std::string_view path, DirectoryAccess access);
-bool RemoveEmptyDirectory(std::string_view path);
-std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access);
-bool RemoveWorkDirectory(WorkDirectory& directory);
+[[nodiscard]] bool MakeDirectory(std::string_view path, DirectoryAccess access);
+[[nodiscard]] bool RemoveEmptyDirectory(std::string_view path);
+[[nodiscard]] std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access);
+[[nodiscard]] bool RemoveWorkDirectory(WorkDirectory& directory);
 std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
                         std::string_view path);
-bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
-                  std::string_view path);
-std::optional<std::uint32_t> RunProgram(const ProgramCommand& command, const std::function<void()>& whileWaiting);
+[[nodiscard]] bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                                std::string_view path);
+[[nodiscard]] std::optional<std::uint32_t> RunProgram(const ProgramCommand& command,
+                                                     const std::function<void()>& whileWaiting);
 // Lets go of a work directory's handles (they are closed, the directory stays).
 void CloseDirectoryHandle(std::intptr_t handle);
 }  // namespace native

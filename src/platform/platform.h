@@ -50,7 +50,7 @@ inline constexpr char PathSeparator = '/';
 // The value of `key` in `section`, or `fallback` when the file, the section or
 // the key is absent. A file that cannot be read counts as absent, as the
 // system's own call has it.
-std::string ReadProfileString(std::string_view section, std::string_view key,
+[[nodiscard]] std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view fallback, std::string_view path);
 
 // Replaces the key's value in place, or appends the key to its section (and
@@ -83,9 +83,9 @@ class File {
   // reported already: its result is not needed.
   ~File() { static_cast<void>(Close()); }
 
-  bool IsOpen() const { return native_ != Invalid; }
-  std::intptr_t Native() const { return native_; }
-  std::intptr_t Release() {
+  [[nodiscard]] bool IsOpen() const { return native_ != Invalid; }
+  [[nodiscard]] std::intptr_t Native() const { return native_; }
+  [[nodiscard]] std::intptr_t Release() {
     std::intptr_t native = native_;
     native_ = Invalid;
     return native;
@@ -151,8 +151,8 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 // nullopt when there is no file at `path`.
-std::optional<FileIdentity> IdentityOf(std::string_view path);
-std::optional<FileIdentity> IdentityOf(File& file);
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(std::string_view path);
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(File& file);
 // Makes a directory; false when it cannot be made, also when the name exists.
 [[nodiscard]] bool MakeDirectory(std::string_view path, DirectoryAccess access = DirectoryAccess::Default);
 
@@ -162,14 +162,14 @@ std::optional<FileIdentity> IdentityOf(File& file);
 
 // True when a directory search for `path` finds an entry; wildcard characters
 // in the last part of the path match as in a directory search.
-bool PathExists(std::string_view path);
+[[nodiscard]] bool PathExists(std::string_view path);
 [[nodiscard]] bool SetNormalAttributes(std::string_view path);
 [[nodiscard]] bool RemoveEmptyDirectory(std::string_view path);
 
 // The current directory, without a trailing separator.
-std::string CurrentDirectory();
+[[nodiscard]] std::string CurrentDirectory();
 // The temporary directory, ending with a separator; empty when there is none.
-std::string TemporaryDirectory();
+[[nodiscard]] std::string TemporaryDirectory();
 // Creates an empty file with a free name made from `prefix` in `directory` and
 // returns its path; empty on failure.
 [[nodiscard]] std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix);
@@ -179,8 +179,8 @@ std::string TemporaryDirectory();
 // system's (to show it). POSIX: the system speaks UTF-8 and the code page is
 // Windows-1252, where a character it lacks becomes "?". Windows: both are
 // the code page.
-std::string TextFromSystem(std::string_view systemText);
-std::string TextToSystem(std::string_view text);
+[[nodiscard]] std::string TextFromSystem(std::string_view systemText);
+[[nodiscard]] std::string TextToSystem(std::string_view text);
 
 //===----------------------------------------------------------------------===//
 // The work directory
@@ -218,7 +218,7 @@ class WorkDirectory {
   const std::string& Name() const { return name_; }
   // Hands the handle over to whoever closes it (the platform, to remove the
   // directory); the object no longer holds it.
-  std::intptr_t TakeHandle() { return std::exchange(handle_, File::Invalid); }
+  [[nodiscard]] std::intptr_t TakeHandle() { return std::exchange(handle_, File::Invalid); }
 
  private:
   std::string path_;
@@ -232,10 +232,10 @@ class WorkDirectory {
 [[nodiscard]] std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access);
 // Removes the work directory if it is empty and still stands where it was
 // made; false otherwise.
-bool RemoveWorkDirectory(WorkDirectory& directory);
+[[nodiscard]] bool RemoveWorkDirectory(WorkDirectory& directory);
 // A path as people read it: a path through a held handle (POSIX) becomes the
 // path the handle's directory has now; any other path stays as it is.
-std::string ShownPath(std::string_view path);
+[[nodiscard]] std::string ShownPath(std::string_view path);
 
 //===----------------------------------------------------------------------===//
 // The table of operations
@@ -299,7 +299,7 @@ const Operations* UseOperations(const Operations* operations);
 
 // The process's own command line: on POSIX, argv joined by blanks with argv[0]
 // in double quotes.
-std::string CommandLine();
+[[nodiscard]] std::string CommandLine();
 // Prepares the common controls before any window is made (no-op on POSIX).
 void InitControls();
 
@@ -354,7 +354,7 @@ void RunOrdered(const OrderedShape& shape, std::size_t count,
 // when it is a terminal (POSIX), nowhere else; an empty line clears it.
 // Whether there is anywhere to show it: work that only serves progress (such
 // as adding up sizes) can be left out otherwise.
-bool ProgressVisible();
+[[nodiscard]] bool ProgressVisible();
 void ShowProgress(std::string_view line);
 
 // The local date and time, to the millisecond.
@@ -369,7 +369,7 @@ LocalTime LocalTimeNow();
 // there is one, so that work done only for it can be left out.
 enum class ConsoleStream { Error, Output };
 void WriteConsoleLine(std::string_view line, ConsoleStream stream = ConsoleStream::Error);
-bool HasConsole();
+[[nodiscard]] bool HasConsole();
 
 //===----------------------------------------------------------------------===//
 // Rights and restart
@@ -381,9 +381,9 @@ bool HasConsole();
 
 // True when the process's token holds the Administrators group, enabled or
 // not (a group held for deny only counts too). Any failure gives false.
-bool IsUserAdministrator();
+[[nodiscard]] bool IsUserAdministrator();
 // True on an NT-family system.
-bool IsNtPlatform();
+[[nodiscard]] bool IsNtPlatform();
 // Enables the shutdown privilege of the process; results are not examined.
 void EnableShutdownPrivilege();
 // Asks the system for a normal restart, not forced; the result is not examined.
@@ -416,14 +416,14 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
 // characters, terminator included, and ends on a whole character of the
 // platform's code page (Windows: the ANSI code page, whose characters may be
 // two bytes long; POSIX: Windows-1252, one byte each).
-std::string CutToFit(std::string_view text, std::size_t capacity = TextCapacity);
+[[nodiscard]] std::string CutToFit(std::string_view text, std::size_t capacity = TextCapacity);
 
 // The directory of the system's own libraries, without a trailing separator;
 // empty when there is none or its path does not fit a text buffer.
 // POSIX: "$SystemRoot/system32" when the environment variable SystemRoot is
 // set (the name Windows gives its own directory), so that a tree laid out
 // like a Windows system can stand in for one; otherwise there is none.
-std::string SystemDirectory();
+[[nodiscard]] std::string SystemDirectory();
 
 //===----------------------------------------------------------------------===//
 // The progress dialog
@@ -508,7 +508,7 @@ class DialogLogic {
 // Shows the progress dialog modally until the logic ends it, and returns its
 // result; dialog::NotShown when the dialog cannot be created (Windows; the
 // terminal's is always shown). `instance` is the program's module (Windows).
-int ShowProgressDialog(void* instance, DialogLogic& logic);
+[[nodiscard]] int ShowProgressDialog(void* instance, DialogLogic& logic);
 
 //===----------------------------------------------------------------------===//
 // Executable images
@@ -519,9 +519,9 @@ using pe::VersionResource;
 
 // The stored and the computed image checksum of a PE image; nullopt when the
 // file cannot be read as an image.
-std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path);
+[[nodiscard]] std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path);
 
 // A file's version resource; nullopt when the file has none or it cannot be read.
-std::optional<VersionResource> ReadVersionResource(std::string_view path);
+[[nodiscard]] std::optional<VersionResource> ReadVersionResource(std::string_view path);
 
 }  // namespace qd::platform

@@ -75,7 +75,7 @@ Profile Parse(std::string_view bytes);
 std::string Format(const Profile& profile);
 
 // Space, tab, CR, LF, VT, FF and ^Z.
-bool IsBlank(char c);
+[[nodiscard]] bool IsBlank(char c);
 std::string_view Trim(std::string_view text);
 // The text up to its first NUL, where a C string would end.
 std::string_view UpToNul(std::string_view text);
@@ -98,7 +98,7 @@ std::string AsRead(std::string_view value, std::size_t maxLength);
 // The value a read of `key` in `section` (code-page text, trimmed and cut at
 // a NUL as a read takes them) returns, in the code page; nullopt when the
 // section, the key or its value is absent, and the caller's fallback applies.
-std::optional<std::string> Lookup(const Profile& profile, std::string_view section, std::string_view key,
-                                  std::size_t maxLength);
+[[nodiscard]] std::optional<std::string> Lookup(const Profile& profile, std::string_view section, std::string_view key,
+                                                std::size_t maxLength);
 
 }  // namespace qd::profile

@@ -57,7 +57,7 @@ struct ToolAnswer {
   std::string text;
   bool isError = false;  // for standard error
 };
-std::optional<ToolAnswer> AnswerAsTool(std::string_view argumentText, std::string_view version);
+[[nodiscard]] std::optional<ToolAnswer> AnswerAsTool(std::string_view argumentText, std::string_view version);
 
 // The entry point's work, after the platform has split off the program name:
 // `argumentText` is the command line without the program and the blanks after

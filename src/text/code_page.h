@@ -59,6 +59,6 @@ std::string Printable(std::string_view text);
 
 // Whether two UTF-8 names are equal without regard to the case of the
 // letters the code page holds, as Windows compares file names.
-bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+[[nodiscard]] bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace qd::text

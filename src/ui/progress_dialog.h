@@ -114,7 +114,7 @@ Outcome<DialogOutcome> RunProgressDialog(const std::string& scriptPath, DialogWo
 
 // True when "qd.dll" lies in the system directory: the engine is installed
 // already, and this run is an upgrade.
-bool ComponentInstalled();
+[[nodiscard]] bool ComponentInstalled();
 
 // The heading: `greeting` (Msg02), one blank and `title`, cut where a
 // 260-character text buffer ends.

@@ -18,7 +18,7 @@ namespace qd {
 // The text the script holds for the error number, in its language section
 // (the section that [CMD] LANG names, "ENU" without one); nullopt when there
 // is no script, or it holds no such text.
-std::optional<std::string> ErrorTextOf(int errorNumber, std::optional<std::string_view> scriptPath);
+[[nodiscard]] std::optional<std::string> ErrorTextOf(int errorNumber, std::optional<std::string_view> scriptPath);
 
 // Shows the failure's box: the script's text under its title, or the
 // fallback box. `scriptPath` is nullopt when there is no script at all.

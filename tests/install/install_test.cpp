@@ -149,8 +149,8 @@ TEST_F(Installed, PackageIsBuiltAgainWhenAListedSourceChanges) {
 // helpers: they must find what the builder's own reader finds, and set what it reads.
 TEST(ScriptHelpers, ReadAndSetWhatTheBuildersReaderReads) {
   const char* const scripts[] = {
-      "[in]\r\n  qdfilename =  \"QdPack.exe\"  \r\nOther=1\r\n[Out]\r\nOutputName=out\\Update%s.exe\r\n"
-      "[Files]\r\nFile01=engine.dll,build\\engine.dll\r\n",
+      ("[in]\r\n  qdfilename =  \"QdPack.exe\"  \r\nOther=1\r\n[Out]\r\nOutputName=out\\Update%s.exe\r\n"
+       "[Files]\r\nFile01=engine.dll,build\\engine.dll\r\n"),
       "[In]\r\nOther=1\r\n\r\n[Out]\r\nOutputName=x%s.exe\r\n",                      // key missing
       "[Out]\r\nOutputName=x%s.exe",                                                  // section missing, no line end
       "[In]\r\nOther=1\r\n[Files]\r\nFile01=a,b\r\n[IN]\r\nQdFileName=late.exe\r\n",  // only the first [In] counts

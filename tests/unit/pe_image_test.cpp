@@ -19,7 +19,7 @@ std::uint32_t WordByWordChecksum(Bytes image, std::optional<std::size_t> field) 
     for (std::size_t i = 0; i < 4; ++i) image[*field + i] = 0;
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i < image.size(); i += 2) {
-    const std::uint32_t word = image[i] | (i + 1 < image.size() ? image[i + 1] << 8 : 0);
+    const std::uint32_t word = image[i] | (i + 1 < image.size() ? std::uint32_t{image[i + 1]} << 8 : 0u);
     sum += word;
     sum = (sum & 0xFFFF) + (sum >> 16);
   }

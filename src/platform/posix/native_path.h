@@ -35,6 +35,6 @@ struct SearchPath {
   std::string directory;
   std::string pattern;
 };
-std::optional<SearchPath> NativeSearchPath(std::string_view path);
+[[nodiscard]] std::optional<SearchPath> NativeSearchPath(std::string_view path);
 
 }  // namespace qd::platform::posix
