@@ -34,11 +34,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/corpus.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using qd::bench::Median;
+using qd::bench::Seconds;
 
 // What one process cost.
 struct Cost {
@@ -46,8 +49,6 @@ struct Cost {
   double processor = 0;
   long faults = 0;
 };
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
 // Runs `program` with `arguments` in `directory`, its output thrown away,
 // and waits for it; false when it cannot be run or fails.
@@ -76,24 +77,12 @@ bool Run(const std::string& program, const std::vector<std::string>& arguments, 
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Real DLLs from wine's folder, sorted by name, each of 200 KB to 3 MB, until
 // `megabytes` are taken; empty when there is no such folder.
 std::vector<fs::path> RealDlls(std::size_t megabytes) {
-  const fs::path folder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-  std::vector<fs::path> all, taken;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error))
-    if (entry.is_regular_file() && entry.file_size() >= 200000 && entry.file_size() <= 3000000)
-      all.push_back(entry.path());
-  std::sort(all.begin(), all.end());
+  std::vector<fs::path> taken;
   std::uintmax_t total = 0;
-  for (const fs::path& dll : all) {
+  for (const fs::path& dll : qd::bench::RealDllFiles(200000, 3000000)) {
     if (total >= megabytes * 1000000) break;
     taken.push_back(dll);
     total += fs::file_size(dll);

@@ -39,7 +39,9 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "codec/codec.h"
+#include "package/layout.h"
 #include "pe/pe_image.h"
 #include "support/corpus.h"
 #include "support/random.h"
@@ -49,7 +51,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-constexpr std::string_view Marker = "<iiiiiiiiiii>";
+using qd::bench::Median;
+using qd::bench::Seconds;
 constexpr std::size_t PackageFiles = 97;
 
 std::vector<std::uint8_t> ReadFile(const fs::path& path) {
@@ -74,8 +77,6 @@ struct Usage {
   double processor = 0;  // user and system seconds, its waited-for children's included
   long peakKib = 0;      // the largest resident memory of it and its children
 };
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
 // A process started from this one begins with this one's peak resident
 // memory, which would hide the peak of a program smaller than this
@@ -157,14 +158,9 @@ Usage Install(const std::string& qdpack, const fs::path& package, const fs::path
 // front (a package is named after its first file's version). Empty when
 // there are not enough.
 std::vector<fs::path> RealDlls() {
-  const fs::path folder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-  std::vector<fs::path> all;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error))
-    if (entry.path().extension() == ".dll" && entry.file_size() >= 200000 && entry.file_size() <= 3000000)
-      all.push_back(entry.path());
+  std::vector<fs::path> all = qd::bench::RealDllFiles(200000, 3000000);
+  std::erase_if(all, [](const fs::path& file) { return file.extension() != ".dll"; });
   if (all.size() < PackageFiles) return {};
-  std::sort(all.begin(), all.end());
   all.resize(PackageFiles);
   const auto versioned = std::find_if(all.begin(), all.end(), [](const fs::path& dll) {
     const auto version = qd::pe::FindVersionResource(ReadFile(dll));
@@ -220,12 +216,6 @@ fs::path BuildPackage(const std::string& qdpack, const fs::path& dir, const fs::
   }
   for (const auto& entry : fs::directory_iterator(dir / "out")) return entry.path();
   return {};
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Installs the package and runs the copy floor in turn, `rounds` times each
@@ -320,50 +310,40 @@ void WritePackage(const std::uint8_t* buffer, std::uint32_t* size, void* paramet
   static_cast<Stream*>(parameter)->out.write(reinterpret_cast<const char*>(buffer), *size);
 }
 
+void AppendBytes(std::ofstream& out, std::span<const std::uint8_t> bytes) {
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// What follows every item's stream: the marker and a time stamp.
+void EndItem(std::ofstream& out) {
+  AppendBytes(out, qd::PackageMarker());
+  AppendBytes(out, qd::EncodeTimeStamp(132223104000000000u));
+}
+
 void AppendItem(std::ofstream& out, std::uint64_t size, bool zeros) {
   Stream stream{size, zeros, {size}, out};
   auto state = std::make_unique<qd::ImplodeState>();
   qd::ImplodeStream(ReadPayload, WritePackage, *state, &stream, 0, 4096);
-  out.write(Marker.data(), static_cast<std::streamsize>(Marker.size()));
-  const std::uint64_t time = 132223104000000000u;
-  out.write(reinterpret_cast<const char*>(&time), 8);
+  EndItem(out);
 }
 
-void AppendBytes(std::ofstream& out, const std::vector<std::uint8_t>& bytes) {
-  auto stream = std::vector<std::uint8_t>(bytes.size() + bytes.size() / 5 + 16);
+void AppendItem(std::ofstream& out, const std::vector<std::uint8_t>& bytes) {
+  auto stream = std::vector<std::uint8_t>(qd::CompressBound(bytes.size()));
   const auto n = qd::CompressToMemory(stream.data(), static_cast<std::uint32_t>(stream.size()), bytes.data(),
                                       static_cast<std::uint32_t>(bytes.size()));
-  out.write(reinterpret_cast<const char*>(stream.data()), n);
-  out.write(Marker.data(), static_cast<std::streamsize>(Marker.size()));
-  const std::uint64_t time = 132223104000000000u;
-  out.write(reinterpret_cast<const char*>(&time), 8);
+  AppendBytes(out, std::span(stream).first(static_cast<std::size_t>(n)));
+  EndItem(out);
 }
 
 // Brings the image checksum of the package at `path` up to date.
 void Seal(const fs::path& path) {
+  const std::vector<std::uint8_t> image = ReadFile(path);
+  const std::uint32_t header = image[60] | image[61] << 8 | image[62] << 16 | std::uint32_t{image[63]} << 24;
+  qd::pe::ChecksumState state{.fieldOffset = header + 88};
+  qd::pe::AddToChecksum(state, image);
+  const std::uint32_t checksum = qd::pe::FinishChecksum(state);
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  std::uint32_t header = 0;
-  file.seekg(60);
-  file.read(reinterpret_cast<char*>(&header), 4);
-  const std::uint64_t field = header + 88;
-  const std::uint32_t zero = 0;
-  file.seekp(static_cast<std::streamoff>(field));
-  file.write(reinterpret_cast<const char*>(&zero), 4);
-  file.seekg(0);
-  std::uint64_t sum = 0, length = 0;
-  std::vector<char> chunk(1 << 20);
-  while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0) {
-    const auto n = static_cast<std::size_t>(file.gcount());
-    for (std::size_t i = 0; i < n; i += 2) {
-      sum += static_cast<std::uint8_t>(chunk[i]);
-      if (i + 1 < n) sum += std::uint64_t{static_cast<std::uint8_t>(chunk[i + 1])} << 8;
-      sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    length += n;
-  }
-  file.clear();
-  const auto checksum = static_cast<std::uint32_t>(((sum & 0xFFFF) + (sum >> 16)) + length);
-  file.seekp(static_cast<std::streamoff>(field));
+  file.seekp(static_cast<std::streamoff>(header + 88));
   file.write(reinterpret_cast<const char*>(&checksum), 4);
 }
 
@@ -372,18 +352,17 @@ fs::path Compose(const fs::path& dir, const fs::path& stub, const fs::path& dll,
   std::ofstream out(package, std::ios::binary | std::ios::trunc);
   const auto stubBytes = ReadFile(stub);
   out.write(reinterpret_cast<const char*>(stubBytes.data()), static_cast<std::streamsize>(stubBytes.size()));
-  out.write(Marker.data(), static_cast<std::streamsize>(Marker.size()));
+  AppendBytes(out, qd::PackageMarker());
   const std::string script =
       "[Out]\r\nOutputName=x%s.exe\r\n[Files]\r\nFile01=engine.dll,x\r\nFile02=setup,x\r\nFile03=payload.bin,x\r\n"
       "[CMD]\r\nFileName=setup\r\n";
   const std::string setup = "#!/bin/sh\nexit 0\n";
-  AppendBytes(out, {script.begin(), script.end()});
-  AppendBytes(out, ReadFile(dll));
-  AppendBytes(out, {setup.begin(), setup.end()});
+  AppendItem(out, {script.begin(), script.end()});
+  AppendItem(out, ReadFile(dll));
+  AppendItem(out, {setup.begin(), setup.end()});
   AppendItem(out, payload, zeros);
-  const auto length = static_cast<std::uint64_t>(out.tellp());
-  const std::vector<char> tail((4 - length % 4) % 4 + 4, 0);
-  out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+  const std::vector<std::uint8_t> tail(qd::TailLength(static_cast<std::uint64_t>(out.tellp())), 0);
+  AppendBytes(out, tail);
   out.close();
   Seal(package);
   return package;
