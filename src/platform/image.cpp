@@ -23,15 +23,6 @@ namespace {
 // in the processor's cache while it is summed.
 constexpr std::size_t ChunkSize = std::size_t{1} << 18;
 
-// Reads up to `buffer.size()` bytes at `offset`: the count read, fewer at
-// the end of the file; nullopt when the file cannot be read there.
-std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-  if (!SeekTo(file, offset)) return std::nullopt;
-  const std::int64_t got = ReadBytes(file, buffer);
-  if (got < 0) return std::nullopt;
-  return static_cast<std::size_t>(got);
-}
-
 }  // namespace
 
 std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {

@@ -77,6 +77,13 @@ bool WriteBytes(File& file, std::span<const std::uint8_t> data) { return Use().w
 
 bool SeekTo(File& file, std::uint64_t offset) { return Use().seek(file.Native(), offset); }
 
+std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  if (!SeekTo(file, offset)) return std::nullopt;
+  const std::int64_t got = ReadBytes(file, buffer);
+  if (got < 0) return std::nullopt;
+  return static_cast<std::size_t>(got);
+}
+
 std::optional<std::uint64_t> FileSize(File& file) { return Use().size(file.Native()); }
 
 std::optional<std::uint64_t> LastWriteTime(File& file) { return Use().lastWriteTime(file.Native()); }

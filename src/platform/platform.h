@@ -130,6 +130,9 @@ enum class DirectoryAccess {
 [[nodiscard]] bool SeekTo(File& file, std::uint64_t offset);
 // Reads until `buffer` is full or the file ends; the count read, or -1 on failure.
 [[nodiscard]] std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer);
+// Reads up to `buffer.size()` bytes at `offset`: the count read, fewer at
+// the end of the file; nullopt when the file cannot be read there.
+[[nodiscard]] std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 // Writes all of `data`; false when any of it could not be written.
 [[nodiscard]] bool WriteBytes(File& file, std::span<const std::uint8_t> data);
 

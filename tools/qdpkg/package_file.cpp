@@ -35,19 +35,17 @@ std::optional<PackageFile> OpenPackage(std::string_view path) {
 }
 
 std::size_t ReadAt(PackageFile& package, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-  if (offset >= package.size || !platform::SeekTo(package.file, offset)) return 0;
-  const std::int64_t got = platform::ReadBytes(package.file, buffer);
-  return got < 0 ? 0 : static_cast<std::size_t>(got);
+  return offset < package.size ? platform::ReadAt(package.file, offset, buffer).value_or(0) : 0;
 }
 
 PackageReader ReaderOf(PackageFile& package) {
   platform::File* file = &package.file;
   return PackageReader(
       [file, offset = std::uint64_t{0}](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
-        if (!platform::SeekTo(*file, offset)) return -1;
-        const std::int64_t got = platform::ReadBytes(*file, buffer);
-        if (got > 0) offset += static_cast<std::uint64_t>(got);
-        return got;
+        const auto got = platform::ReadAt(*file, offset, buffer);
+        if (!got) return -1;
+        offset += *got;
+        return static_cast<std::int64_t>(*got);
       },
       0, package.itemsEnd);
 }
