@@ -48,10 +48,10 @@
 #include <string>
 #include <vector>
 
-#include "package/output_name.h"
 #include "codec/codec.h"
 #include "package/checksum.h"
 #include "package/layout.h"
+#include "package/output_name.h"
 #include "package/script.h"
 #include "package/version.h"
 #include "pe/pe_image.h"
@@ -149,7 +149,7 @@ std::string InCurrentDirectory(std::string_view name) {
   return path;
 }
 
-bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
+[[nodiscard]] bool WriteMarkerAndTime(platform::File& output, std::uint64_t fileTime) {
   return platform::WriteBytes(output, PackageMarker()) &&
          platform::WriteBytes(output, EncodeTimeStamp(fileTime));
 }
@@ -319,8 +319,8 @@ std::vector<platform::FileIdentity> InputIdentities(const std::string& scriptFil
   return identities;
 }
 
-bool IsOneOf(const std::optional<platform::FileIdentity>& identity,
-             const std::vector<platform::FileIdentity>& files) {
+[[nodiscard]] bool IsOneOf(const std::optional<platform::FileIdentity>& identity,
+                           const std::vector<platform::FileIdentity>& files) {
   return identity && std::find(files.begin(), files.end(), *identity) != files.end();
 }
 

@@ -60,7 +60,7 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 
 // The candidate that `name` most likely misspells: one or two edits away,
 // one for a short name.
-std::optional<std::string> Nearest(std::string_view name, const std::vector<std::string>& candidates) {
+[[nodiscard]] std::optional<std::string> Nearest(std::string_view name, const std::vector<std::string>& candidates) {
   const std::size_t limit = name.size() <= 4 ? 1 : 2;
   std::optional<std::string> best;
   std::size_t bestDistance = limit + 1;
@@ -76,14 +76,14 @@ std::optional<std::string> Nearest(std::string_view name, const std::vector<std:
   return best;
 }
 
-bool IsComment(std::string_view name) { return name.starts_with(';'); }
+[[nodiscard]] bool IsComment(std::string_view name) { return name.starts_with(';'); }
 
 // "File" and a number, however many digits it has.
 struct ListKey {
   std::size_t digits = 0;
   int number = 0;  // 1000 for any number above 999
 };
-std::optional<ListKey> ParseListKey(std::string_view name) {
+[[nodiscard]] std::optional<ListKey> ParseListKey(std::string_view name) {
   if (name.size() <= 4 || !text::EqualsIgnoringCase(name.substr(0, 4), "File")) return std::nullopt;
   const std::string_view digits = name.substr(4);
   if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
@@ -93,7 +93,7 @@ std::optional<ListKey> ParseListKey(std::string_view name) {
 }
 
 // "Msg" or "Err" and two digits: a key of some language section.
-bool IsTextKey(std::string_view name) {
+[[nodiscard]] bool IsTextKey(std::string_view name) {
   return name.size() == 5 && (text::EqualsIgnoringCase(name.substr(0, 3), "Msg") ||
                               text::EqualsIgnoringCase(name.substr(0, 3), "Err")) &&
          name[3] >= '0' && name[3] <= '9' && name[4] >= '0' && name[4] <= '9';

@@ -161,7 +161,7 @@ ImplodePiece PieceFor(std::uint64_t size, std::uint32_t dictionarySize, std::uin
 // other to the input's end, none but the first starting before the
 // smallest piece's length or shorter than it, each reading what it needs.
 // A plan made otherwise could send a piece's reads outside its bytes.
-bool Valid(const ImplodePlan& plan) {
+[[nodiscard]] bool Valid(const ImplodePlan& plan) {
   if (DictionaryBitsFor(plan.dictionarySize) == 0 ||
       (plan.literalMode != BinaryLiterals && plan.literalMode != AsciiLiterals) || plan.pieces.empty())
     return false;
@@ -176,7 +176,7 @@ bool Valid(const ImplodePlan& plan) {
   return at == plan.size;
 }
 
-bool Fits(const ImplodePlan& plan, std::size_t index, std::span<const std::uint8_t> bytes) {
+[[nodiscard]] bool Fits(const ImplodePlan& plan, std::size_t index, std::span<const std::uint8_t> bytes) {
   if (index >= plan.pieces.size() || !Valid(plan)) return false;
   const ImplodePiece& piece = plan.pieces[index];
   return bytes.size() == piece.readEnd - piece.readBegin;
@@ -188,8 +188,8 @@ struct Meeting {
   std::size_t earlier;
   std::size_t later;
 };
-std::optional<Meeting> FirstMeeting(const std::vector<ImplodeBoundary>& earlier,
-                                    const std::vector<ImplodeBoundary>& later) {
+[[nodiscard]] std::optional<Meeting> FirstMeeting(const std::vector<ImplodeBoundary>& earlier,
+                                                  const std::vector<ImplodeBoundary>& later) {
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < earlier.size() && j < later.size()) {

@@ -13,7 +13,7 @@ namespace {
 // The command buffer's size: the work directory, the name and the switches.
 constexpr std::size_t CommandCapacity = 360;
 
-bool HoldsSwitch(std::string_view line, std::string_view name) {
+[[nodiscard]] bool HoldsSwitch(std::string_view line, std::string_view name) {
   const std::string slash = std::string("/").append(name);
   const std::string dash = std::string("-").append(name);
   return line.find(slash) != std::string_view::npos || line.find(dash) != std::string_view::npos;

@@ -19,7 +19,7 @@ namespace qd {
 namespace {
 
 // Writes `checksum` into the CheckSum field of the image at `path`.
-bool StampChecksum(std::string_view path, std::uint32_t checksum) {
+[[nodiscard]] bool StampChecksum(std::string_view path, std::uint32_t checksum) {
   platform::File file = platform::OpenForUpdate(path);
   if (!file.IsOpen()) return false;
 

@@ -19,7 +19,7 @@ constexpr std::size_t MaxNameLength = 255;
 constexpr std::array<std::string_view, 6> Devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 constexpr std::array<std::string_view, 2> NumberedDevices = {"COM", "LPT"};
 
-bool IsDeviceName(std::string_view stored) {
+[[nodiscard]] bool IsDeviceName(std::string_view stored) {
   // The part before the first dot, without the blanks before that dot.
   std::string_view stem = stored.substr(0, stored.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
@@ -33,7 +33,7 @@ bool IsDeviceName(std::string_view stored) {
          });
 }
 
-bool HasExtension(std::string_view name) { return name.find('.') != std::string_view::npos; }
+[[nodiscard]] bool HasExtension(std::string_view name) { return name.find('.') != std::string_view::npos; }
 
 }  // namespace
 

@@ -28,7 +28,7 @@ constexpr std::size_t BufferSize = std::size_t{1} << 18;
 // The whole stream of an empty file: a header and the end code. The decoder
 // refuses a first read this short, but the builder writes it for every empty
 // file, and an empty file must install like any other.
-bool IsEmptyFileStream(std::span<const std::uint8_t> stream) {
+[[nodiscard]] bool IsEmptyFileStream(std::span<const std::uint8_t> stream) {
   return stream.size() == 4 && stream[0] <= 1 && stream[1] >= 4 && stream[1] <= 6 && stream[2] == 0x01 &&
          stream[3] == 0xFF;
 }

@@ -207,7 +207,7 @@ struct Headers {
 constexpr std::size_t SizeOfHeadersField = 60;  // in the optional header
 
 // The headers of a PE32 or PE32+ image; nullopt when the file has none.
-std::optional<Headers> ReadHeaders(const ReadAtFn& readAt) {
+[[nodiscard]] std::optional<Headers> ReadHeaders(const ReadAtFn& readAt) {
   const auto dos = ReadUpTo(readAt, 0, DosHeaderSize);
   const auto h = PeHeadersOffset(dos);
   if (!h) return std::nullopt;
@@ -237,7 +237,7 @@ std::optional<Headers> ReadHeaders(const ReadAtFn& readAt) {
 
 // The data directory's entry `index`: its address (or file offset) and size,
 // when the optional header holds it.
-std::optional<FileRange> DataDirectory(const Headers& headers, std::uint32_t index) {
+[[nodiscard]] std::optional<FileRange> DataDirectory(const Headers& headers, std::uint32_t index) {
   const auto count = LoadU32(headers.optional, headers.directoryCountField);
   if (!count || *count <= index) return std::nullopt;
   const std::size_t entry = headers.directoryCountField + 4 + 8 * std::size_t{index};
@@ -293,7 +293,7 @@ std::vector<DirectoryEntry> ReadDirectory(const ImageView& image, std::uint32_t 
 }
 
 // The target of the entry with numeric id `id`.
-std::optional<std::uint32_t> FindId(const std::vector<DirectoryEntry>& entries, std::uint32_t id) {
+[[nodiscard]] std::optional<std::uint32_t> FindId(const std::vector<DirectoryEntry>& entries, std::uint32_t id) {
   for (const auto& e : entries)
     if ((e.name & HighBit) == 0 && (e.name & 0xFFFF) == id) return e.target;
   return std::nullopt;

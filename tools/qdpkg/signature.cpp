@@ -106,7 +106,7 @@ struct IndirectData {
   Owned<X509_SIG, X509_SIG_free> digestInfo;
 };
 
-std::optional<IndirectData> ReadIndirectData(PKCS7* signedData) {
+[[nodiscard]] std::optional<IndirectData> ReadIndirectData(PKCS7* signedData) {
   const PKCS7* content = signedData->d.sign->contents;
   const Owned<ASN1_OBJECT, ASN1_OBJECT_free> indirect(OBJ_txt2obj(IndirectDataOid, 1));
   if (!content || !content->type || !indirect || OBJ_cmp(content->type, indirect.get()) != 0 ||

@@ -75,7 +75,7 @@ std::vector<std::uint64_t> MarkersBefore(PackageFile& package, std::uint64_t end
 
 // The stub's headers and the marker text inside it: true when the items can
 // be found after it.
-bool CheckStub(PackageFile& package, const Piece& stub, Report& report) {
+[[nodiscard]] bool CheckStub(PackageFile& package, const Piece& stub, Report& report) {
   if (!package.image) {
     report.Fault("the file has no PE headers: it is no executable, so no package");
     return false;
@@ -211,7 +211,7 @@ void CheckVersion(const PackageFile& package, const ListedFile& first, const std
 // The zero tail after the last item at `itemsEnd`, and what follows it: the
 // end of the file, or a certificate table to the end of the file, which is
 // returned when it holds a whole entry.
-std::optional<pe::FileRange> CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
+[[nodiscard]] std::optional<pe::FileRange> CheckTail(PackageFile& package, std::uint64_t itemsEnd, Report& report) {
   const std::size_t tailSize = TailLength(itemsEnd);
   std::array<std::uint8_t, 8> tail{};
   const std::size_t got = ReadAt(package, itemsEnd, std::span(tail).first(tailSize));

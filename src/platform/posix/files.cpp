@@ -64,14 +64,14 @@ std::mutex& HeldFilesLock() {
 // Whether the file may be opened in `mode` while this process holds it:
 // readers share with readers, appenders with appenders; any other writer
 // shares with no one.
-bool SharingAllows(const FileIdentity& identity, OpenMode mode) {
+[[nodiscard]] bool SharingAllows(const FileIdentity& identity, OpenMode mode) {
   const bool shared = mode == OpenMode::Read || mode == OpenMode::Append;
   for (const auto& [descriptor, held] : HeldFiles())
     if (held.identity == identity && (!shared || held.mode != mode)) return false;
   return true;
 }
 
-bool IsHeld(const FileIdentity& identity) {
+[[nodiscard]] bool IsHeld(const FileIdentity& identity) {
   for (const auto& [descriptor, held] : HeldFiles())
     if (held.identity == identity) return true;
   return false;

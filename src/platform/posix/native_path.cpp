@@ -17,17 +17,17 @@
 namespace qd::platform::posix {
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+[[nodiscard]] bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // Characters that Windows refuses in a file name; a directory search allows
 // the wildcards in its last part.
-bool IsRefused(char c, bool wildcards) {
+[[nodiscard]] bool IsRefused(char c, bool wildcards) {
   if (static_cast<unsigned char>(c) < 0x20) return true;
   if (c == '<' || c == '>' || c == '"' || c == '|') return true;
   return !wildcards && (c == '?' || c == '*');
 }
 
-bool HasRefused(std::string_view text, bool wildcards) {
+[[nodiscard]] bool HasRefused(std::string_view text, bool wildcards) {
   for (char c : text)
     if (IsRefused(c, wildcards)) return true;
   return false;
@@ -82,7 +82,7 @@ bool Exists(const std::string& path) {
 
 // The one entry of `directory` whose name equals `name` without regard to
 // case; nullopt when there is none, or more than one.
-std::optional<std::string> FindIgnoringCase(const std::string& directory, std::string_view name) {
+[[nodiscard]] std::optional<std::string> FindIgnoringCase(const std::string& directory, std::string_view name) {
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) return std::nullopt;
   std::optional<std::string> found;

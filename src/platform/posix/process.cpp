@@ -54,7 +54,7 @@ void MakeExecutable(const std::string& path) {
 // A program in a directory reached through a handle of this process
 // (/proc/self/fd/N/...): the handle the path goes through, which the program
 // must hold too, at the same number, for its path to stay valid in it.
-std::optional<int> HandleOfPath(std::string_view path) {
+[[nodiscard]] std::optional<int> HandleOfPath(std::string_view path) {
   constexpr std::string_view Prefix = "/proc/self/fd/";
   if (!path.starts_with(Prefix)) return std::nullopt;
   int handle = 0;

@@ -61,7 +61,7 @@ using namespace profile;
 
 // The whole file: empty when there is no such file, nullopt when it exists
 // but cannot be read.
-std::optional<std::string> Load(const std::string& path) {
+[[nodiscard]] std::optional<std::string> Load(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::string();
@@ -81,7 +81,7 @@ std::optional<std::string> Load(const std::string& path) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+[[nodiscard]] bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
@@ -94,7 +94,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 // Puts `bytes` in place of the file at `path` through a temporary file in
 // the same directory, so that the file is either the old one or the new one.
 // The new file takes the old one's permissions and, where allowed, its owner.
-bool Store(const std::string& path, std::string_view bytes) {
+[[nodiscard]] bool Store(const std::string& path, std::string_view bytes) {
   std::string target = path;
   struct stat info {};
   const bool existed = ::lstat(path.c_str(), &info) == 0;
@@ -125,10 +125,10 @@ bool Store(const std::string& path, std::string_view bytes) {
   return false;
 }
 
-bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+[[nodiscard]] bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // A bare file name: the platform looks it up in its Windows directory.
-bool IsBareName(std::string_view path) { return path.find_first_of("\\/:") == std::string_view::npos; }
+[[nodiscard]] bool IsBareName(std::string_view path) { return path.find_first_of("\\/:") == std::string_view::npos; }
 
 }  // namespace
 

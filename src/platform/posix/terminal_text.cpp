@@ -19,9 +19,9 @@ namespace qd::platform::posix {
 namespace {
 
 // C0 and C1 controls and DEL; the line feed stays a line break.
-bool IsControl(char32_t c) { return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F); }
+[[nodiscard]] bool IsControl(char32_t c) { return (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F); }
 
-bool IsUtf8(std::string_view codeset) {
+[[nodiscard]] bool IsUtf8(std::string_view codeset) {
   return codeset == "UTF-8" || codeset == "utf-8" || codeset == "UTF8" || codeset == "utf8";
 }
 

@@ -33,7 +33,7 @@ constexpr std::size_t RandomCharacters = 10;
 constexpr int Attempts = 16;
 
 // "QD", ten random characters from 0-9 and A-V, ".tmp".
-std::optional<std::string> RandomName() {
+[[nodiscard]] std::optional<std::string> RandomName() {
   std::array<std::uint8_t, RandomCharacters> bytes{};
   std::size_t got = 0;
   while (got < bytes.size()) {
@@ -49,7 +49,7 @@ std::optional<std::string> RandomName() {
 }
 
 // The directory's own: made by this process's user and no one else may enter it.
-bool IsOwnDirectory(int handle) {
+[[nodiscard]] bool IsOwnDirectory(int handle) {
   struct stat info {};
   return ::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
          (info.st_mode & 077) == 0;

@@ -162,7 +162,7 @@ std::string CreateTemporaryFile(std::string_view directory, std::string_view pre
 
 namespace {
 
-std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+[[nodiscard]] std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(handle, &information)) return std::nullopt;
   return FileIdentity{information.dwVolumeSerialNumber,

@@ -25,15 +25,15 @@
 namespace qd::platform {
 namespace {
 
-bool WriteDirectly(const std::string& section, const std::string& key, const char* value,
-                   const std::string& path) {
+[[nodiscard]] bool WriteDirectly(const std::string& section, const std::string& key, const char* value,
+                                 const std::string& path) {
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value, path.c_str()) != FALSE;
 }
 
 // Whether the file ends with a line feed, in the encoding its byte-order
 // mark names: the platform writes every line whole, so a file cut short by
 // a failed write almost always ends inside a line.
-bool EndsWithWholeLine(const char* path) {
+[[nodiscard]] bool EndsWithWholeLine(const char* path) {
   HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   unsigned char mark[2] = {};
