@@ -25,10 +25,6 @@
 namespace qd {
 namespace {
 
-Failure FailureOf(int errorNumber, const Installation& installation) {
-  return {.error = errorNumber, .scriptPath = installation.scriptPath};
-}
-
 // Unpacked bytes are written in blocks of this size (the last of a file's
 // may be shorter).
 constexpr std::size_t WriteBlockSize = std::size_t{1} << 18;

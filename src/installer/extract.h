@@ -63,6 +63,12 @@ struct Installation {
   EventLog log;
 };
 
+// The run's failure with `errorNumber`, reported against its script as it
+// stands.
+inline Failure FailureOf(int errorNumber, const Installation& installation) {
+  return {.error = errorNumber, .scriptPath = installation.scriptPath};
+}
+
 // What ExtractItem takes out: the stub image, copied as it stands, or an item,
 // unpacked and given its time stamp.
 enum class Unpack { StubImage, Item };

@@ -23,10 +23,6 @@ namespace {
 
 constexpr std::string_view NoTitle = "<No title>";
 
-Failure FailureOf(int errorNumber, const Installation& installation) {
-  return {.error = errorNumber, .scriptPath = installation.scriptPath};
-}
-
 // The silent branch: unpack, run the setup program, and clean up after a
 // success; a failed setup program leaves the files for inspection.
 Outcome<int> RunSilently(Installation& installation) {

@@ -56,7 +56,7 @@ Outcome<std::int32_t> RunSetupCommand(const Installation& installation, const st
   if (IsAbsent(fileName) || CheckSetupFileName(fileName)) {
     installation.log.Note(IsAbsent(fileName) ? "Setup program: the script names none ([Cmd] FileName)"
                                              : "Setup program: " + fileName + " is no file of the work directory");
-    return Failure{.error = error::Configuration, .scriptPath = installation.scriptPath};
+    return FailureOf(error::Configuration, installation);
   }
   std::string arguments = installation.arguments.substr(0, platform::MaxText);
   for (char& c : arguments) c = text::AsciiUpper(c);
