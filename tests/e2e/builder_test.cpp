@@ -432,11 +432,9 @@ TEST_F(BuilderTest, EveryFailureWritesItsLineAndEndsWithMinusOne) {
     EXPECT_EQ(tree.Log(), c.log);
     // Natively the builder also says it, naming the file at fault: the last
     // line of standard error is the log's, behind "qdpack: error: " and a name.
-    std::string said = c.log.substr(c.log.find_last_of('\n', c.log.size() - 2) + 1);
-    said = said.substr(said.find_first_not_of("\r\n"));
-    said.resize(said.find_last_not_of("\r\n") + 1);
-    const std::size_t last = result.err.rfind("qdpack: error: ");
-    ASSERT_NE(last, std::string::npos) << result.err;
+    const std::size_t from = c.log.find_first_not_of("\r\n", c.log.find_last_of('\n', c.log.size() - 2) + 1);
+    const std::string said = c.log.substr(from, c.log.find_last_not_of("\r\n") + 1 - from);
+    ASSERT_NE(result.err.rfind("qdpack: error: "), std::string::npos) << result.err;
     EXPECT_TRUE(result.err.ends_with(": " + said + "\n")) << result.err;
     EXPECT_EQ(result.out, "");
   }
