@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <set>
@@ -686,9 +685,7 @@ TEST_F(BuilderTest, FilesLargerThanMemoryPackInPiecesUpToTheirLimit) {
   };
   for (const Case& c : {Case{std::uintmax_t{1} << 30, 0, ""}, Case{std::uintmax_t{5} << 30, 255, "Error allocating memory.\r\n"}}) {
     SCOPED_TRACE(c.size);
-    {
-      std::ofstream big(tree() / "build/big.bin", std::ios::binary);
-    }
+    WriteAll(tree() / "build/big.bin", {});
     fs::resize_file(tree() / "build/big.bin", c.size);
     ScriptParts parts;
     parts.files[1] = "big.bin,build\\big.bin";
