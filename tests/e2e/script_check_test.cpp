@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "e2e/installer_support.h"
+#include "e2e/parity_cases.h"
 
 namespace qd::test {
 namespace {
@@ -41,12 +42,6 @@ std::string Changed(const std::vector<std::pair<std::string, std::string>>& chan
     if (at != std::string::npos) script.replace(at, from.size(), to);
   }
   return script;
-}
-
-std::string Utf16Le(std::string_view ascii) {
-  std::string bytes = "\xFF\xFE";
-  for (const char c : ascii) bytes += {c, '\0'};
-  return bytes;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -160,7 +155,7 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
         "this looks like UTF-8"}},
       {"UTF-8 text with a byte-order mark", "\xEF\xBB\xBF" + Changed({{"Qd Engine Setup", "Qd Engine f\xC3\xBCr Sie"}}),
        {}},
-      {"UTF-16 keeps its lines", Utf16Le(Changed({{"File02=", "File2="}})),
+      {"UTF-16 keeps its lines", Utf16Script(Changed({{"File02=", "File2="}})),
        {"SetupQd.ini:7: error: File2 is never read", noSetup}},
   };
   BuildTree tree;
