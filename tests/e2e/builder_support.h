@@ -12,13 +12,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/file_faults.h"
 #include "support/files.h"
 #include "support/in_process.h"
 #include "support/process.h"
@@ -49,6 +53,20 @@ inline std::uint64_t FileTimeOf(const std::filesystem::path& path) {
 inline void SetModificationTime(const std::filesystem::path& path, std::int64_t unixSeconds) {
   timespec times[2] = {{unixSeconds, 0}, {unixSeconds, 0}};
   ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// How many entries a directory holds.
+inline std::ptrdiff_t EntriesIn(const std::filesystem::path& dir) {
+  return std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());
+}
+
+// The first run of a sweep: `run` with every call that `fault` matches
+// counted and none failed; gives the count.
+inline int CountCalls(FileFault fault, const std::function<void()>& run) {
+  fault.nth = 0;
+  const FileFaultScope counting(fault);
+  run();
+  return counting.Counted();
 }
 
 // A packing list made from its parts; lines end with CR LF as on Windows.

@@ -495,34 +495,36 @@ inline std::vector<InstallCase> DialogRunCases() {
 // a silent run, and of a run with the dialog. Each log tells the run's steps
 // and ends with its outcome.
 inline std::vector<InstallCase> LoggedRunCases() {
-  const auto steps = [](std::string start, std::vector<std::string> then) {
+  // The steps up to the script's title, then `then`; in a run that goes on
+  // to install, the rights, the files and the setup program between.
+  const auto steps = [](std::string start, std::vector<std::string> then, bool installs = true) {
     std::vector<std::string> events = {std::move(start), "Own file: ", "Image checksum 0x", "Work directory: ",
                                        "Unpacked SetupQd.ini: ", "Title: Qd Engine Setup"};
+    if (installs)
+      events.insert(events.end(), {"Rights: an administrator", "Unpacked engine.dll: ", "Unpacked setup.exe: ",
+                                   "Setup program: "});
     events.insert(events.end(), then.begin(), then.end());
+    return events;
+  };
+  // The end of a run whose setup program ended with `code`, and that cleaned up.
+  const auto cleaned = [](const std::string& code, const char* dialog = nullptr) {
+    std::vector<std::string> events = {"Setup program ended with exit code " + code};
+    if (dialog) events.push_back(dialog);
+    events.insert(events.end(), {"Clean-up: 2 unpacked files removed, and the script", "Work directory removed",
+                                 "End: exit code " + code});
     return events;
   };
   const std::string silent = "Start: silent install, arguments: /h";
   const std::string dialog = "Start: install with the dialog";
-  const std::vector<std::string> installed = {"Rights: an administrator", "Unpacked engine.dll: ",
-                                              "Unpacked setup.exe: ", "Setup program: "};
-  const auto installedThen = [&installed](std::vector<std::string> then) {
-    std::vector<std::string> events = installed;
-    events.insert(events.end(), then.begin(), then.end());
-    return events;
-  };
-  const std::string cleaned = "Clean-up: 2 unpacked files removed, and the script";
   const std::vector<std::string> all = {"SetupQd.ini", "engine.dll", "setup.exe"};
   return {
-      {.behaviour = "success", .setupArgs = "/NOSHARECOUNT",
-       .logged = steps(silent, installedThen({"Setup program ended with exit code 0", cleaned, "Work directory removed",
-                                              "End: exit code 0"}))},
+      {.behaviour = "success", .setupArgs = "/NOSHARECOUNT", .logged = steps(silent, cleaned("0"))},
       {.behaviour = "a restart asked for", .setupExit = 3010, .exitCode = 3010, .setupArgs = "/NOSHARECOUNT",
-       .logged = steps(silent, installedThen({"Setup program ended with exit code 3010", cleaned,
-                                              "Work directory removed", "End: exit code 3010"}))},
+       .logged = steps(silent, cleaned("3010"))},
       {.behaviour = "a failing setup program", .setupExit = 7, .exitCode = -1, .left = all,
        .setupArgs = "/NOSHARECOUNT",
-       .logged = steps(silent, installedThen({"Setup program ended with exit code 7",
-                                              "End: exit code -1, error 7: Error: the setup program failed."}))},
+       .logged = steps(silent, {"Setup program ended with exit code 7",
+                                "End: exit code -1, error 7: Error: the setup program failed."})},
       {.behaviour = "a damaged package", .damage = Damage::Checksum, .exitCode = -1,
        .left = std::vector<std::string>{},
        .logged = {silent, "Own file: ", "Image checksum: the package holds 0x",
@@ -530,19 +532,18 @@ inline std::vector<InstallCase> LoggedRunCases() {
       {.behaviour = "no setup program", .commands = "[CMD]\r\nTitle=Qd Engine Setup\r\n", .exitCode = -1, .left = all,
        .logged = steps(silent, {"Rights: an administrator", "Unpacked engine.dll: ", "Unpacked setup.exe: ",
                                 "Setup program: the script names none ([Cmd] FileName)",
-                                "End: exit code -1, error 4: Error: the installer is not properly configured."})},
+                                "End: exit code -1, error 4: Error: the installer is not properly configured."},
+                       false)},
       {.behaviour = "not an administrator", .administrator = false, .exitCode = -1,
        .left = std::vector<std::string>{"SetupQd.ini"},
        .logged = steps(silent, {"Rights: not an administrator",
-                                "End: exit code -1, error 9: Error: you must be an administrator."})},
+                                "End: exit code -1, error 9: Error: you must be an administrator."}, false)},
       {.behaviour = "the dialog, finished", .args = {}, .answers = {Answer::Next, Answer::Next},
-       .setupArgs = "/NOSHARECOUNT",
-       .logged = steps(dialog, installedThen({"Setup program ended with exit code 0", "Dialog: finished", cleaned,
-                                              "Work directory removed", "End: exit code 0"}))},
+       .setupArgs = "/NOSHARECOUNT", .logged = steps(dialog, cleaned("0", "Dialog: finished"))},
       {.behaviour = "the dialog, cancelled", .args = {}, .answers = {Answer::Cancel}, .exitCode = -1,
        .left = std::vector<std::string>{"SetupQd.ini"},
        .logged = steps(dialog, {"Rights: an administrator", "Dialog: cancelled",
-                                "End: exit code -1, error 6: cancelled, nothing is shown"})},
+                                "End: exit code -1, error 6: cancelled, nothing is shown"}, false)},
   };
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "e2e/installer_support.h"
+#include "e2e/parity_cases.h"
 
 namespace qd::test {
 namespace {
@@ -43,12 +44,6 @@ std::string Changed(const std::vector<std::pair<std::string, std::string>>& chan
   return script;
 }
 
-std::string Utf16Le(std::string_view ascii) {
-  std::string bytes = "\xFF\xFE";
-  for (const char c : ascii) bytes += {c, '\0'};
-  return bytes;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -75,34 +70,30 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
     std::string script;
     std::vector<std::string> diagnostics;  // each the start of a line, in order
   };
+  // What a script says whose second entry, the setup program's, is not read.
+  const std::string noSetup = "SetupQd.ini:9: error: FileName setup.exe names no file";
   const Case cases[] = {
       {"a right script, comments and all, passes",
        Changed({{"[Files]\r\n", "; the payload\r\n[Files]\r\n; File03=later.dll,x\r\n"}}), {}},
-      {"[CDM] for [CMD]",
-       Changed({{"[CMD]", "[CDM]"}}),
+      {"[CDM] for [CMD]", Changed({{"[CMD]", "[CDM]"}}),
        {"SetupQd.ini: warning: [CMD] Title is missing (the script has no [CMD] section)",
         "SetupQd.ini: error: [CMD] LANG is missing (the script has no [CMD] section): an installer run with the "
         "dialog stops with error 4",
         "SetupQd.ini: error: [CMD] FileName is missing (the script has no [CMD] section)",
         "SetupQd.ini:8: warning: unknown section [CDM]: did you mean [CMD]?"}},
-      {"File2 for File02",
-       Changed({{"File02=", "File2="}}),
+      {"File2 for File02", Changed({{"File02=", "File2="}}),
        {"SetupQd.ini:7: error: File2 is never read: the list's keys have two digits; did you mean File02?",
-        "SetupQd.ini:9: error: FileName setup.exe names no file of the [Files] list"}},
-      {"File01, then File03 without File02",
-       Changed({{"File02=", "File03="}}),
+        noSetup + " of the [Files] list"}},
+      {"File01, then File03 without File02", Changed({{"File02=", "File03="}}),
        {"SetupQd.ini:7: error: File03 is never read: the list ends at File01, as File02 is missing",
-        "SetupQd.ini:9: error: FileName setup.exe names no file of the [Files] list"}},
+        noSetup + " of the [Files] list"}},
       {"a list key of three digits", Changed({{"File02=", "File100="}}),
-       {"SetupQd.ini:7: error: File100 is never read: the list holds at most 99 entries",
-        "SetupQd.ini:9: error: FileName setup.exe names no file"}},
+       {"SetupQd.ini:7: error: File100 is never read: the list holds at most 99 entries", noSetup}},
       {"a misspelt list key", Changed({{"File02=", "Fiel02="}}),
-       {"SetupQd.ini:7: warning: unknown key Fiel02 in [Files]: did you mean File02?",
-        "SetupQd.ini:9: error: FileName setup.exe names no file"}},
+       {"SetupQd.ini:7: warning: unknown key Fiel02 in [Files]: did you mean File02?", noSetup}},
       {"a destination with a folder part", Changed({{"File02=setup.exe", "File02=bin\\setup.exe"}}),
        {"SetupQd.ini:7: error: File02's destination bin\\setup.exe is not a plain file name (it has a drive, a root "
-        "or a folder part): the installer refuses the package (error 3)",
-        "SetupQd.ini:9: error: FileName setup.exe names no file"}},
+        "or a folder part): the installer refuses the package (error 3)", noSetup}},
       {"a device name as destination and setup program",
        Changed({{"File02=setup.exe", "File02=con.exe"}, {"FileName=setup.exe", "FileName=con.exe"}}),
        {"SetupQd.ini:7: error: File02's destination con.exe is a device name that Windows reserves",
@@ -114,7 +105,7 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
        {"SetupQd.ini:8: error: File03's destination setupqd.ini is the name of the installer's own script"}},
       {"an entry without a comma", Changed({{"File02=setup.exe,build\\payload.bin", "File02=setup.exe"}}),
        {"SetupQd.ini:7: error: File02 has no comma between its destination and its source: the builder stops",
-        "SetupQd.ini:9: error: FileName setup.exe names no file"}},
+        noSetup}},
       {"no [Cmd] FileName", Changed({{"FileName=setup.exe\r\n", ""}}),
        {"SetupQd.ini:8: error: [CMD] FileName is missing: the installer has no setup program to run (error 4)"}},
       {"a FileName that is not among the destinations", Changed({{"FileName=setup.exe", "FileName=install.exe"}}),
@@ -164,8 +155,8 @@ TEST_F(ScriptCheck, NamesEachMistakeWithItsLine) {
         "this looks like UTF-8"}},
       {"UTF-8 text with a byte-order mark", "\xEF\xBB\xBF" + Changed({{"Qd Engine Setup", "Qd Engine f\xC3\xBCr Sie"}}),
        {}},
-      {"UTF-16 keeps its lines", Utf16Le(Changed({{"File02=", "File2="}})),
-       {"SetupQd.ini:7: error: File2 is never read", "SetupQd.ini:9: error: FileName setup.exe names no file"}},
+      {"UTF-16 keeps its lines", Utf16Script(Changed({{"File02=", "File2="}})),
+       {"SetupQd.ini:7: error: File2 is never read", noSetup}},
   };
   BuildTree tree;
   for (const Case& c : cases) {
