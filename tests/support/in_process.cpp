@@ -10,6 +10,7 @@
 
 #include "platform/posix/command_line.h"
 #include "startup/startup.h"
+#include "support/process.h"
 
 namespace qd::test {
 namespace {
@@ -63,9 +64,7 @@ class ScopedInput {
 InProcessResult RunInProcess(const std::vector<std::string>& args, const InProcessOptions& options) {
   std::vector<std::string> words = {options.argv0};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointersTo(words);
   const int argc = static_cast<int>(words.size());
   platform::posix::RememberCommandLine(argc, argv.data());
 
