@@ -17,8 +17,11 @@ struct Plan {
   FileFault fault;
   int counted = 0;
   std::optional<std::string> struck;  // the call that failed
-  std::map<std::intptr_t, std::string> paths;  // open files and their paths
-  std::map<std::intptr_t, bool> written;       // whether each was opened to be written
+  struct OpenFile {
+    std::string path;
+    bool written = false;  // opened to be written
+  };
+  std::map<std::intptr_t, OpenFile> files;
 };
 std::optional<Plan> plan;
 std::mutex planLock;
@@ -36,18 +39,15 @@ bool Strikes(FileCall call, const std::string& path) {
 std::string PathOf(std::intptr_t file) {
   const std::lock_guard lock(planLock);
   if (!plan) return {};
-  const auto found = plan->paths.find(file);
-  return found == plan->paths.end() ? std::string() : found->second;
+  const auto found = plan->files.find(file);
+  return found == plan->files.end() ? std::string() : found->second.path;
 }
 
 std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   if (Strikes(FileCall::Open, std::string(path))) return platform::File::Invalid;
   const std::intptr_t file = NativeOperations().open(path, mode);
   const std::lock_guard lock(planLock);
-  if (plan && file != platform::File::Invalid) {
-    plan->paths[file] = std::string(path);
-    plan->written[file] = mode != platform::OpenMode::Read;
-  }
+  if (plan && file != platform::File::Invalid) plan->files[file] = {std::string(path), mode != platform::OpenMode::Read};
   return file;
 }
 
@@ -68,19 +68,13 @@ bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
 // A file opened to be written closes as "close written", so that a test can
 // tell it from a file that was only read.
 bool Close(std::intptr_t file) {
-  bool written = false;
+  std::string name;
   {
     const std::lock_guard lock(planLock);
-    written = plan && plan->written[file];
+    if (const auto closed = plan ? plan->files.extract(file) : decltype(Plan::files)::node_type())
+      name = (closed.mapped().written ? "written " : "") + closed.mapped().path;
   }
-  const bool fails = Strikes(FileCall::Close, (written ? "written " : "") + PathOf(file));
-  {
-    const std::lock_guard lock(planLock);
-    if (plan) {
-      plan->paths.erase(file);
-      plan->written.erase(file);
-    }
-  }
+  const bool fails = Strikes(FileCall::Close, name);
   // A failed close still gives the handle back, as the platform's does.
   return NativeOperations().close(file) && !fails;
 }
