@@ -47,7 +47,8 @@ std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   if (Strikes(FileCall::Open, std::string(path))) return platform::File::Invalid;
   const std::intptr_t file = NativeOperations().open(path, mode);
   const std::lock_guard lock(planLock);
-  if (plan && file != platform::File::Invalid) plan->files[file] = {std::string(path), mode != platform::OpenMode::Read};
+  if (plan && file != platform::File::Invalid)
+    plan->files[file] = {std::string(path), mode != platform::OpenMode::Read};
   return file;
 }
 
@@ -97,7 +98,9 @@ using Size = std::optional<std::uint64_t>;
 const auto& Native = NativeOperations;
 constexpr platform::Operations Double{
     .open = Open, .read = Read, .write = Write, .close = Close,
-    .seek = [](std::intptr_t f, std::uint64_t at) { return !Strikes(FileCall::Seek, PathOf(f)) && Native().seek(f, at); },
+    .seek = [](std::intptr_t f, std::uint64_t at) {
+      return !Strikes(FileCall::Seek, PathOf(f)) && Native().seek(f, at);
+    },
     .size = [](std::intptr_t f) { return Strikes(FileCall::Size, PathOf(f)) ? Size() : Native().size(f); },
     .lastWriteTime = [](std::intptr_t f) {
       return Strikes(FileCall::LastWriteTime, PathOf(f)) ? Size() : Native().lastWriteTime(f);
