@@ -12,7 +12,7 @@ packages=(
   libdeflate-dev                                 # the codec benchmark's baselines
   osslsigncode openssl                           # signed packages in the tests
   dpkg-dev file                                  # cpack's .deb: its dependency list
-  libssl-dev                                     # qdpkg verify checks signatures with OpenSSL
+  libssl-dev                                     # OpenSSL: qdpkg verify's signatures, the tests' digests
   clang libclang-rt-14-dev                       # sanitizers and libFuzzer
 )
 

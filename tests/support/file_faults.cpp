@@ -17,8 +17,11 @@ struct Plan {
   FileFault fault;
   int counted = 0;
   std::optional<std::string> struck;  // the call that failed
-  std::map<std::intptr_t, std::string> paths;  // open files and their paths
-  std::map<std::intptr_t, bool> written;       // whether each was opened to be written
+  struct OpenFile {
+    std::string path;
+    bool written = false;  // opened to be written
+  };
+  std::map<std::intptr_t, OpenFile> files;
 };
 std::optional<Plan> plan;
 std::mutex planLock;
@@ -36,18 +39,16 @@ bool Strikes(FileCall call, const std::string& path) {
 std::string PathOf(std::intptr_t file) {
   const std::lock_guard lock(planLock);
   if (!plan) return {};
-  const auto found = plan->paths.find(file);
-  return found == plan->paths.end() ? std::string() : found->second;
+  const auto found = plan->files.find(file);
+  return found == plan->files.end() ? std::string() : found->second.path;
 }
 
 std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   if (Strikes(FileCall::Open, std::string(path))) return platform::File::Invalid;
   const std::intptr_t file = NativeOperations().open(path, mode);
   const std::lock_guard lock(planLock);
-  if (plan && file != platform::File::Invalid) {
-    plan->paths[file] = std::string(path);
-    plan->written[file] = mode != platform::OpenMode::Read;
-  }
+  if (plan && file != platform::File::Invalid)
+    plan->files[file] = {std::string(path), mode != platform::OpenMode::Read};
   return file;
 }
 
@@ -68,64 +69,15 @@ bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
 // A file opened to be written closes as "close written", so that a test can
 // tell it from a file that was only read.
 bool Close(std::intptr_t file) {
-  bool written = false;
+  std::string name;
   {
     const std::lock_guard lock(planLock);
-    written = plan && plan->written[file];
+    if (const auto closed = plan ? plan->files.extract(file) : decltype(Plan::files)::node_type())
+      name = (closed.mapped().written ? "written " : "") + closed.mapped().path;
   }
-  const bool fails = Strikes(FileCall::Close, (written ? "written " : "") + PathOf(file));
-  {
-    const std::lock_guard lock(planLock);
-    if (plan) {
-      plan->paths.erase(file);
-      plan->written.erase(file);
-    }
-  }
+  const bool fails = Strikes(FileCall::Close, name);
   // A failed close still gives the handle back, as the platform's does.
   return NativeOperations().close(file) && !fails;
-}
-
-bool Seek(std::intptr_t file, std::uint64_t offset) {
-  return !Strikes(FileCall::Seek, PathOf(file)) && NativeOperations().seek(file, offset);
-}
-
-std::optional<std::uint64_t> Size(std::intptr_t file) {
-  if (Strikes(FileCall::Size, PathOf(file))) return std::nullopt;
-  return NativeOperations().size(file);
-}
-
-std::optional<std::uint64_t> LastWriteTime(std::intptr_t file) {
-  if (Strikes(FileCall::LastWriteTime, PathOf(file))) return std::nullopt;
-  return NativeOperations().lastWriteTime(file);
-}
-
-bool SetTimes(std::intptr_t file, std::uint64_t fileTime) {
-  return !Strikes(FileCall::SetTimes, PathOf(file)) && NativeOperations().setTimes(file, fileTime);
-}
-
-bool Remove(std::string_view path) {
-  return !Strikes(FileCall::Remove, std::string(path)) && NativeOperations().remove(path);
-}
-
-bool Rename(std::string_view from, std::string_view to) {
-  return !Strikes(FileCall::Rename, std::string(to)) && NativeOperations().rename(from, to);
-}
-
-bool SetNormalAttributes(std::string_view path) {
-  return !Strikes(FileCall::SetNormalAttributes, std::string(path)) && NativeOperations().setNormalAttributes(path);
-}
-
-std::string CreateTemporaryFile(std::string_view directory, std::string_view prefix) {
-  if (Strikes(FileCall::CreateTemporaryFile, std::string(directory))) return {};
-  return NativeOperations().createTemporaryFile(directory, prefix);
-}
-
-bool MakeDirectory(std::string_view path, platform::DirectoryAccess access) {
-  return !Strikes(FileCall::MakeDirectory, std::string(path)) && NativeOperations().makeDirectory(path, access);
-}
-
-bool RemoveDirectory(std::string_view path) {
-  return !Strikes(FileCall::RemoveDirectory, std::string(path)) && NativeOperations().removeDirectory(path);
 }
 
 std::optional<platform::WorkDirectory> MakeWorkDirectory(platform::DirectoryAccess access) {
@@ -140,37 +92,55 @@ std::optional<platform::WorkDirectory> MakeWorkDirectory(platform::DirectoryAcce
   return made;
 }
 
-bool RemoveWorkDirectory(platform::WorkDirectory& directory) {
-  return !Strikes(FileCall::RemoveWorkDirectory, directory.Shown()) &&
-         NativeOperations().removeWorkDirectory(directory);
-}
-
-std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
-                        std::string_view path) {
-  return NativeOperations().readProfile(section, key, fallback, path);
-}
-
-bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
-                  std::string_view path) {
-  return !Strikes(FileCall::WriteProfile, std::string(path)) &&
-         NativeOperations().writeProfile(section, key, value, path);
-}
-
-bool Exists(std::string_view path) { return NativeOperations().exists(path); }
-
-std::optional<std::uint32_t> RunProgram(const platform::ProgramCommand& command,
-                                        const std::function<void()>& whileWaiting) {
-  if (Strikes(FileCall::RunProgram, command.program)) return std::nullopt;
-  return NativeOperations().runProgram(command, whileWaiting);
-}
-
+// Every other call fails when struck, or goes to the platform; a profile
+// value and whether a path exists cannot report a failure, and go straight there.
+using Size = std::optional<std::uint64_t>;
+const auto& Native = NativeOperations;
 constexpr platform::Operations Double{
-    .open = Open, .read = Read, .write = Write, .close = Close, .seek = Seek, .size = Size,
-    .lastWriteTime = LastWriteTime, .setTimes = SetTimes, .remove = Remove, .rename = Rename, .exists = Exists,
-    .setNormalAttributes = SetNormalAttributes, .createTemporaryFile = CreateTemporaryFile,
-    .makeDirectory = MakeDirectory, .removeDirectory = RemoveDirectory, .makeWorkDirectory = MakeWorkDirectory,
-    .removeWorkDirectory = RemoveWorkDirectory, .readProfile = ReadProfile, .writeProfile = WriteProfile,
-    .runProgram = RunProgram,
+    .open = Open, .read = Read, .write = Write, .close = Close,
+    .seek = [](std::intptr_t f, std::uint64_t at) {
+      return !Strikes(FileCall::Seek, PathOf(f)) && Native().seek(f, at);
+    },
+    .size = [](std::intptr_t f) { return Strikes(FileCall::Size, PathOf(f)) ? Size() : Native().size(f); },
+    .lastWriteTime = [](std::intptr_t f) {
+      return Strikes(FileCall::LastWriteTime, PathOf(f)) ? Size() : Native().lastWriteTime(f);
+    },
+    .setTimes = [](std::intptr_t f, std::uint64_t t) {
+      return !Strikes(FileCall::SetTimes, PathOf(f)) && Native().setTimes(f, t);
+    },
+    .remove = [](std::string_view p) { return !Strikes(FileCall::Remove, std::string(p)) && Native().remove(p); },
+    .rename = [](std::string_view from, std::string_view to) {
+      return !Strikes(FileCall::Rename, std::string(to)) && Native().rename(from, to);
+    },
+    .exists = [](std::string_view p) { return Native().exists(p); },
+    .setNormalAttributes = [](std::string_view p) {
+      return !Strikes(FileCall::SetNormalAttributes, std::string(p)) && Native().setNormalAttributes(p);
+    },
+    .createTemporaryFile = [](std::string_view directory, std::string_view prefix) {
+      return Strikes(FileCall::CreateTemporaryFile, std::string(directory))
+                 ? std::string()
+                 : Native().createTemporaryFile(directory, prefix);
+    },
+    .makeDirectory = [](std::string_view p, platform::DirectoryAccess access) {
+      return !Strikes(FileCall::MakeDirectory, std::string(p)) && Native().makeDirectory(p, access);
+    },
+    .removeDirectory = [](std::string_view p) {
+      return !Strikes(FileCall::RemoveDirectory, std::string(p)) && Native().removeDirectory(p);
+    },
+    .makeWorkDirectory = MakeWorkDirectory,
+    .removeWorkDirectory = [](platform::WorkDirectory& directory) {
+      return !Strikes(FileCall::RemoveWorkDirectory, directory.Shown()) && Native().removeWorkDirectory(directory);
+    },
+    .readProfile = [](std::string_view section, std::string_view key, std::string_view fallback,
+                      std::string_view p) { return Native().readProfile(section, key, fallback, p); },
+    .writeProfile = [](std::string_view section, std::string_view key, std::optional<std::string_view> value,
+                       std::string_view p) {
+      return !Strikes(FileCall::WriteProfile, std::string(p)) && Native().writeProfile(section, key, value, p);
+    },
+    .runProgram = [](const platform::ProgramCommand& command, const std::function<void()>& whileWaiting) {
+      return Strikes(FileCall::RunProgram, command.program) ? std::optional<std::uint32_t>()
+                                                            : Native().runProgram(command, whileWaiting);
+    },
 };
 
 }  // namespace

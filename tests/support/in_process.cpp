@@ -10,52 +10,50 @@
 
 #include "platform/posix/command_line.h"
 #include "startup/startup.h"
+#include "support/process.h"
 
 namespace qd::test {
 namespace {
 
-// Sets an environment variable for as long as it lives.
-class ScopedVariable {
+// What a run changes of the process's surroundings: its environment, current
+// directory and standard input; put back as they were when it goes.
+class Surroundings {
  public:
-  explicit ScopedVariable(const std::string& assignment) : name_(assignment.substr(0, assignment.find('='))) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    ::setenv(name_.c_str(), assignment.substr(name_.size() + 1).c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_)
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      ::unsetenv(name_.c_str());
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
-// Standard input from a file holding `text`, for as long as it lives.
-class ScopedInput {
- public:
-  explicit ScopedInput(const std::string& text) : saved_(::dup(STDIN_FILENO)) {
+  explicit Surroundings(const InProcessOptions& options) {
+    for (const std::string& assignment : options.environment) {
+      const std::string name = assignment.substr(0, assignment.find('='));
+      const char* old = std::getenv(name.c_str());
+      variables_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
+    }
+    if (!options.workingDirectory.empty()) std::filesystem::current_path(options.workingDirectory);
     char name[] = "/tmp/qd-input-XXXXXX";
     const int fd = ::mkstemp(name);
     ::unlink(name);
-    if (!text.empty()) static_cast<void>(::write(fd, text.data(), text.size()));
+    if (!options.input.empty()) static_cast<void>(::write(fd, options.input.data(), options.input.size()));
     ::lseek(fd, 0, SEEK_SET);
     ::dup2(fd, STDIN_FILENO);
     ::close(fd);
   }
-  ~ScopedInput() {
-    ::dup2(saved_, STDIN_FILENO);
-    ::close(saved_);
+  ~Surroundings() {
+    ::dup2(input_, STDIN_FILENO);
+    ::close(input_);
+    std::error_code ignored;
+    std::filesystem::current_path(directory_, ignored);
+    for (auto variable = variables_.rbegin(); variable != variables_.rend(); ++variable) {
+      if (variable->second)
+        ::setenv(variable->first.c_str(), variable->second->c_str(), 1);
+      else
+        ::unsetenv(variable->first.c_str());
+    }
   }
-  ScopedInput(const ScopedInput&) = delete;
-  ScopedInput& operator=(const ScopedInput&) = delete;
+  Surroundings(const Surroundings&) = delete;
+  Surroundings& operator=(const Surroundings&) = delete;
 
  private:
-  int saved_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> variables_;  // and their old values
+  std::filesystem::path directory_ = std::filesystem::current_path();
+  int input_ = ::dup(STDIN_FILENO);
 };
 
 }  // namespace
@@ -63,24 +61,15 @@ class ScopedInput {
 InProcessResult RunInProcess(const std::vector<std::string>& args, const InProcessOptions& options) {
   std::vector<std::string> words = {options.argv0};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointersTo(words);
   const int argc = static_cast<int>(words.size());
   platform::posix::RememberCommandLine(argc, argv.data());
 
-  std::vector<std::unique_ptr<ScopedVariable>> variables;
-  for (const std::string& assignment : options.environment)
-    variables.push_back(std::make_unique<ScopedVariable>(assignment));
-  const std::filesystem::path before = std::filesystem::current_path();
-  if (!options.workingDirectory.empty()) std::filesystem::current_path(options.workingDirectory);
-  const ScopedInput input(options.input);
-
+  const Surroundings surroundings(options);
   testing::internal::CaptureStderr();
   InProcessResult result;
   result.exitCode = ProgramMain(nullptr, platform::posix::ArgumentText(argc, argv.data()));
   result.err = testing::internal::GetCapturedStderr();
-  std::filesystem::current_path(before);
   return result;
 }
 

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/item_name.h"
@@ -23,52 +24,26 @@ struct ItemNameCase {
 
 inline std::vector<ItemNameCase> ItemNameCases() {
   using enum NameRefusal;
-  return {
-      {"engine.dll", std::nullopt},
-      {"\xDC" "bersicht.txt", std::nullopt},  // a letter of the code page
-      {"a,b.txt", std::nullopt},
-      {"readme.txt.", std::nullopt},  // stored as readme.txt
-      {" lead.txt", std::nullopt},
-      {"console.txt", std::nullopt},
-      {"COM10", std::nullopt},
-      {"CONOUT.txt", std::nullopt},
-      {"SetupQd.ini.bak", std::nullopt},
-      {std::string(255, 'n'), std::nullopt},
-      {"..\\escaped.txt", FolderPart},
-      {"/tmp/rooted.txt", FolderPart},
-      {"sub/x.txt", FolderPart},
-      {"C:drive.txt", FolderPart},
-      {"tab\there.txt", ControlCharacter},
-      {"esc\x1b[31m.txt", ControlCharacter},
-      {"del\x7F.txt", ControlCharacter},
-      {"c1\x9D.txt", ControlCharacter},
-      {"what?.txt", ReservedCharacter},
-      {"a*b", ReservedCharacter},
-      {"pipe|.txt", ReservedCharacter},
-      {"<x>", ReservedCharacter},
-      {"q\".txt", ReservedCharacter},
-      {"", Empty},
-      {".", Empty},
-      {"..", Empty},
-      {"...", Empty},
-      {". .", Empty},
-      {std::string(256, 'n'), TooLong},
-      {"NUL", DeviceName},
-      {"con", DeviceName},
-      {"aux.txt", DeviceName},
-      {"CON.tar.gz", DeviceName},
-      {"COM1", DeviceName},
-      {"lpt9.log", DeviceName},
-      {"COM\xB9", DeviceName},  // COM with a superscript one
-      {"CONOUT$", DeviceName},
-      {"conin$.txt", DeviceName},
-      {"PRN.", DeviceName},
-      {"nul .txt", DeviceName},
-      {"Com2 ", DeviceName},
-      {"SetupQd.ini", ScriptName},
-      {"setupqd.INI. ", ScriptName},
-      {"TEMP.EXE", StubCopyName},
+  const std::pair<std::optional<NameRefusal>, std::vector<std::string>> groups[] = {
+      // Accepted, among them a letter of the code page and "readme.txt." (stored as readme.txt).
+      {std::nullopt,
+       {"engine.dll", "\xDC" "bersicht.txt", "a,b.txt", "readme.txt.", " lead.txt", "console.txt", "COM10",
+        "CONOUT.txt", "SetupQd.ini.bak", std::string(255, 'n')}},
+      {FolderPart, {"..\\escaped.txt", "/tmp/rooted.txt", "sub/x.txt", "C:drive.txt"}},
+      {ControlCharacter, {"tab\there.txt", "esc\x1b[31m.txt", "del\x7F.txt", "c1\x9D.txt"}},
+      {ReservedCharacter, {"what?.txt", "a*b", "pipe|.txt", "<x>", "q\".txt"}},
+      {Empty, {"", ".", "..", "...", ". ."}},
+      {TooLong, {std::string(256, 'n')}},
+      // "COM\xB9" is COM with a superscript one.
+      {DeviceName, {"NUL", "con", "aux.txt", "CON.tar.gz", "COM1", "lpt9.log", "COM\xB9", "CONOUT$", "conin$.txt",
+                    "PRN.", "nul .txt", "Com2 "}},
+      {ScriptName, {"SetupQd.ini", "setupqd.INI. "}},
+      {StubCopyName, {"TEMP.EXE"}},
   };
+  std::vector<ItemNameCase> cases;
+  for (const auto& [refusal, names] : groups)
+    for (const std::string& name : names) cases.push_back({name, refusal});
+  return cases;
 }
 
 }  // namespace qd::test

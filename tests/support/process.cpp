@@ -25,6 +25,13 @@ extern char** environ;
 
 namespace qd::test {
 
+std::vector<char*> PointersTo(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options) {
   int in[2], out[2], err[2];
@@ -46,16 +53,12 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
 
   std::vector<std::string> argvText{options.argv0.empty() ? program : options.argv0};
   argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointersTo(argvText);
 
   std::vector<std::string> envText;
   for (char** e = environ; *e; ++e) envText.emplace_back(*e);
   envText.insert(envText.end(), options.environment.begin(), options.environment.end());
-  std::vector<char*> envp;
-  for (auto& e : envText) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> envp = PointersTo(envText);
 
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
@@ -114,9 +117,7 @@ TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<st
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
   std::vector<std::string> argvText{options.argv0.empty() ? program : options.argv0};
   argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointersTo(argvText);
 
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -132,6 +133,14 @@ TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<st
   // The slave stays open here too, to read its settings once the program has ended.
   TerminalRunResult result;
   std::string& out = result.run.out;
+  // Whether output came within `milliseconds`; it is appended to `out`.
+  const auto readSome = [&](int milliseconds) {
+    pollfd output{master, POLLIN, 0};
+    char buffer[4096];
+    const ssize_t n = poll(&output, 1, milliseconds) > 0 ? read(master, buffer, sizeof buffer) : 0;
+    if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
+    return n > 0;
+  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   std::size_t seen = 0;  // the output up to here was waited for
   std::size_t turn = 0;
@@ -148,12 +157,7 @@ TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<st
       if (!turns[turn].remove.empty()) std::filesystem::remove(turns[turn].remove);
       ++turn;
     }
-    pollfd output{master, POLLIN, 0};
-    if (poll(&output, 1, 50) > 0) {
-      char buffer[4096];
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
-    }
+    readSome(50);
     ended = waitpid(pid, &status, WNOHANG) == pid;
     if (!ended && std::chrono::steady_clock::now() > deadline) {
       out += "\n[the test ended the program: no \"" + (turn < turns.size() ? turns[turn].after : "end") + "\"]\n";
@@ -162,12 +166,7 @@ TerminalRunResult RunOnTerminal(const std::string& program, const std::vector<st
       ended = true;
     }
   }
-  // What the program wrote last.
-  for (pollfd output{master, POLLIN, 0}; poll(&output, 1, 0) > 0;) {
-    char buffer[4096];
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
+  while (readSome(0)) {  // what the program wrote last
   }
   termios settings{};
   result.terminalSane = tcgetattr(slave, &settings) == 0 && (settings.c_lflag & ICANON) && (settings.c_lflag & ECHO);

@@ -19,6 +19,9 @@ struct RunOptions {
   std::string input;                      // standard input (empty: none)
 };
 
+// Pointers to the words' text, then null: an argv or envp made of them.
+std::vector<char*> PointersTo(std::vector<std::string>& words);
+
 // Runs `program` with `args` and waits for it.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const RunOptions& options = {});

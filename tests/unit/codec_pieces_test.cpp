@@ -8,12 +8,6 @@
 namespace qd::test {
 namespace {
 
-struct Split {
-  Bytes stream;
-  std::size_t pieces = 0;
-  std::size_t reencoded = 0;
-};
-
 std::span<const std::uint8_t> PieceBytes(const Bytes& input, const ImplodePiece& piece) {
   return std::span(input).subspan(piece.readBegin, piece.readEnd - piece.readBegin);
 }
@@ -27,18 +21,17 @@ struct Reused {
 };
 
 // Encodes the pieces last first, as threads may finish them, and joins them
-// in order.
-Split ImplodeInPieces(const Bytes& input, std::uint32_t mode, std::uint32_t dictionary, std::uint64_t pieceSize,
-                      Reused& reused) {
+// in order into `reused.join`; returns how many pieces there were.
+std::size_t ImplodeInPieces(const Bytes& input, std::uint32_t mode, std::uint32_t dictionary,
+                            std::uint64_t pieceSize, Reused& reused) {
   const ImplodePlan plan = PlanImplode(input.size(), mode, dictionary, pieceSize);
   std::vector<ImplodedPiece>& pieces = reused.pieces;
   pieces.resize(std::max(pieces.size(), plan.pieces.size()));
   for (std::size_t i = plan.pieces.size(); i-- > 0;)
     EXPECT_TRUE(ImplodePieceOf(plan, i, PieceBytes(input, plan.pieces[i]), *reused.state, pieces[i]));
-  ImplodeJoin& join = reused.join;
   for (std::size_t i = 0; i < plan.pieces.size(); ++i)
-    EXPECT_TRUE(JoinImplodePiece(join, plan, i, pieces[i], PieceBytes(input, plan.pieces[i])));
-  return {join.stream, plan.pieces.size(), join.reencoded};
+    EXPECT_TRUE(JoinImplodePiece(reused.join, plan, i, pieces[i], PieceBytes(input, plan.pieces[i])));
+  return plan.pieces.size();
 }
 
 struct SplitCase {
@@ -79,17 +72,18 @@ TEST(ImplodePieces, JoinIntoTheWholeStream) {
   for (const SplitCase& c : SplitCases()) {
     for (const Setting& setting : AllSettings) {
       if (c.streamSha256 && (setting.mode != 0 || setting.dictionary != 4096)) continue;
-      const Split pieces = ImplodeInPieces(c.input, setting.mode, setting.dictionary, c.pieceSize, reused);
-      const std::string where = c.what + ", " + setting.suffix + ", " + std::to_string(pieces.pieces) + " pieces";
+      const std::size_t pieces = ImplodeInPieces(c.input, setting.mode, setting.dictionary, c.pieceSize, reused);
+      const ImplodeJoin& join = reused.join;
+      const std::string where = c.what + ", " + setting.suffix + ", " + std::to_string(pieces) + " pieces";
       if (c.streamSha256) {
-        EXPECT_EQ(Sha256Hex(pieces.stream), c.streamSha256) << where;
+        EXPECT_EQ(Sha256Hex(join.stream), c.streamSha256) << where;
       } else {
-        ASSERT_TRUE(pieces.stream == Implode(c.input, setting.mode, setting.dictionary).output) << where;
+        ASSERT_TRUE(join.stream == Implode(c.input, setting.mode, setting.dictionary).output) << where;
       }
-      split += pieces.pieces > 1 ? 1 : 0;
-      reencoded += pieces.reencoded;
+      split += pieces > 1 ? 1 : 0;
+      reencoded += join.reencoded;
       if (c.what == "mixed data") {
-        EXPECT_EQ(pieces.reencoded, 0u) << setting.suffix;
+        EXPECT_EQ(join.reencoded, 0u) << setting.suffix;
       }
     }
   }

@@ -112,10 +112,6 @@ TEST(PackageLayout, AStubWithoutTwoMarkersHasNoEnd) {
 // in whatever surroundings, and wherever the scan starts or the data ends,
 // it finds what a plain search finds.
 TEST(PackageLayout, TheMarkerIsFoundWhereverItStandsAsAPlainSearchFindsIt) {
-  Bytes cut = Marker();
-  cut.pop_back();
-  Bytes changed = Marker();
-  changed[6] = 'j';
   const struct {
     const char* around;
     Bytes filler;
@@ -123,8 +119,8 @@ TEST(PackageLayout, TheMarkerIsFoundWhereverItStandsAsAPlainSearchFindsIt) {
       {"other bytes", Text("xyzxyzxyzxyzxyzxyzxyzxyzxyzx")},
       {"the marker's letter", Bytes(28, 'i')},
       {"its first bytes", Text("<ii<iiiii<i<<iiiiiiiiii<iii")},
-      {"a marker cut short", cut},
-      {"a marker with one letter changed", changed},
+      {"a marker cut short", [] { auto b = Marker(); b.pop_back(); return b; }()},
+      {"a marker with one letter changed", [] { auto b = Marker(); b[6] = 'j'; return b; }()},
   };
   for (const auto& c : cases) {
     for (std::size_t offset = 0; offset <= 2 * (PackageMarkerSize - 2); ++offset) {
