@@ -229,8 +229,11 @@ void CheckSignature(PackageFile& package, const pe::FileRange& table, const std:
       report.Ok("signature: the image digest (" + name + ") is the signed one");
   }
 
-  // The signature over the content, by the certificate it names.
-  Owned<BIO, BIO_free> content(BIO_new_mem_buf(indirect->contents, static_cast<int>(indirect->contentsSize)));
+  // The signature over the content, by the certificate it names. The
+  // content is read through a buffer: PKCS7_verify copies a bare memory BIO
+  // into one of its own, which it loses when the signed data cannot be read.
+  BIO* bytes = BIO_new_mem_buf(indirect->contents, static_cast<int>(indirect->contentsSize));
+  Owned<BIO, BIO_free_all> content(bytes ? BIO_push(BIO_new(BIO_f_buffer()), bytes) : nullptr);
   const bool holds =
       content && PKCS7_verify(signedData.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) == 1;
   const std::string why = holds ? std::string() : OpensslError();
