@@ -198,6 +198,15 @@ class InstallTree {
   fs::path RunDirectory() const { return dir_ / "run"; }
   fs::path Temporary() const { return dir_ / "tmp"; }
   fs::path Log() const { return dir_ / "log-install/qd.log"; }
+  // How the wine driver runs this tree's package: from its run directory,
+  // with its temporary directory, and `more` in the environment.
+  DriveOptions WineRun(std::vector<std::string> more = {}) const {
+    DriveOptions options;
+    options.run.workingDirectory = RunDirectory().string();
+    options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
+    options.environment.insert(options.environment.end(), more.begin(), more.end());
+    return options;
+  }
   // A path as the installer sees it: under wine, the Windows path.
   std::string Seen(const fs::path& path) const {
     return installer_ == Installer::Native ? path.string() : WinePath(path.string());
@@ -275,9 +284,7 @@ class InstallTree {
       // The prefix's system directory; wine tests run one at a time.
       const fs::path component = fs::path(QDPACK_WINEPREFIX) / "drive_c/windows/system32/qd.dll";
       if (c.componentPresent) WriteText(component, "engine");
-      DriveOptions options;
-      options.run.workingDirectory = RunDirectory().string();
-      options.environment = {"TMP=" + WinePath(Temporary().string()), "TEMP=" + WinePath(Temporary().string())};
+      DriveOptions options = WineRun();
       for (Answer answer : c.answers) options.presses.push_back(ButtonFor(answer));
       options.glue = c.glued;
       const DriverOutput out = Drive(Package().string(), args, options);

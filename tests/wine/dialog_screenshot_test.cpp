@@ -43,10 +43,7 @@ TEST(DialogScreenshots, ShowTheThreeStatesWithTheLineAtThePicturesBottomEdge) {
   fs::create_directories(pictures);
   const fs::path hold = tree.RunDirectory() / "hold.txt";
 
-  DriveOptions options;
-  options.run.workingDirectory = tree.RunDirectory().string();
-  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string()),
-                         "QD_SETUP_HOLD=" + WinePath(hold.string())};
+  DriveOptions options = tree.WineRun({"QD_SETUP_HOLD=" + WinePath(hold.string())});
   options.presses = {1, 1};
   options.hold = hold.string();
   options.timeoutSeconds = 120;

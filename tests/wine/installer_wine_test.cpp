@@ -80,9 +80,7 @@ std::vector<std::string> ControlsOf(const DriverWindow& window) {
 TEST_F(WineInstall, EveryControlShowsItsTextAndStateInEachState) {
   InstallTree tree(Installer::Wine);
   tree.Compose({.behaviour = "walk"});
-  DriveOptions options;
-  options.run.workingDirectory = tree.RunDirectory().string();
-  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string())};
+  DriveOptions options = tree.WineRun();
   options.presses = {1, 1};
   const DriverOutput out = Drive(tree.Package().string(), {}, options);
   ASSERT_EQ(out.windows.size(), 2u) << out.raw;
@@ -131,10 +129,7 @@ TEST_F(WineInstall, TheDialogAnswersWhileTheSetupProgramRunsAndDropsInputGivenMe
   InstallTree tree(Installer::Wine);
   tree.Compose({.behaviour = "a setup program that waits"});
   const fs::path hold = tree.RunDirectory() / "setup_hold.txt";
-  DriveOptions options;
-  options.run.workingDirectory = tree.RunDirectory().string();
-  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string()),
-                         "QD_SETUP_HOLD=" + WinePath(hold.string())};
+  DriveOptions options = tree.WineRun({"QD_SETUP_HOLD=" + WinePath(hold.string())});
   options.presses = {1, 1};
   options.busy = hold.string();
   const DriverOutput out = Drive(tree.Package().string(), {}, options);
@@ -210,10 +205,8 @@ TEST_F(WineInstall, DllsLeftBesideAPackageAreNeverLoaded) {
   for (const char* name : {"version.dll", "imagehlp.dll", "comctl32.dll"}) fs::copy_file(planted, folder / name);
   const std::string preferPlanted = "WINEDLLOVERRIDES=version,imagehlp,comctl32=n,b";
 
-  DriveOptions options;
-  options.run.workingDirectory = tree.RunDirectory().string();
+  DriveOptions options = tree.WineRun();
   options.run.environment = {preferPlanted};
-  options.environment = {"TMP=" + WinePath(tree.Temporary().string()), "TEMP=" + WinePath(tree.Temporary().string())};
   const DriverOutput out = Drive(tree.Package().string(), {"/h"}, options);
   const auto plantedLoads = [&tree] {
     int loads = 0;
