@@ -25,6 +25,22 @@ inline double Median(std::vector<double> values) {
   return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The rounds of a command against its baseline, run in pairs: each one's
+// wall and processor seconds, and each pair's ratios (their medians are the
+// figures: a pair sees the same machine, whatever else runs).
+struct PairedRounds {
+  std::vector<double> wall, processor, baseWall, baseProcessor, wallRatio, processorRatio;
+
+  void Add(double runWall, double runProcessor, double baselineWall, double baselineProcessor) {
+    wall.push_back(runWall);
+    processor.push_back(runProcessor);
+    baseWall.push_back(baselineWall);
+    baseProcessor.push_back(baselineProcessor);
+    wallRatio.push_back(runWall / baselineWall);
+    processorRatio.push_back(runProcessor / baselineProcessor);
+  }
+};
+
 inline double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }

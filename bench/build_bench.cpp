@@ -155,7 +155,7 @@ bool Compare(const Paths& paths, const fs::path& dir, bool real, std::size_t meg
     for (const fs::path& file : files) all << std::ifstream(file, std::ios::binary).rdbuf();
   }
 
-  std::vector<double> builderWall, builderCpu, codecWall, codecCpu, wallRatio, cpuRatio;
+  qd::bench::PairedRounds paired;
   long builderFaults = 0, codecFaults = 0;
   for (int round = 0; round < rounds; ++round) {
     Cost build, codec;
@@ -176,12 +176,7 @@ bool Compare(const Paths& paths, const fs::path& dir, bool real, std::size_t meg
         }
       }
     }
-    builderWall.push_back(build.wall);
-    builderCpu.push_back(build.processor);
-    codecWall.push_back(codec.wall);
-    codecCpu.push_back(codec.processor);
-    wallRatio.push_back(build.wall / codec.wall);
-    cpuRatio.push_back(build.processor / codec.processor);
+    paired.Add(build.wall, build.processor, codec.wall, codec.processor);
     builderFaults = build.faults;
     codecFaults = codec.faults;
   }
@@ -196,12 +191,12 @@ bool Compare(const Paths& paths, const fs::path& dir, bool real, std::size_t meg
               100.0 * static_cast<double>(packageSize) / static_cast<double>(total),
               static_cast<double>(fs::file_size(dir / "payload.imp")) / 1e6);
   std::printf("medians of %d rounds   wall              processor   page faults\n", rounds);
-  std::printf("builder              %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(builderWall),
-              megabytesIn / Median(builderWall), Median(builderCpu), builderFaults);
-  std::printf("qdcodec, one stream  %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(codecWall),
-              megabytesIn / Median(codecWall), Median(codecCpu), codecFaults);
+  std::printf("builder              %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(paired.wall),
+              megabytesIn / Median(paired.wall), Median(paired.processor), builderFaults);
+  std::printf("qdcodec, one stream  %6.3f s %5.1f MB/s  %6.3f s  %8ld\n", Median(paired.baseWall),
+              megabytesIn / Median(paired.baseWall), Median(paired.baseProcessor), codecFaults);
   std::printf("ratio, paired        %6.3f             %6.3f      (targets on two idle cores: 0.55, 1.05)\n\n",
-              Median(wallRatio), Median(cpuRatio));
+              Median(paired.wallRatio), Median(paired.processorRatio));
   return true;
 }
 

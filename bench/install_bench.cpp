@@ -226,7 +226,7 @@ bool CompareWithCopy(const char* name, const std::string& qdpack, const fs::path
   fs::create_directories(tmp);
   const std::string floor =
       "cat " + Quoted(package) + " > /dev/null && cp -r " + Quoted(dir / "files") + " " + Quoted(dir / "copy");
-  std::vector<double> installWall, installProcessor, copyWall, copyProcessor, wallRatio, processorRatio;
+  qd::bench::PairedRounds paired;
   long peakKib = 0;
   for (int round = -1; round < rounds; ++round) {
     const Usage install = Install(qdpack, package, tmp);
@@ -238,19 +238,14 @@ bool CompareWithCopy(const char* name, const std::string& qdpack, const fs::path
     }
     peakKib = std::max(peakKib, install.peakKib);
     if (round < 0) continue;
-    installWall.push_back(install.wall);
-    installProcessor.push_back(install.processor);
-    copyWall.push_back(copy.wall);
-    copyProcessor.push_back(copy.processor);
-    wallRatio.push_back(install.wall / copy.wall);
-    processorRatio.push_back(install.processor / copy.processor);
+    paired.Add(install.wall, install.processor, copy.wall, copy.processor);
   }
   std::uintmax_t payload = 0;
   for (const auto& entry : fs::directory_iterator(dir / "files")) payload += entry.file_size();
   std::printf("%-10s %7.1f %8.1f %9.3f %9.3f %6.2f %9.3f %9.3f %6.2f %8.1f\n", name,
               static_cast<double>(fs::file_size(package)) / 1e6, static_cast<double>(payload) / 1e6,
-              Median(installWall), Median(copyWall), Median(wallRatio), Median(installProcessor),
-              Median(copyProcessor), Median(processorRatio), static_cast<double>(peakKib) / 1024);
+              Median(paired.wall), Median(paired.baseWall), Median(paired.wallRatio), Median(paired.processor),
+              Median(paired.baseProcessor), Median(paired.processorRatio), static_cast<double>(peakKib) / 1024);
   return true;
 }
 
