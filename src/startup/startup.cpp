@@ -58,13 +58,13 @@ std::string FailureText(const Failure& failure) {
   return ErrorTextOf(failure.error, failure.scriptPath).value_or(std::string(messages::FallbackErrorText));
 }
 
-// The program's command line without the log's words, where the installer
-// finds its own file: a log's path holds a dot, and an unquoted program path
-// is cut behind the last dot of the line.
-std::string CommandLineWithoutLog() {
+// The package's own file, found on the program's command line without the
+// log's words: a log's path holds a dot, and may be quoted, and the program
+// path is cut behind the last quote or the last dot of the line.
+std::string OwnFile() {
   const std::string line = platform::CommandLine();
   const std::string_view arguments = ArgumentTextOf(line);
-  return line.substr(0, line.size() - arguments.size()) + TakeLogSwitches(arguments).arguments;
+  return OwnFileFromCommandLine(line.substr(0, line.size() - arguments.size()) + TakeLogSwitches(arguments).arguments);
 }
 
 // The last line of a run's log: its exit code and, for a failure, the error
@@ -97,7 +97,7 @@ Outcome<int> InstallIn(platform::WorkDirectory& work, InstallerRun run, RunLog& 
 // "/log=FILE" says; the log's words are no argument of the run.
 int RunInstall(RunMode mode, void* instance, std::string_view argumentText) {
   LogSwitches taken = TakeLogSwitches(argumentText);
-  const std::string ownFile = OwnFileFromCommandLine(CommandLineWithoutLog());
+  const std::string ownFile = OwnFile();
   RunLog log(taken.logFile, ownFile);
   const bool silent = mode == RunMode::SilentInstall;
   log.Write(std::string(silent ? "Start: silent install" : "Start: install with the dialog") +
@@ -194,7 +194,7 @@ std::optional<ToolAnswer> AnswerAsTool(std::string_view argumentText, std::strin
   const RunMode mode = ChooseRunMode(argumentText);
   if (mode != RunMode::SilentInstall && mode != RunMode::UiInstall) return std::nullopt;
   // The stub and the package marker after it: a package, whatever its items.
-  InstallerPackage own{.file = platform::OpenForReading(OwnFileFromCommandLine(platform::CommandLine()))};
+  InstallerPackage own{.file = platform::OpenForReading(OwnFile())};
   if (own.file.IsOpen() && HoldsPackage(own)) return std::nullopt;
   return ToolAnswer{2, "qdpack: this program holds no package to install\n" + std::string(messages::ToolUsage), true};
 }

@@ -100,7 +100,8 @@ struct InstallCase {
   std::vector<std::string> shown;   // texts the run shows
   std::vector<std::string> hidden;  // texts it does not show
   // When given, the run keeps a log ("/log=" in a folder whose name holds a
-  // switch), whose events must begin with these texts, in this order; the
+  // switch; natively in quotes, which must not hide the package's own
+  // file), whose events must begin with these texts, in this order; the
   // last is the whole last event.
   std::vector<std::string> logged;
 };
@@ -241,7 +242,8 @@ class InstallTree {
     WriteText(RunDirectory() / "setup_exit.txt", std::to_string(c.setupExit));
     fs::remove(RunDirectory() / "setup_args.txt");
     std::vector<std::string> args = c.args;
-    if (!c.logged.empty()) args.push_back("/log=" + Seen(Log()));
+    if (!c.logged.empty())
+      args.push_back(installer_ == Installer::Native ? "/log=\"" + Seen(Log()) + "\"" : "/log=" + Seen(Log()));
     InstallResult result;
     if (installer_ == Installer::Native) {
       // The native build's system directory is $SystemRoot/system32: the tree's own.
