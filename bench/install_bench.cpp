@@ -333,7 +333,8 @@ void AppendItem(std::ofstream& out, const std::vector<std::uint8_t>& bytes) {
 // Brings the image checksum of the package at `path` up to date.
 void Seal(const fs::path& path) {
   const std::vector<std::uint8_t> image = ReadFile(path);
-  const std::uint32_t header = image[60] | image[61] << 8 | image[62] << 16 | std::uint32_t{image[63]} << 24;
+  std::uint32_t header = 0;
+  for (int i = 3; i >= 0; --i) header = header << 8 | image[60 + static_cast<std::size_t>(i)];
   qd::pe::ChecksumState state{.fieldOffset = header + 88};
   qd::pe::AddToChecksum(state, image);
   const std::uint32_t checksum = qd::pe::FinishChecksum(state);
