@@ -1,6 +1,8 @@
 //===- script.cpp - Reading the package script ------------------------------===//
 #include "package/script.h"
 
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "text/text.h"
 
@@ -23,12 +25,11 @@ std::optional<FileListEntry> SplitFileListEntry(std::string_view value) {
 }
 
 std::vector<std::string> ReadFileList(std::string_view scriptPath) {
-  std::vector<std::string> list;
-  for (int index = 1; index <= MaxFileListEntries; ++index) {
-    std::string value = ReadScriptValue(script::Files, FileListKey(index), scriptPath);
-    if (IsAbsent(value)) break;
-    list.push_back(std::move(value));
-  }
+  std::vector<std::string> keys;
+  for (int index = 1; index <= MaxFileListEntries; ++index) keys.push_back(FileListKey(index));
+  std::vector<std::string> list = platform::ReadProfileStrings(script::Files, keys, AbsentValue, scriptPath);
+  const auto absent = std::find_if(list.begin(), list.end(), [](const std::string& value) { return IsAbsent(value); });
+  list.erase(absent, list.end());
   return list;
 }
 

@@ -134,6 +134,11 @@ void AddToChecksum(ChecksumState& state, std::span<const std::uint8_t> bytes) {
   state.length = end;
 }
 
+void JoinChecksum(ChecksumState& state, const ChecksumState& next) {
+  state.sum = Fold(state.sum + next.sum);
+  state.length = next.length;
+}
+
 std::uint32_t FinishChecksum(const ChecksumState& state) {
   return static_cast<std::uint32_t>(Fold(state.sum) + state.length);
 }

@@ -74,6 +74,9 @@ struct ChecksumState {
 };
 
 void AddToChecksum(ChecksumState& state, std::span<const std::uint8_t> bytes);
+// Adds to `state` the bytes that `next` summed, from where `state` ends on:
+// the two stretches then count as one.
+void JoinChecksum(ChecksumState& state, const ChecksumState& next);
 std::uint32_t FinishChecksum(const ChecksumState& state);
 
 // The file offset of the CheckSum field (H + 88) when the image has the DOS

@@ -16,6 +16,7 @@ namespace qd::platform {
 namespace native {
 std::intptr_t Open(std::string_view path, OpenMode mode);
 [[nodiscard]] std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer);
+[[nodiscard]] std::int64_t ReadAt(std::intptr_t file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 [[nodiscard]] bool Write(std::intptr_t file, std::span<const std::uint8_t> data);
 [[nodiscard]] bool Close(std::intptr_t file);
 [[nodiscard]] bool Seek(std::intptr_t file, std::uint64_t offset);
@@ -31,8 +32,8 @@ std::string CreateTemporaryFile(std::string_view directory, std::string_view pre
 [[nodiscard]] bool RemoveEmptyDirectory(std::string_view path);
 [[nodiscard]] std::optional<WorkDirectory> MakeWorkDirectory(DirectoryAccess access);
 [[nodiscard]] bool RemoveWorkDirectory(WorkDirectory& directory);
-std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
-                        std::string_view path);
+std::vector<std::string> ReadProfile(std::string_view section, std::span<const std::string> keys,
+                                     std::string_view fallback, std::string_view path);
 [[nodiscard]] bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                                 std::string_view path);
 [[nodiscard]] std::optional<std::uint32_t> RunProgram(const ProgramCommand& command,
@@ -41,9 +42,9 @@ std::string ReadProfile(std::string_view section, std::string_view key, std::str
 void CloseDirectoryHandle(std::intptr_t handle);
 }  // namespace native
 
-// RunOrdered without other threads: each item produced (by worker 0), then
-// consumed.
+// RunOrdered without other threads: each item prepared and produced (by
+// worker 0), then consumed.
 void RunOrderedHere(std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
-                    const std::function<bool(std::size_t)>& consume);
+                    const std::function<bool(std::size_t)>& consume, const std::function<void(std::size_t)>& prepare);
 
 }  // namespace qd::platform

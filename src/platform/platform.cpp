@@ -17,6 +17,7 @@ namespace {
 constexpr Operations Native{
     .open = native::Open,
     .read = native::Read,
+    .readAt = native::ReadAt,
     .write = native::Write,
     .close = native::Close,
     .seek = native::Seek,
@@ -56,7 +57,13 @@ const Operations* UseOperations(const Operations* operations) {
 
 std::string ReadProfileString(std::string_view section, std::string_view key, std::string_view fallback,
                               std::string_view path) {
-  return Use().readProfile(section, key, fallback, path);
+  const std::string keys[] = {std::string(key)};
+  return Use().readProfile(section, std::span<const std::string>(keys), fallback, path).front();
+}
+
+std::vector<std::string> ReadProfileStrings(std::string_view section, std::span<const std::string> keys,
+                                            std::string_view fallback, std::string_view path) {
+  return Use().readProfile(section, keys, fallback, path);
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::optional<std::string_view> value,
@@ -78,8 +85,7 @@ bool WriteBytes(File& file, std::span<const std::uint8_t> data) { return Use().w
 bool SeekTo(File& file, std::uint64_t offset) { return Use().seek(file.Native(), offset); }
 
 std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-  if (!SeekTo(file, offset)) return std::nullopt;
-  const std::int64_t got = ReadBytes(file, buffer);
+  const std::int64_t got = Use().readAt(file.Native(), offset, buffer);
   if (got < 0) return std::nullopt;
   return static_cast<std::size_t>(got);
 }
@@ -133,8 +139,9 @@ WorkDirectory::~WorkDirectory() {
 }
 
 void RunOrderedHere(std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
-                    const std::function<bool(std::size_t)>& consume) {
+                    const std::function<bool(std::size_t)>& consume, const std::function<void(std::size_t)>& prepare) {
   for (std::size_t i = 0; i < count; ++i) {
+    if (prepare) prepare(i);
     produce(i, 0);
     if (!consume(i)) return;
   }

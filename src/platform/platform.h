@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "pe/pe_image.h"
 
@@ -52,6 +53,10 @@ inline constexpr char PathSeparator = '/';
 // system's own call has it.
 [[nodiscard]] std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view fallback, std::string_view path);
+// The values of several keys of one section, in order, each as
+// ReadProfileString reads it; POSIX reads the file once for all of them.
+[[nodiscard]] std::vector<std::string> ReadProfileStrings(std::string_view section, std::span<const std::string> keys,
+                                                          std::string_view fallback, std::string_view path);
 
 // Replaces the key's value in place, or appends the key to its section (and
 // the section to the file); with no value the key is deleted. The file is
@@ -131,7 +136,9 @@ enum class DirectoryAccess {
 // Reads until `buffer` is full or the file ends; the count read, or -1 on failure.
 [[nodiscard]] std::int64_t ReadBytes(File& file, std::span<std::uint8_t> buffer);
 // Reads up to `buffer.size()` bytes at `offset`: the count read, fewer at
-// the end of the file; nullopt when the file cannot be read there.
+// the end of the file; nullopt when the file cannot be read there. The file's
+// position afterwards is unspecified; several threads may read one file so
+// at once.
 [[nodiscard]] std::optional<std::size_t> ReadAt(File& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
 // Writes all of `data`; false when any of it could not be written.
 [[nodiscard]] bool WriteBytes(File& file, std::span<const std::uint8_t> data);
@@ -264,6 +271,9 @@ struct Operations {
   // Files, by the native handle File holds.
   std::intptr_t (*open)(std::string_view path, OpenMode mode);  // File::Invalid on failure
   std::int64_t (*read)(std::intptr_t file, std::span<std::uint8_t> buffer);  // as ReadBytes
+  // As read, from `offset` on, whatever the file's position; afterwards the
+  // position is unspecified. Threads may read one file this way at once.
+  std::int64_t (*readAt)(std::intptr_t file, std::uint64_t offset, std::span<std::uint8_t> buffer);
   bool (*write)(std::intptr_t file, std::span<const std::uint8_t> data);
   bool (*close)(std::intptr_t file);
   bool (*seek)(std::intptr_t file, std::uint64_t offset);
@@ -281,8 +291,8 @@ struct Operations {
   std::optional<WorkDirectory> (*makeWorkDirectory)(DirectoryAccess access);
   bool (*removeWorkDirectory)(WorkDirectory& directory);
   // Profiles.
-  std::string (*readProfile)(std::string_view section, std::string_view key, std::string_view fallback,
-                             std::string_view path);
+  std::vector<std::string> (*readProfile)(std::string_view section, std::span<const std::string> keys,
+                                          std::string_view fallback, std::string_view path);
   bool (*writeProfile)(std::string_view section, std::string_view key, std::optional<std::string_view> value,
                        std::string_view path);
   // Programs: the exit code, or nullopt when the program could not be started.
@@ -348,10 +358,14 @@ OrderedShape OrderedWorkShape();
 // produce starts and RunOrdered returns once those running have finished.
 // produce must touch nothing that another produce or consume touches, but
 // for its worker's own scratch and its item's slot (see OrderedShape).
+// `prepare(i)`, when given, runs right before produce(i), on its thread, and
+// for one item at a time in order: what prepare(i) finds out may depend on
+// what the prepares before it found, and produce(i) sees it.
 // Windows: one item at a time, in order, whatever the shape.
 void RunOrdered(const OrderedShape& shape, std::size_t count,
                 const std::function<void(std::size_t item, std::size_t worker)>& produce,
-                const std::function<bool(std::size_t)>& consume);
+                const std::function<bool(std::size_t)>& consume,
+                const std::function<void(std::size_t item)>& prepare = {});
 
 // A line of progress for a person watching: shown in place on standard error
 // when it is a terminal (POSIX), nowhere else; an empty line clears it.

@@ -52,13 +52,21 @@ std::intptr_t Open(std::string_view path, platform::OpenMode mode) {
   return file;
 }
 
+// A read that is struck fails (false), or keeps to the fault's short count.
+[[nodiscard]] bool ReadAllowed(std::intptr_t file, std::span<std::uint8_t>& buffer) {
+  if (!Strikes(FileCall::Read, PathOf(file))) return true;
+  const std::lock_guard lock(planLock);
+  if (!plan->fault.shortRead) return false;
+  buffer = buffer.first(std::min(buffer.size(), *plan->fault.shortRead));
+  return true;
+}
+
 std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
-  if (Strikes(FileCall::Read, PathOf(file))) {
-    const std::lock_guard lock(planLock);
-    if (!plan->fault.shortRead) return -1;
-    buffer = buffer.first(std::min(buffer.size(), *plan->fault.shortRead));
-  }
-  return NativeOperations().read(file, buffer);
+  return ReadAllowed(file, buffer) ? NativeOperations().read(file, buffer) : -1;
+}
+
+std::int64_t ReadAt(std::intptr_t file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  return ReadAllowed(file, buffer) ? NativeOperations().readAt(file, offset, buffer) : -1;
 }
 
 bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
@@ -97,7 +105,7 @@ std::optional<platform::WorkDirectory> MakeWorkDirectory(platform::DirectoryAcce
 using Size = std::optional<std::uint64_t>;
 const auto& Native = NativeOperations;
 constexpr platform::Operations Double{
-    .open = Open, .read = Read, .write = Write, .close = Close,
+    .open = Open, .read = Read, .readAt = ReadAt, .write = Write, .close = Close,
     .seek = [](std::intptr_t f, std::uint64_t at) {
       return !Strikes(FileCall::Seek, PathOf(f)) && Native().seek(f, at);
     },
@@ -131,8 +139,8 @@ constexpr platform::Operations Double{
     .removeWorkDirectory = [](platform::WorkDirectory& directory) {
       return !Strikes(FileCall::RemoveWorkDirectory, directory.Shown()) && Native().removeWorkDirectory(directory);
     },
-    .readProfile = [](std::string_view section, std::string_view key, std::string_view fallback,
-                      std::string_view p) { return Native().readProfile(section, key, fallback, p); },
+    .readProfile = [](std::string_view section, std::span<const std::string> keys, std::string_view fallback,
+                      std::string_view p) { return Native().readProfile(section, keys, fallback, p); },
     .writeProfile = [](std::string_view section, std::string_view key, std::optional<std::string_view> value,
                        std::string_view p) {
       return !Strikes(FileCall::WriteProfile, std::string(p)) && Native().writeProfile(section, key, value, p);

@@ -8,7 +8,9 @@
 #include <filesystem>
 
 #include "pe/pe_image.h"
+#include "platform/platform.h"
 #include "support/files.h"
+#include "support/random.h"
 #include "unit/test_images.h"
 
 namespace qd {
@@ -101,6 +103,30 @@ TEST(ImageChecksum, StampingRefusesWhatIsNoImageAndLeavesItAlone) {
     EXPECT_FALSE(CheckImageChecksum((dir / "missing.exe").string(), stamp));
     test::WriteAll(dir / "empty.exe", {});
     EXPECT_FALSE(CheckImageChecksum((dir / "empty.exe").string(), stamp));
+  }
+}
+
+// A file is read a block at a time, and all but its first block in stretches
+// that threads sum apart: any length, even or odd, around a block's or a
+// stretch's end, sums as the whole file in memory does.
+TEST(ImageChecksum, TheFileSummedInStretchesSumsAsTheWholeImage) {
+  constexpr std::size_t Block = std::size_t{1} << 18;
+  constexpr std::size_t Stretch = std::size_t{1} << 22;
+  test::Random random{7};
+  for (const std::size_t size : {Block - 1, Block, Block + 1, Block + Stretch - 1, Block + Stretch + 1,
+                                 Block + 2 * Stretch + 3}) {
+    for (const bool image : {true, false}) {
+      SCOPED_TRACE(std::to_string(size) + (image ? " bytes of image" : " bytes of text"));
+      Bytes bytes = image ? test::MakeImage() : Bytes{'t', 'e', 'x', 't'};
+      while (bytes.size() < size) bytes.push_back(static_cast<std::uint8_t>(random.Next()));
+      test::ScratchDir dir;
+      test::WriteAll(dir / "file.exe", bytes);
+      const auto read = platform::ComputeImageChecksum((dir / "file.exe").string());
+      const auto whole = pe::ImageChecksumOf(bytes);
+      ASSERT_TRUE(read && whole);
+      EXPECT_EQ(read->computed, whole->computed);
+      EXPECT_EQ(read->stored, whole->stored);
+    }
   }
 }
 

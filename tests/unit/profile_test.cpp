@@ -75,6 +75,11 @@ TEST(ProfileRead, FindsValuesByThePlatformsRules) {
     test::WriteText(path, c.file);
     EXPECT_EQ(ReadProfileString(c.section, c.key, c.fallback, path.string()), c.expected)
         << c.behaviour;
+    // Keys read together read as each alone.
+    const std::string keys[] = {c.key, "absent", c.key};
+    const std::vector<std::string> together = {
+        c.expected, ReadProfileString(c.section, "absent", c.fallback, path.string()), c.expected};
+    EXPECT_EQ(platform::ReadProfileStrings(c.section, keys, c.fallback, path.string()), together) << c.behaviour;
   }
 }
 

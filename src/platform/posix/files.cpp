@@ -21,6 +21,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -116,6 +117,20 @@ std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     ssize_t n = ::read(static_cast<int>(file), buffer.data() + done, buffer.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t ReadAt(std::intptr_t file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    if (offset + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
+    ssize_t n = ::pread(static_cast<int>(file), buffer.data() + done, buffer.size() - done,
+                        static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;

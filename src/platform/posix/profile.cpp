@@ -134,15 +134,21 @@ using namespace profile;
 
 namespace native {
 
-std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
-                        std::string_view path) {
+std::vector<std::string> ReadProfile(std::string_view section, std::span<const std::string> keys,
+                                     std::string_view fallback, std::string_view path) {
   fallback = UpToNul(fallback);
   while (fallback.size() > 1 && fallback.back() == ' ') fallback.remove_suffix(1);
   std::optional<std::string> text;
   if (!IsBareName(path)) text = Load(NativePath(path));
   if (!text) text.emplace();
-  const auto value = Lookup(Parse(*text), section, key, MaxText);
-  return value ? *value : AsRead(fallback, MaxText);
+  const Profile profile = Parse(*text);
+  std::vector<std::string> values;
+  values.reserve(keys.size());
+  for (const std::string& key : keys) {
+    auto value = Lookup(profile, section, key, MaxText);
+    values.push_back(value ? std::move(*value) : AsRead(fallback, MaxText));
+  }
+  return values;
 }
 
 bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,

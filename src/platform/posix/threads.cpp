@@ -30,8 +30,8 @@ OrderedShape OrderedWorkShape() {
 
 void RunOrdered(const OrderedShape& shape, std::size_t count,
                 const std::function<void(std::size_t, std::size_t)>& produce,
-                const std::function<bool(std::size_t)>& consume) {
-  if (shape.workers <= 1 || shape.held <= 1 || count < 2) return RunOrderedHere(count, produce, consume);
+                const std::function<bool(std::size_t)>& consume, const std::function<void(std::size_t)>& prepare) {
+  if (shape.workers <= 1 || shape.held <= 1 || count < 2) return RunOrderedHere(count, produce, consume, prepare);
 
   const std::size_t window = shape.held;  // items started and not yet consumed
   std::mutex lock;
@@ -47,6 +47,8 @@ void RunOrdered(const OrderedShape& shape, std::size_t count,
       changed.wait(held, [&] { return stop || next == count || next < consumed + window; });
       if (stop || next == count) return;
       const std::size_t i = next++;
+      // Under the lock, so the prepares run one at a time, in order.
+      if (prepare) prepare(i);
       held.unlock();
       produce(i, worker);
       held.lock();

@@ -75,6 +75,23 @@ std::int64_t Read(std::intptr_t file, std::span<std::uint8_t> buffer) {
   return static_cast<std::int64_t>(done);
 }
 
+std::int64_t ReadAt(std::intptr_t file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    auto chunk = static_cast<DWORD>(std::min(buffer.size() - done, MaxChunk));
+    const std::uint64_t at = offset + done;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD read = 0;
+    if (!::ReadFile(Handle(file), buffer.data() + done, chunk, &read, &where))
+      return ::GetLastError() == ERROR_HANDLE_EOF ? static_cast<std::int64_t>(done) : -1;
+    if (read == 0) break;
+    done += read;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 bool Write(std::intptr_t file, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
   while (done < data.size()) {

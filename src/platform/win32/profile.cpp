@@ -64,14 +64,21 @@ std::string DirectoryOf(const std::string& path) {
 
 namespace native {
 
-std::string ReadProfile(std::string_view section, std::string_view key, std::string_view fallback,
-                        std::string_view path) {
-  char buffer[TextCapacity] = {};
-  GetPrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
-                           std::string(fallback).c_str(), buffer, TextCapacity,
-                           std::string(path).c_str());
-  buffer[MaxText] = '\0';
-  return buffer;
+std::vector<std::string> ReadProfile(std::string_view section, std::span<const std::string> keys,
+                                     std::string_view fallback, std::string_view path) {
+  const std::string sectionText(section);
+  const std::string fallbackText(fallback);
+  const std::string pathText(path);
+  std::vector<std::string> values;
+  values.reserve(keys.size());
+  for (const std::string& key : keys) {
+    char buffer[TextCapacity] = {};
+    GetPrivateProfileStringA(sectionText.c_str(), key.c_str(), fallbackText.c_str(), buffer, TextCapacity,
+                             pathText.c_str());
+    buffer[MaxText] = '\0';
+    values.emplace_back(buffer);
+  }
+  return values;
 }
 
 bool WriteProfile(std::string_view section, std::string_view key, std::optional<std::string_view> value,

@@ -46,8 +46,8 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
 OrderedShape OrderedWorkShape() { return {.workers = 1, .held = 1}; }
 
 void RunOrdered(const OrderedShape&, std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
-                const std::function<bool(std::size_t)>& consume) {
-  RunOrderedHere(count, produce, consume);
+                const std::function<bool(std::size_t)>& consume, const std::function<void(std::size_t)>& prepare) {
+  RunOrderedHere(count, produce, consume, prepare);
 }
 
 // A program of the GUI subsystem has no terminal to show progress on.
