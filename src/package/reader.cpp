@@ -53,6 +53,15 @@ PackageReader::PackageReader(PackageReadFn read, std::uint64_t position, std::ui
   ended_ = position >= length;
 }
 
+void PackageReader::Restart(PackageReadFn read, std::uint64_t position, std::uint64_t length) {
+  read_ = std::move(read);
+  length_ = length;
+  bufferOffset_ = position;
+  cursor_ = filled_ = clearTo_ = 0;
+  markerAtClear_ = failed_ = false;
+  ended_ = position >= length;
+}
+
 // Out of line, where the decoder's record is a complete type.
 PackageReader::~PackageReader() = default;
 
@@ -185,12 +194,7 @@ Piece PackageReader::UnpackItem(const PieceSinkFn& sink) {
     piece.explodeResult = ExplodeOk;
 
   // Bytes the decoder did not need after its end code still belong to the item.
-  const bool marked = SkipToMarker(nullptr, piece);
-  piece.packedSize = Position() - piece.begin;
-  std::array<std::uint8_t, PackageMarkerSize + TimeStampSize> end{};
-  piece.complete = marked && Take(end);
-  if (piece.complete) piece.timeStamp = DecodeTimeStamp(std::span(end).last<TimeStampSize>());
-
+  FinishItem(piece);
   if (failed_)
     piece.status = PieceStatus::ReadFailed;
   else if (decoding.sinkFailed)
@@ -200,6 +204,22 @@ Piece PackageReader::UnpackItem(const PieceSinkFn& sink) {
   else if (!piece.complete)
     piece.status = PieceStatus::NoMarker;
   return piece;
+}
+
+Piece PackageReader::SkipItem() {
+  Piece piece;
+  piece.begin = Position();
+  FinishItem(piece);
+  if (!piece.complete) piece.status = EndFailure();
+  return piece;
+}
+
+void PackageReader::FinishItem(Piece& piece) {
+  const bool marked = SkipToMarker(nullptr, piece);
+  piece.packedSize = Position() - piece.begin;
+  std::array<std::uint8_t, PackageMarkerSize + TimeStampSize> end{};
+  piece.complete = marked && Take(end);
+  if (piece.complete) piece.timeStamp = DecodeTimeStamp(std::span(end).last<TimeStampSize>());
 }
 
 }  // namespace qd

@@ -68,6 +68,15 @@ class PackageReader {
   // item.
   Piece UnpackItem(const PieceSinkFn& sink);
 
+  // The item at the reader's position, passed over without decoding: where
+  // it begins, its packed size up to the marker after it, and its time
+  // stamp. On success the reader stands on the next item.
+  Piece SkipItem();
+
+  // Starts anew at `position`, reading through `read` up to `length`, as a
+  // new reader would; the buffer and the decoder's state are kept.
+  void Restart(PackageReadFn read, std::uint64_t position, std::uint64_t length);
+
   // The file offset of the next byte to read.
   std::uint64_t Position() const { return bufferOffset_ + cursor_; }
 
@@ -92,6 +101,9 @@ class PackageReader {
   bool SkipToMarker(const PieceSinkFn* sink, Piece& piece);
   // Fills `out` from the cursor on; false when the data ends first.
   bool Take(std::span<std::uint8_t> out);
+  // Moves past the marker and time stamp that end an item, from anywhere in
+  // its stream, and records them in `piece`.
+  void FinishItem(Piece& piece);
   // The outcome of a piece whose end could not be taken.
   PieceStatus EndFailure() const { return failed_ ? PieceStatus::ReadFailed : PieceStatus::NoMarker; }
 
