@@ -301,9 +301,11 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
     return FailureOf(error::File, installation);
   }
   // Items are decoded on several threads where the machine has them; a
-  // window's thread then only takes their results.
+  // window's thread then only takes their results. Each worker holds about
+  // 530 KB of buffers, so there are at most four: the run's memory stays
+  // small on a machine of many threads.
   const std::vector<Destination> destinations = DestinationsOf(list, installation);
-  const platform::OrderedShape shape = platform::OrderedWorkShape();
+  const platform::OrderedShape shape = platform::OrderedWorkShape(4);
   const auto unpacked = shape.workers > 1 && destinations.size() > 1
                             ? UnpackOnThreads(installation, destinations, shape, breathe)
                             : UnpackInTurn(installation, destinations, breathe);

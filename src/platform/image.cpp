@@ -70,7 +70,8 @@ std::optional<ImageChecksum> ComputeImageChecksum(std::string_view path) {
   const std::optional<std::uint64_t> fieldOffset = state.fieldOffset;
   const std::uint64_t rest = *size - restBegin;
   const auto stretches = static_cast<std::size_t>((rest + StretchSize - 1) / StretchSize);
-  const OrderedShape shape = OrderedWorkShape();
+  // A block for each thread, so at most four of them.
+  const OrderedShape shape = OrderedWorkShape(4);
   std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
   buffers.push_back(std::move(chunk));
   buffers.resize(std::max<std::size_t>(shape.workers, 1));

@@ -349,8 +349,9 @@ struct OrderedShape {
 // have made the few items after it (items differ in size by a hundred
 // times; each held item costs a slot of buffers). Windows: one of each,
 // since the 32-bit program's address space holds one large file's buffers,
-// not several.
-OrderedShape OrderedWorkShape();
+// not several. `mostWorkers` caps the workers, for work whose memory is per
+// worker and whose gain ends early.
+OrderedShape OrderedWorkShape(std::size_t mostWorkers = SIZE_MAX);
 
 // Runs `produce(i, worker)` for every i from 0 to count - 1, and `consume(i)`
 // for each in order, on the calling thread, once produce(i) has finished,

@@ -22,8 +22,9 @@
 
 namespace qd::platform {
 
-OrderedShape OrderedWorkShape() {
-  const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
+OrderedShape OrderedWorkShape(std::size_t mostWorkers) {
+  const std::size_t threads =
+      std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), std::max<std::size_t>(mostWorkers, 1));
   if (threads == 1) return {};
   return {.workers = threads, .held = 2 * threads + 2};
 }

@@ -43,7 +43,7 @@ BoxAnswer ShowMessageBox(std::string_view text, std::string_view caption, BoxSty
 
 // One item at a time: the 32-bit program's address space holds one large
 // file's buffers, not several.
-OrderedShape OrderedWorkShape() { return {.workers = 1, .held = 1}; }
+OrderedShape OrderedWorkShape(std::size_t) { return {.workers = 1, .held = 1}; }
 
 void RunOrdered(const OrderedShape&, std::size_t count, const std::function<void(std::size_t, std::size_t)>& produce,
                 const std::function<bool(std::size_t)>& consume, const std::function<void(std::size_t)>& prepare) {
