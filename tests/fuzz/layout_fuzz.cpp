@@ -3,7 +3,8 @@
 // Walks a buffer as the installer walks its own file: the stub's end, then
 // item after item until none is left. Every item must lie within the buffer,
 // end in a marker, and move the walk forward; and the reader that streams a
-// file in pieces must find the same pieces as the reader of the whole file.
+// file in pieces must find the same pieces as the reader of the whole file,
+// whether it decodes each item or only passes over it.
 //
 //===----------------------------------------------------------------------===//
 #include <algorithm>
@@ -26,9 +27,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       },
       0, size);
   const auto ignore = [](std::span<const std::uint8_t>) { return true; };
+  // One that only passes over the items, in reads of another size.
+  std::size_t skipAt = 0;
+  qd::PackageReader skipper(
+      [&](std::span<std::uint8_t> buffer) {
+        const std::size_t n = std::min({buffer.size(), size - skipAt, 2 * step + 1});
+        std::copy_n(data + skipAt, n, buffer.begin());
+        skipAt += n;
+        return static_cast<std::int64_t>(n);
+      },
+      0, size);
 
   const auto stubEnd = qd::FindStubEnd(bytes);
   const qd::Piece stub = reader.CopyStub(ignore);
+  if (skipper.CopyStub(ignore).status != stub.status) std::abort();
   if ((stub.status == qd::PieceStatus::Ok) != stubEnd.has_value()) std::abort();
   if (!stubEnd) return 0;
   if (*stubEnd + qd::PackageMarkerSize > size || stub.packedSize != *stubEnd) std::abort();
@@ -37,10 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (;;) {
     const auto item = qd::FindItem(bytes, next);
     const qd::Piece piece = reader.UnpackItem(ignore);
+    const qd::Piece skipped = skipper.SkipItem();
     if (!item) {
-      if (piece.status == qd::PieceStatus::Ok) std::abort();
+      if (piece.status == qd::PieceStatus::Ok || skipped.status == qd::PieceStatus::Ok) std::abort();
       return 0;
     }
+    if (skipped.status != qd::PieceStatus::Ok || skipped.packedSize != item->streamEnd - next ||
+        skipped.timeStamp != item->timeStamp || skipper.Position() != item->next)
+      std::abort();
     if (item->streamBegin != next || item->streamEnd < next || item->next <= next || item->next > size)
       std::abort();
     if (!std::equal(marker.begin(), marker.end(), bytes.begin() + static_cast<std::ptrdiff_t>(item->streamEnd)))

@@ -203,6 +203,32 @@ TEST(PackageReader, FindsWhatTheWholeFileHoldsWhereverItsBufferEnds) {
       EXPECT_EQ(reader.Position(), item->next);
     }
     EXPECT_EQ(reader.UnpackItem(keep).status, PieceStatus::Malformed) << "the tail is no item";
+
+    // Passing over the items without decoding finds the same places; a
+    // reader restarted on one item's bytes alone unpacks that item.
+    const auto readFrom = [&](std::uint64_t offset) {
+      return [&whole, offset](std::span<std::uint8_t> buffer) mutable {
+        const std::size_t n = std::min<std::size_t>(buffer.size(), whole.size() - offset);
+        std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+        offset += n;
+        return static_cast<std::int64_t>(n);
+      };
+    };
+    PackageReader skipper(readFrom(0), 0, whole.size() - TailZeroSize);
+    PackageReader alone({}, 0, 0);
+    ASSERT_EQ(skipper.CopyStub([](std::span<const std::uint8_t>) { return true; }).status, PieceStatus::Ok);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const auto item = FindItem(whole, skipper.Position());
+      const Piece skipped = skipper.SkipItem();
+      ASSERT_EQ(skipped.status, PieceStatus::Ok) << stubSize << " item " << i;
+      EXPECT_EQ(skipped.packedSize, item->streamEnd - item->streamBegin);
+      EXPECT_EQ(skipped.timeStamp, item->timeStamp);
+      EXPECT_EQ(skipper.Position(), item->next);
+      alone.Restart(readFrom(skipped.begin), skipped.begin, skipper.Position());
+      got.clear();
+      EXPECT_EQ(alone.UnpackItem(keep).status, PieceStatus::Ok);
+      EXPECT_TRUE(got == contents[i]) << stubSize << " item " << i;
+    }
   }
 }
 
