@@ -184,8 +184,8 @@ struct ItemSpan {
   bool readFailed = false;  // the package could not be read to its end
 };
 
-// Every item on a thread of its own: read where it lies, decoded and written
-// by one worker. Where each lies is found in order, just before its worker
+// The items on several threads at once, each read where it lies, decoded
+// and written by one worker. Where each lies is found in order, just before its worker
 // starts on it: the package's own reader passes over one item after another,
 // looking only for markers. The results are taken, and logged, in list
 // order, and the first failure in that order ends the run, with the files
