@@ -306,9 +306,12 @@ Outcome<> ExtractPackageFiles(Installation& installation, const std::function<vo
   // small on a machine of many threads.
   const std::vector<Destination> destinations = DestinationsOf(list, installation);
   const platform::OrderedShape shape = platform::OrderedWorkShape(4);
-  const auto unpacked = shape.workers > 1 && destinations.size() > 1
-                            ? UnpackOnThreads(installation, destinations, shape, breathe)
-                            : UnpackInTurn(installation, destinations, breathe);
+  const auto unpacked = [&] {
+    if constexpr (platform::OrderedWorkOnThreads)
+      if (shape.workers > 1 && destinations.size() > 1)
+        return UnpackOnThreads(installation, destinations, shape, breathe);
+    return UnpackInTurn(installation, destinations, breathe);
+  }();
   if (!unpacked) return unpacked;
 
   // The first file names the package; it must carry a version.

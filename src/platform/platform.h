@@ -41,6 +41,14 @@ inline constexpr char PathSeparator = '\\';
 inline constexpr char PathSeparator = '/';
 #endif
 
+// Whether RunOrdered may run work on other threads (see below): the Windows
+// program does one item at a time, and leaves out work shaped for threads.
+#if defined(_WIN32)
+inline constexpr bool OrderedWorkOnThreads = false;
+#else
+inline constexpr bool OrderedWorkOnThreads = true;
+#endif
+
 //===----------------------------------------------------------------------===//
 // Private-profile files (the package script)
 //
