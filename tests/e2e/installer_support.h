@@ -293,6 +293,9 @@ class InstallTree {
       fs::remove(component);
       result.exitCode = out.exitCode.value_or(-999);
       result.report = out.raw;
+      // A driver that could not tell how the run ended says why.
+      if (!out.exitCode)
+        for (const std::string& error : out.errors) result.report += "\n" + error;
     }
     result.workDirectory = WorkDirectory();
     result.left = Left().value_or(std::vector<std::string>{});
