@@ -231,14 +231,7 @@ Outcome<> UnpackOnThreads(Installation& installation, const std::vector<Destinat
     made[i] = 1;
     auto& reading = readings[worker];
     if (!reading) reading = std::make_unique<ItemReading>(span.begin, span.end);
-    reading->reader.Restart(
-        [&package, offset = span.begin](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
-          const auto got = platform::ReadAt(package.file, offset, buffer);
-          if (!got) return -1;
-          offset += *got;
-          return static_cast<std::int64_t>(*got);
-        },
-        span.begin, span.end);
+    reading->reader.Restart(ReadsFrom(package.file, span.begin), span.begin, span.end);
     return UnpackPiece(*reading, std::move(output), Unpack::Item, installation);
   };
   platform::RunOrdered(

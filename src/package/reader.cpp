@@ -17,6 +17,7 @@
 
 #include "codec/codec.h"
 #include "package/layout.h"
+#include "platform/platform.h"
 
 namespace qd {
 namespace {
@@ -44,13 +45,18 @@ struct PackageReader::Decoding {
   std::size_t headSize = 0;
 };
 
+PackageReadFn ReadsFrom(platform::File& file, std::uint64_t offset) {
+  return [&file, offset](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
+    const auto got = platform::ReadAt(file, offset, buffer);
+    if (!got) return -1;
+    offset += *got;
+    return static_cast<std::int64_t>(*got);
+  };
+}
+
 PackageReader::PackageReader(PackageReadFn read, std::uint64_t position, std::uint64_t length)
-    : read_(std::move(read)),
-      length_(length),
-      storage_(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)),
-      buffer_(storage_.get(), BufferSize),
-      bufferOffset_(position) {
-  ended_ = position >= length;
+    : storage_(std::make_unique_for_overwrite<std::uint8_t[]>(BufferSize)), buffer_(storage_.get(), BufferSize) {
+  Restart(std::move(read), position, length);
 }
 
 void PackageReader::Restart(PackageReadFn read, std::uint64_t position, std::uint64_t length) {

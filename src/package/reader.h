@@ -23,10 +23,18 @@
 namespace qd {
 
 struct ExplodeState;
+namespace platform {
+class File;
+}
 
 // Reads the package's next bytes into the buffer: the count read, 0 at the
 // end of the file, -1 when the read fails.
 using PackageReadFn = std::function<std::int64_t(std::span<std::uint8_t> buffer)>;
+// Reads `file` from `offset` on, one read after the other, each at its own
+// offset, so that several readers may share the file: for a reader that
+// starts there.
+[[nodiscard]] PackageReadFn ReadsFrom(platform::File& file, std::uint64_t offset);
+
 // Takes the next bytes of a piece; false when they cannot be kept (the
 // reader then reads on to the piece's end, but keeps nothing more).
 using PieceSinkFn = std::function<bool(std::span<const std::uint8_t> bytes)>;
@@ -108,11 +116,11 @@ class PackageReader {
   PieceStatus EndFailure() const { return failed_ ? PieceStatus::ReadFailed : PieceStatus::NoMarker; }
 
   PackageReadFn read_;
-  std::uint64_t length_;
+  std::uint64_t length_ = 0;
   // Allocated without being filled: a short package touches only what it reads.
   std::unique_ptr<std::uint8_t[]> storage_;
   std::span<std::uint8_t> buffer_;
-  std::uint64_t bufferOffset_;  // file offset of buffer_[0]
+  std::uint64_t bufferOffset_ = 0;  // file offset of buffer_[0]
   std::size_t cursor_ = 0;      // next unread byte
   std::size_t filled_ = 0;      // bytes in the buffer
   std::size_t clearTo_ = 0;     // no marker begins before this index

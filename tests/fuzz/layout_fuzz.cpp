@@ -12,31 +12,16 @@
 
 #include "package/layout.h"
 #include "package/reader.h"
+#include "support/memory_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   // The streaming reader delivers the data in reads of a size taken from it.
   const std::size_t step = size == 0 ? 1 : std::size_t{1} + data[0] % 97;
-  std::size_t at = 0;
-  qd::PackageReader reader(
-      [&](std::span<std::uint8_t> buffer) {
-        const std::size_t n = std::min({buffer.size(), size - at, step});
-        std::copy_n(data + at, n, buffer.begin());
-        at += n;
-        return static_cast<std::int64_t>(n);
-      },
-      0, size);
+  qd::PackageReader reader(qd::test::ReadsOf(bytes, 0, step), 0, size);
   const auto ignore = [](std::span<const std::uint8_t>) { return true; };
   // One that only passes over the items, in reads of another size.
-  std::size_t skipAt = 0;
-  qd::PackageReader skipper(
-      [&](std::span<std::uint8_t> buffer) {
-        const std::size_t n = std::min({buffer.size(), size - skipAt, 2 * step + 1});
-        std::copy_n(data + skipAt, n, buffer.begin());
-        skipAt += n;
-        return static_cast<std::int64_t>(n);
-      },
-      0, size);
+  qd::PackageReader skipper(qd::test::ReadsOf(bytes, 0, 2 * step + 1), 0, size);
 
   const auto stubEnd = qd::FindStubEnd(bytes);
   const qd::Piece stub = reader.CopyStub(ignore);

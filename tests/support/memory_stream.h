@@ -2,6 +2,7 @@
 //
 // The read callback hands out the input (at most `piece` bytes a call) and
 // the write callback collects the output; both log the sizes the codec used.
+// ReadsOf does the same for a package reader.
 // Shared by the codec tests and the fuzzers, so it needs no test framework.
 //
 //===----------------------------------------------------------------------===//
@@ -39,6 +40,19 @@ inline void MemoryStreamWrite(const std::uint8_t* buffer, std::uint32_t* size, v
   auto& s = *static_cast<MemoryStream*>(parameter);
   s.writeSizes.push_back(*size);
   s.output.insert(s.output.end(), buffer, buffer + *size);
+}
+
+// A package reader's read function over `bytes` from `offset` on: at most
+// `mostPerRead` bytes a read, none past the end.
+inline auto ReadsOf(std::span<const std::uint8_t> bytes, std::uint64_t offset = 0,
+                    std::size_t mostPerRead = SIZE_MAX) {
+  return [bytes, offset, mostPerRead](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
+    const std::size_t left = offset < bytes.size() ? bytes.size() - static_cast<std::size_t>(offset) : 0;
+    const std::size_t n = std::min({buffer.size(), left, mostPerRead});
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
+    offset += n;
+    return static_cast<std::int64_t>(n);
+  };
 }
 
 }  // namespace qd::test

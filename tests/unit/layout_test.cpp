@@ -10,6 +10,7 @@
 #include "codec/codec.h"
 #include "package/reader.h"
 #include "support/files.h"
+#include "support/memory_stream.h"
 #include "support/random.h"
 
 namespace qd {
@@ -206,15 +207,7 @@ TEST(PackageReader, FindsWhatTheWholeFileHoldsWhereverItsBufferEnds) {
 
     // Passing over the items without decoding finds the same places; a
     // reader restarted on one item's bytes alone unpacks that item.
-    const auto readFrom = [&](std::uint64_t offset) {
-      return [&whole, offset](std::span<std::uint8_t> buffer) mutable {
-        const std::size_t n = std::min<std::size_t>(buffer.size(), whole.size() - offset);
-        std::copy_n(whole.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer.begin());
-        offset += n;
-        return static_cast<std::int64_t>(n);
-      };
-    };
-    PackageReader skipper(readFrom(0), 0, whole.size() - TailZeroSize);
+    PackageReader skipper(test::ReadsOf(whole), 0, whole.size() - TailZeroSize);
     PackageReader alone({}, 0, 0);
     ASSERT_EQ(skipper.CopyStub([](std::span<const std::uint8_t>) { return true; }).status, PieceStatus::Ok);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -224,7 +217,7 @@ TEST(PackageReader, FindsWhatTheWholeFileHoldsWhereverItsBufferEnds) {
       EXPECT_EQ(skipped.packedSize, item->streamEnd - item->streamBegin);
       EXPECT_EQ(skipped.timeStamp, item->timeStamp);
       EXPECT_EQ(skipper.Position(), item->next);
-      alone.Restart(readFrom(skipped.begin), skipped.begin, skipper.Position());
+      alone.Restart(test::ReadsOf(whole, skipped.begin), skipped.begin, skipper.Position());
       got.clear();
       EXPECT_EQ(alone.UnpackItem(keep).status, PieceStatus::Ok);
       EXPECT_TRUE(got == contents[i]) << stubSize << " item " << i;

@@ -38,17 +38,7 @@ std::size_t ReadAt(PackageFile& package, std::uint64_t offset, std::span<std::ui
   return offset < package.size ? platform::ReadAt(package.file, offset, buffer).value_or(0) : 0;
 }
 
-PackageReader ReaderOf(PackageFile& package) {
-  platform::File* file = &package.file;
-  return PackageReader(
-      [file, offset = std::uint64_t{0}](std::span<std::uint8_t> buffer) mutable -> std::int64_t {
-        const auto got = platform::ReadAt(*file, offset, buffer);
-        if (!got) return -1;
-        offset += *got;
-        return static_cast<std::int64_t>(*got);
-      },
-      0, package.itemsEnd);
-}
+PackageReader ReaderOf(PackageFile& package) { return PackageReader(ReadsFrom(package.file, 0), 0, package.itemsEnd); }
 
 TemporaryFile::TemporaryFile() : path_(platform::CreateTemporaryFile(platform::TemporaryDirectory(), "qdk")) {}
 
